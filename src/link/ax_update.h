@@ -1,0 +1,81 @@
+#pragma once
+// Base of the chip-family updaters: the work-file paths, the image, the step count, the family
+// code, the virtual step interface the package object and the update run drive, and the loader
+// commands every family shares (update mode, region check, finish) with their checksums.
+#include <cstdint>
+#include <span>
+#include <string>
+#include <vector>
+
+#include "link/hid_device.h"
+
+namespace vortan {
+
+class AXUpdate {
+ public:
+  AXUpdate(std::string cnfgPath, std::string dataPath);
+  virtual ~AXUpdate();
+  AXUpdate(const AXUpdate&) = delete;
+  AXUpdate& operator=(const AXUpdate&) = delete;
+
+  // Reads the chip description at cnfgPath, checks it, reads the image at dataPath and plans
+  // the steps. The base refuses.
+  virtual bool Load();
+  virtual bool CheckSettings();
+  virtual bool PrepareSteps();
+  // Middle step `index` + 1 of this updater. The base does nothing and succeeds.
+  virtual bool RunStep(int index);
+  // The last step: verification of the written data. `step` is the run's step number, unused.
+  virtual bool FinalStep(int step);
+  // Opens the link (exactly one device) and asks the loader for update mode, at most `attempts`
+  // times back to back; true on the reply 0xF1.
+  virtual bool EnterUpdateMode(int attempts);
+
+  int32_t StepCount() const { return stepCount; }
+
+  bool SendMessage(const uint8_t* data, uint32_t length);
+  bool ReceiveMessage(uint8_t* buffer, uint32_t capacity, uint32_t* received = nullptr);
+
+  // Command 8: true when the loader's 16-bit checksum of the region equals `expected`. Units of
+  // address and length are the family's. Needs an open link (earlier steps opened it).
+  bool CheckRegion(uint32_t address, uint32_t length, uint16_t expected);
+  // Command 9 with the outcome; closes the link afterwards whatever the reply. True when the
+  // loader echoed the command. False without sending when the link cannot be opened.
+  bool FinishUpdate(bool success);
+
+  // 16-bit sum of the image's little-endian words (a last odd byte is not counted).
+  uint16_t ImageChecksum() const;
+  static uint16_t WordChecksum(const uint8_t* data, int32_t length);
+  static uint16_t ByteChecksum(const uint8_t* data, int32_t length);
+
+  // What Load read from the work files, so the package can check them against its own bytes.
+  const std::string& DescriptionBytes() const { return descriptionBytes; }
+  std::span<const uint8_t> ImageBytes() const { return {imageData.data(), imageData.size()}; }
+  uint32_t FamilyCode() const { return familyCode; }
+  const std::string& CnfgPath() const { return cnfgPath; }
+  const std::string& DataPath() const { return dataPath; }
+
+ protected:
+  // Sends `request` and reads a reply that must be exactly reply.size() bytes: a shorter reply is
+  // a failure, never a comparison against stale bytes. The reply buffer is zeroed first.
+  bool Exchange(std::span<const uint8_t> request, std::span<uint8_t> reply);
+  // Reads one reply of exactly reply.size() bytes into the zeroed buffer.
+  bool ReceiveExact(std::span<uint8_t> reply);
+  // Reads the chip description file whole into descriptionBytes. False if it cannot be read.
+  bool ReadDescriptionFile();
+  // Reads the image file whole into imageData/imageLength. False if it cannot be opened, read
+  // whole, or is empty.
+  bool ReadImageFile();
+
+  std::string cnfgPath;
+  std::string dataPath;
+  std::vector<uint8_t> imageData;
+  int64_t imageLength = 0;
+  uint16_t imageChecksum = 0;
+  int32_t stepCount = 0;
+  HidDevice* device;
+  uint32_t familyCode = 0;
+  std::string descriptionBytes;
+};
+
+}  // namespace vortan

@@ -1,0 +1,52 @@
+#pragma once
+// The OS seam of the device link: the handful of hidapi calls the system makes, behind an
+// interface so that the loader emulator can stand in for the USB host service. The production
+// implementation (hidapi/hidapi_backend.cpp) is the only file that includes hidapi.h.
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <string>
+
+namespace vortan {
+
+class HidBackend {
+ public:
+  // Opaque device handle owned by the backend; nullptr means "no device".
+  using Handle = void*;
+
+  virtual ~HidBackend() = default;
+
+  // Enumerates the attached HID interfaces matching vid and pid (0 matches any, as hid_enumerate
+  // defines), frees the list, and returns how many entries it held. A device with several HID
+  // interfaces counts once per interface.
+  virtual int CountDevices(uint16_t vid, uint16_t pid) = 0;
+
+  // Opens the first matching device (hid_open with no serial number). Returns nullptr on
+  // failure; OpenError() then tells why.
+  virtual Handle Open(uint16_t vid, uint16_t pid) = 0;
+
+  // Writes one output report (byte 0 is the report ID). Returns the number of bytes written,
+  // or -1 on failure.
+  virtual int Write(Handle handle, const uint8_t* data, size_t length) = 0;
+
+  // Waits at most timeout_ms for one input report and copies up to `length` bytes of it.
+  // Returns the number of bytes read (> 0), 0 when no report arrived in time, or -1 on failure,
+  // which is also what an unplugged device gives.
+  virtual int Read(Handle handle, uint8_t* data, size_t length, int timeout_ms) = 0;
+
+  // Closes a handle returned by Open; the handle is invalid afterwards.
+  virtual void Close(Handle handle) = 0;
+
+  // Releases the library's global state (hid_exit); the next CountDevices initialises it again.
+  virtual void Exit() = 0;
+
+  // The reason the last Open failed, in the library's own words, or empty when none is known.
+  virtual std::string OpenError() = 0;
+  // True when the last Open failed for lack of permission on the device node.
+  virtual bool OpenDeniedPermission() = 0;
+};
+
+// The production backend over the real hidapi (hidraw). Defined in hidapi/hidapi_backend.cpp.
+std::shared_ptr<HidBackend> MakeHidapiBackend();
+
+}  // namespace vortan

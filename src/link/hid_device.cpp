@@ -1,0 +1,159 @@
+#include "link/hid_device.h"
+
+#include <algorithm>
+#include <cstring>
+#include <mutex>
+
+#include "link/byte_order.h"
+
+namespace vortan {
+namespace {
+
+// Process-wide state of the link. Only one thread uses the link at a time (the main thread
+// between runs, the update thread during one), so nothing here is locked but the backend swap.
+struct LinkState {
+  std::shared_ptr<HidBackend> backend;
+  HidBackend::Handle handle = nullptr;
+  bool open = false;
+  uint32_t vid = 0;
+  uint32_t pid = 0x1234;
+  uint8_t reportBuffer[HidDevice::kReportSize] = {};
+  std::string lastOpenError;
+  bool lastOpenDenied = false;
+};
+
+LinkState& State() {
+  static LinkState state;
+  return state;
+}
+
+uint16_t Low16(uint32_t v) { return static_cast<uint16_t>(v & 0xFFFF); }
+
+}  // namespace
+
+HidDevice& HidDevice::Instance() {
+  static HidDevice* instance = new HidDevice();  // never destroyed, as the link outlives windows
+  return *instance;
+}
+
+void HidDevice::UseBackend(std::shared_ptr<HidBackend> backend) {
+  LinkState& s = State();
+  s.backend = std::move(backend);
+  s.handle = nullptr;
+  s.open = false;
+}
+
+HidBackend* HidDevice::Backend() { return State().backend.get(); }
+
+void HidDevice::SetIds(uint32_t vid, uint32_t pid) {
+  State().vid = vid;
+  State().pid = pid;
+}
+
+uint32_t HidDevice::Vid() { return State().vid; }
+uint32_t HidDevice::Pid() { return State().pid; }
+
+int HidDevice::CountDevices() {
+  LinkState& s = State();
+  if (!s.backend) return 0;
+  return s.backend->CountDevices(Low16(s.vid), Low16(s.pid));
+}
+
+bool HidDevice::EnsureOpen() {
+  if (State().open) return true;
+  if (CountDevices() != 1) return false;
+  return Open();
+}
+
+bool HidDevice::Open() {
+  LinkState& s = State();
+  if (s.handle) return true;
+  if (!s.backend) return false;
+  s.handle = s.backend->Open(Low16(s.vid), Low16(s.pid));
+  if (!s.handle) {
+    s.lastOpenError = s.backend->OpenError();
+    s.lastOpenDenied = s.backend->OpenDeniedPermission();
+    return false;
+  }
+  s.lastOpenError.clear();
+  s.lastOpenDenied = false;
+  s.open = true;
+  return true;
+}
+
+void HidDevice::Close() {
+  LinkState& s = State();
+  if (s.backend) {
+    if (s.handle) s.backend->Close(s.handle);
+    s.backend->Exit();
+  }
+  s.handle = nullptr;
+  s.open = false;
+}
+
+bool HidDevice::IsOpen() const { return State().open; }
+std::string HidDevice::LastOpenError() const { return State().lastOpenError; }
+bool HidDevice::LastOpenDeniedPermission() const { return State().lastOpenDenied; }
+
+bool HidDevice::SendMessage(const uint8_t* data, uint32_t length) {
+  LinkState& s = State();
+  if (length == 0 || !s.backend || !s.handle) return false;
+  uint8_t* report = s.reportBuffer;
+  uint32_t offset = 0;
+  while (offset < length) {
+    const uint32_t chunk = std::min<uint32_t>(length - offset, kPayloadSize);
+    report[0] = kReportTag;
+    PutU32(report + 1, length);
+    PutU32(report + 5, offset);
+    std::memcpy(report + kHeaderSize, data + offset, chunk);
+    std::memset(report + kHeaderSize + chunk, 0, kPayloadSize - chunk);
+    if (s.backend->Write(s.handle, report, kReportSize) < 0) return false;
+    offset += chunk;
+  }
+  return true;
+}
+
+bool HidDevice::ReceiveMessage(uint8_t* buffer, uint32_t capacity, uint32_t* received_out) {
+  LinkState& s = State();
+  if (received_out) *received_out = 0;
+  if (!s.backend || !s.handle) return false;
+  uint8_t* report = s.reportBuffer;
+  // A timed-out read (0) is a failure too: the buffer would still hold our own request.
+  int got = s.backend->Read(s.handle, report, kReportSize, kReplyTimeoutMs);
+  if (got <= 0) return false;
+  uint32_t received = 0;
+  for (;;) {
+    bool ok = got >= kHeaderSize;
+    uint32_t chunk = 0;
+    uint32_t total = 0;
+    if (ok) {
+      const uint32_t offset = GetU32(report + 1);
+      total = GetU32(report + 5);
+      ok = offset == received &&
+           static_cast<int32_t>(total) >= static_cast<int32_t>(offset);
+      if (ok) {
+        chunk = std::min<uint32_t>(total - received, kPayloadSize);
+        ok = static_cast<uint64_t>(received) + chunk <= capacity &&
+             static_cast<uint32_t>(got) >= kHeaderSize + chunk;
+      }
+    }
+    if (!ok) {
+      // A bad first report is a failure; a bad later one ends the message with what we have.
+      if (received_out) *received_out = received;
+      return received > 0;
+    }
+    if (chunk) std::memcpy(buffer + received, report + kHeaderSize, chunk);
+    received += chunk;
+    if (received == total) {
+      if (received_out) *received_out = received;
+      return total > 0;
+    }
+    got = s.backend->Read(s.handle, report, kReportSize, kReplyTimeoutMs);
+    if (got <= 0) {
+      if (received_out) *received_out = received;
+      return false;
+    }
+  }
+}
+
+}  // namespace vortan

@@ -1,0 +1,68 @@
+#pragma once
+// The one device link. Frames byte messages into 64-byte HID reports and back, and keeps the
+// open/close discipline of the single device handle. All state is process-wide; the instance
+// only names the link.
+//
+// Host-to-device report: [0]=0x51 tag (hidapi takes it as the report ID), [1..4] total length,
+// [5..8] offset of this report's first payload byte, [9..63] up to 55 payload bytes.
+// Device-to-host report: [0] unexamined, [1..4] offset, [5..8] total length, [9..63] payload.
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "link/hid_backend.h"
+
+namespace vortan {
+
+class HidDevice {
+ public:
+  static constexpr int kReportSize = 64;
+  static constexpr int kHeaderSize = 9;
+  static constexpr int kPayloadSize = kReportSize - kHeaderSize;  // 55
+  static constexpr uint8_t kReportTag = 0x51;
+  // Bound on the wait for each reply report. The slowest reply we rely on is the acknowledgement
+  // of a full A2 write block (65536 words programmed before the loader answers), which takes
+  // about 1.3 s at typical word-program times; 10 s leaves a wide margin while a silent device
+  // still ends a run instead of holding it.
+  static constexpr int kReplyTimeoutMs = 10000;
+
+  // The one link, created on first use and never destroyed.
+  static HidDevice& Instance();
+
+  // Installs the backend every later call goes through (hidapi in the programs, the emulator in
+  // tests). Does not close an open link: callers swap backends only while the link is closed.
+  static void UseBackend(std::shared_ptr<HidBackend> backend);
+  static HidBackend* Backend();
+
+  // Vendor and product ID as read from the settings; the link uses the low 16 bits of each.
+  static void SetIds(uint32_t vid, uint32_t pid);
+  static uint32_t Vid();
+  static uint32_t Pid();
+
+  // Number of attached HID interfaces with the configured IDs. Opens nothing.
+  int CountDevices();
+  // True at once when the link is open; otherwise opens it only if exactly one device is counted.
+  bool EnsureOpen();
+  // Opens the first matching device unless a handle is already held.
+  bool Open();
+  // Closes the handle, then releases hidapi (hid_close, hid_exit). Safe when already closed.
+  void Close();
+  bool IsOpen() const;
+  // Why the last Open failed (the library's text), empty if it did not fail.
+  std::string LastOpenError() const;
+  bool LastOpenDeniedPermission() const;
+
+  // Sends a message of `length` (>= 1) bytes as ceil(length / 55) reports. False when length is
+  // 0 (nothing is sent) or a report write fails (reports already written stay written). The
+  // bytes after a short payload are cleared so every report is deterministic.
+  bool SendMessage(const uint8_t* data, uint32_t length);
+
+  // Reads one reply message into `buffer` (at most `capacity` bytes). Each report is awaited at
+  // most kReplyTimeoutMs; expiry, a read error, or a first report that fails a check gives
+  // false. A later report out of sequence ends the message early: true with the bytes gathered
+  // so far. A report shorter than its header plus its chunk fails its check. When `received` is
+  // given it gets the number of bytes copied, so callers can treat a short reply as a mismatch.
+  bool ReceiveMessage(uint8_t* buffer, uint32_t capacity, uint32_t* received = nullptr);
+};
+
+}  // namespace vortan

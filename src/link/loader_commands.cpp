@@ -1,0 +1,23 @@
+#include "link/loader_commands.h"
+
+#include "link/byte_order.h"
+
+namespace vortan {
+
+std::array<uint8_t, 4> EncodeUpdateModeRequest(uint32_t familyCode) {
+  return {0x01, 0x0A, 0x4D, static_cast<uint8_t>(familyCode & 0xFF)};
+}
+
+std::array<uint8_t, 10> EncodeRegionCheck(uint32_t address, uint32_t length) {
+  std::array<uint8_t, 10> m{};
+  m[0] = 0x08;
+  PutU32(&m[1], address);
+  PutU32(&m[5], length);
+  return m;
+}
+
+std::array<uint8_t, 4> EncodeFinish(bool success) {
+  return {0x09, static_cast<uint8_t>(success ? 0x00 : 0x01), 0x00, 0x00};
+}
+
+}  // namespace vortan
