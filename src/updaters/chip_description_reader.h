@@ -41,6 +41,10 @@ enum class LineOutcome {
 
 struct ChipSection {
   using LineHandler = std::function<LineOutcome(std::string_view key, std::string_view value)>;
+  ChipSection(std::string_view name_, SectionKind kind_, LineHandler line_,
+              std::function<void()> enter_ = {})
+      : name(name_), kind(kind_), line(std::move(line_)), enter(std::move(enter_)) {}
+
   std::string_view name;
   SectionKind kind;
   LineHandler line;

@@ -1,0 +1,174 @@
+#include "updaters/chip_description_reader.h"
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <map>
+
+#include "config/diag_log.h"
+
+namespace vortan {
+namespace {
+
+using ::testing::ElementsAre;
+using ::testing::ElementsAreArray;
+
+struct NumberCase {
+  const char* text;
+  bool accepted;
+  uint32_t value;
+};
+
+TEST(ParseNumberTest, Vectors) {
+  const NumberCase cases[] = {
+      {"0x1000", true, 4096},
+      {"1000H", true, 4096},
+      {"0X1000h", true, 4096},
+      {"64K", true, 65536},
+      {"2M", true, 2097152},
+      {"7", true, 7},
+      {"12", true, 12},
+      {"1A", true, 27},
+      {"H0", true, 240},
+      {"x", false, 0},
+      {"0x", false, 0},
+      {"0x12G", false, 0},
+      {"", false, 0},
+      {"H", false, 0},
+      {"0xH", false, 0},
+      {"0xffffffff", true, 0xFFFFFFFF},
+      // Hex and decimal readings wrap modulo 2^32 rather than refusing.
+      {"0x123456789", true, 0x23456789},
+      {"4294967297", true, 1},
+      // "K" anywhere: all characters but the last, unvalidated, times 1024.
+      {"1k5", true, 69u * 1024u},
+      {"S0 = 100", true, 0},
+      {"0x10 ; note", false, 0},
+      {"\xC3\xA9", false, 0},
+      {"\xFF\xFE", false, 0},
+  };
+  for (const NumberCase& c : cases) {
+    uint32_t value = 0;
+    EXPECT_EQ(ParseNumber(c.text, value), c.accepted) << c.text;
+    if (c.accepted && c.value != 0) {
+      EXPECT_EQ(value, c.value) << c.text;
+    }
+  }
+  // "S0 = 100" reads every character: its value is meaningless but fixed.
+  uint32_t value = 0;
+  ASSERT_TRUE(ParseNumber("S0 = 100", value));
+  uint32_t expected = 0;
+  for (char c : std::string("S0 = 100")) expected = expected * 10u + (uint32_t(uint8_t(c)) - 48u);
+  EXPECT_EQ(value, expected);
+}
+
+TEST(SplitDescriptionLinesTest, CutsLikeHundredByteReads) {
+  const std::string comment150 = ";" + std::string(149, 'a');
+  EXPECT_THAT(SplitDescriptionLines(comment150 + "\n"),
+              ElementsAre(";" + std::string(98, 'a'), std::string(51, 'a')));
+  // A line of exactly 99 bytes leaves its line break as a second, empty line.
+  EXPECT_THAT(SplitDescriptionLines(std::string(99, 'b') + "\nc"),
+              ElementsAre(std::string(99, 'b'), "", "c"));
+  EXPECT_THAT(SplitDescriptionLines(" [Time] \r\n\tx = 1\t\r\n"), ElementsAre("[Time]", "x = 1"));
+  // Text after a NUL is lost; invalid UTF-8 makes the whole line empty; Unicode spaces trim.
+  EXPECT_THAT(SplitDescriptionLines(std::string("ab\0cd\ne\xFF\n\xC2\xA0z\xE3\x80\x80", 17)),
+              ElementsAre("ab", "", "z"));
+  // A two-byte character cut by the 99-byte boundary spoils both pieces.
+  EXPECT_THAT(SplitDescriptionLines(std::string(98, 'q') + "\xC3\xA9rest"), ElementsAre("", ""));
+}
+
+// Records what the reader hands the handlers and what it logs.
+class ReaderTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    previous_ = SetLogSink([this](std::string_view line) { log_.emplace_back(line); });
+  }
+  void TearDown() override { SetLogSink(std::move(previous_)); }
+
+  bool Read(const std::string& text, const ChipSyntax& syntax = CommonChipSyntax()) {
+    const ChipSection sections[] = {
+        {"Keys", SectionKind::kKeys, NumberKeys({{"Alpha", &alpha_}, {"Beta", &beta_}}),
+         [this] { ++enters_; }},
+        {"Any Key", SectionKind::kKeyNotExamined,
+         [this](std::string_view, std::string_view v) { return StoreNumber(v, any_); }},
+        {"Lines", SectionKind::kLines,
+         [this](std::string_view key, std::string_view v) {
+           EXPECT_TRUE(key.empty());
+           lines_.emplace_back(v);
+           return LineOutcome::kTaken;
+         }},
+    };
+    return ReadChipDescription(text, syntax, sections);
+  }
+
+  std::vector<std::string> log_;
+  std::vector<std::string> lines_;
+  uint32_t alpha_ = 0, beta_ = 0, any_ = 0;
+  int enters_ = 0;
+
+ private:
+  LogSink previous_;
+};
+
+TEST_F(ReaderTest, HeaderAndKeyRules) {
+  struct Case {
+    std::string text;
+    bool ok;
+    uint32_t alpha, any;
+    std::vector<std::string> log;
+  };
+  const std::vector<Case> cases = {
+      {"[keys]\nALPHA = 5\n", true, 5, 0, {}},
+      {"[ Keys ] trailing text\nalpha=0x10\nalpha = 7\n", true, 7, 0, {}},
+      {"[Keys\nalpha = 5\n", false, 0, 0, {}},
+      {"[Keys]\nalpha 5\n", false, 0, 0, {}},
+      {"[Keys]\nalpha = \n", false, 0, 0, {}},
+      {"[Keys]\nGamma = 1\nalpha = 2 = 3\n", true, 5143, 0, {"Unknown:Gamma"}},
+      {"[Any Key]\nType = 2\n", true, 0, 2, {}},
+      {"[Any Key]\n= 9\n", true, 0, 9, {}},
+      {"[Any Key]\nSize = 0x800 ; note\n", false, 0, 0, {}},
+      {"[Any Key]\n9\n", false, 0, 0, {}},
+      {"x = 1\n[Other]\ny = 2\n[]\nz\n", true, 0, 0, {"Unknown:", "Unknown:Other", "Unknown:"}},
+      {"; c\n  // c\n[Keys]\n;alpha = 1\n//alpha = 2\n--alpha = 3\n",
+       true,
+       0,
+       0,
+       {"Unknown:--alpha"}},
+  };
+  for (const Case& c : cases) {
+    alpha_ = any_ = 0;
+    log_.clear();
+    EXPECT_EQ(Read(c.text), c.ok) << c.text;
+    if (c.ok) {
+      EXPECT_EQ(alpha_, c.alpha) << c.text;
+      EXPECT_EQ(any_, c.any) << c.text;
+    }
+    EXPECT_EQ(log_, c.log) << c.text;
+  }
+}
+
+TEST_F(ReaderTest, LineSectionsTakeWholeLinesAndHeadersReenter) {
+  ASSERT_TRUE(Read("[Lines]\nS0 = 100\n 0x10 \n[Keys]\n[KEYS]\n[Lines]\n7\n"));
+  EXPECT_THAT(lines_, ElementsAre("S0 = 100", "0x10", "7"));
+  EXPECT_EQ(enters_, 2);
+}
+
+TEST_F(ReaderTest, A1SyntaxMarkersAndFatalUnknownSections) {
+  struct Case {
+    std::string text;
+    bool ok;
+  };
+  const Case cases[] = {
+      {"--note\n;note\n[Keys]\nalpha = 1\n", true},
+      // "//" is no comment here: in a key section the line lacks "=".
+      {"[Keys]\n// note\n", false},
+      {"alpha = 1\n[Keys]\n", false},
+      {"[Other]\nalpha = 1\n", false},
+      {"[Other]\n[Keys]\nalpha = 1\n", true},
+      {"[Keys]\nGamma = 1\n", true},
+  };
+  for (const Case& c : cases) EXPECT_EQ(Read(c.text, A1ChipSyntax()), c.ok) << c.text;
+}
+
+}  // namespace
+}  // namespace vortan
