@@ -1,0 +1,210 @@
+#include "emulator/emulator.h"
+
+#include <algorithm>
+#include <chrono>
+#include <cstring>
+
+#include "link/clock.h"
+
+namespace vortan::emu {
+
+std::string HexLine(const char* direction, const uint8_t* data, size_t length) {
+  static constexpr char kDigits[] = "0123456789ABCDEF";
+  std::string line(direction);
+  line.reserve(line.size() + 3 * length);
+  for (size_t i = 0; i < length; ++i) {
+    line += ' ';
+    line += kDigits[data[i] >> 4];
+    line += kDigits[data[i] & 0x0F];
+  }
+  return line;
+}
+
+Emulator::Emulator() = default;
+Emulator::~Emulator() = default;
+
+LoaderDevice& Emulator::Attach(uint16_t vid, uint16_t pid, int interfaces) {
+  return Attach(std::make_unique<LoaderDevice>(vid, pid, interfaces));
+}
+
+LoaderDevice& Emulator::Attach(std::unique_ptr<LoaderDevice> device) {
+  std::lock_guard lock(mutex_);
+  devices_.push_back(std::move(device));
+  return *devices_.back();
+}
+
+size_t Emulator::DeviceCount() const {
+  std::lock_guard lock(mutex_);
+  return devices_.size();
+}
+
+LoaderDevice& Emulator::Device(size_t index) {
+  std::lock_guard lock(mutex_);
+  return *devices_.at(index);
+}
+
+void Emulator::FailOpens(int count, std::string reason, bool denied) {
+  std::lock_guard lock(mutex_);
+  failOpens_ = std::max(count, 0);
+  failReason_ = std::move(reason);
+  failDenied_ = denied;
+}
+
+int Emulator::OpenHandles() const {
+  std::lock_guard lock(mutex_);
+  return static_cast<int>(handles_.size());
+}
+
+int Emulator::ExitCount() const {
+  std::lock_guard lock(mutex_);
+  return exitCount_;
+}
+
+std::vector<std::string> Emulator::Trace() const {
+  std::lock_guard lock(mutex_);
+  return {trace_.begin(), trace_.end()};
+}
+
+void Emulator::ClearTrace() {
+  std::lock_guard lock(mutex_);
+  trace_.clear();
+  traceDropped_ = 0;
+}
+
+size_t Emulator::TraceLimit() const {
+  std::lock_guard lock(mutex_);
+  return traceLimit_;
+}
+
+void Emulator::SetTraceLimit(size_t lines) {
+  std::lock_guard lock(mutex_);
+  traceLimit_ = lines;
+  while (trace_.size() > traceLimit_) {
+    trace_.pop_front();
+    ++traceDropped_;
+  }
+}
+
+size_t Emulator::TraceDropped() const {
+  std::lock_guard lock(mutex_);
+  return traceDropped_;
+}
+
+void Emulator::SetTraceSink(std::function<void(const std::string&)> sink) {
+  std::lock_guard lock(mutex_);
+  sink_ = std::move(sink);
+}
+
+bool Emulator::Matches(const LoaderDevice& d, uint16_t vid, uint16_t pid) {
+  return !d.Unplugged() && (vid == 0 || d.Vid() == vid) && (pid == 0 || d.Pid() == pid);
+}
+
+int Emulator::CountDevices(uint16_t vid, uint16_t pid) {
+  std::lock_guard lock(mutex_);
+  int count = 0;
+  for (const auto& d : devices_) {
+    if (Matches(*d, vid, pid)) count += d->Interfaces();
+  }
+  return count;
+}
+
+HidBackend::Handle Emulator::Open(uint16_t vid, uint16_t pid) {
+  std::lock_guard lock(mutex_);
+  openError_.clear();
+  openDenied_ = false;
+  if (failOpens_ > 0) {
+    --failOpens_;
+    openError_ = failReason_;
+    openDenied_ = failDenied_;
+    return nullptr;
+  }
+  for (const auto& d : devices_) {
+    if (!Matches(*d, vid, pid)) continue;
+    auto open = std::make_unique<OpenDevice>(OpenDevice{d.get()});
+    Handle handle = open.get();
+    handles_.emplace(handle, std::move(open));
+    return handle;
+  }
+  openError_ = "no matching device";
+  return nullptr;
+}
+
+LoaderDevice* Emulator::Lookup(Handle handle) const {
+  const auto it = handles_.find(handle);
+  return it == handles_.end() ? nullptr : it->second->device;
+}
+
+void Emulator::Record(const char* direction, const uint8_t* data, size_t length) {
+  std::string line = HexLine(direction, data, length);
+  if (sink_) sink_(line);
+  if (traceLimit_ == 0) {
+    ++traceDropped_;
+    return;
+  }
+  if (trace_.size() >= traceLimit_) {
+    trace_.pop_front();
+    ++traceDropped_;
+  }
+  trace_.push_back(std::move(line));
+}
+
+void Emulator::HandleArrivals(LoaderDevice& from) {
+  // `from` may be anywhere in devices_; it is held by pointer, so growing the vector is safe.
+  const uint16_t vid = from.Vid();
+  const uint16_t pid = from.Pid();
+  for (int n = from.TakeArrivals(); n > 0; --n) {
+    devices_.push_back(std::make_unique<LoaderDevice>(vid, pid));
+  }
+}
+
+int Emulator::Write(Handle handle, const uint8_t* data, size_t length) {
+  std::lock_guard lock(mutex_);
+  LoaderDevice* device = Lookup(handle);
+  if (!device || device->Unplugged() || !data) return -1;
+  Record("H>D", data, length);
+  if (!device->AcceptReport(data, length)) return -1;
+  HandleArrivals(*device);
+  return static_cast<int>(length);
+}
+
+int Emulator::Read(Handle handle, uint8_t* data, size_t length, int timeout_ms) {
+  {
+    std::lock_guard lock(mutex_);
+    LoaderDevice* device = Lookup(handle);
+    if (!device || !data) return -1;
+    LoaderDevice::Report report;
+    const int got = device->NextReport(report);
+    if (got < 0) return -1;
+    if (got > 0) {
+      const size_t n = std::min(report.length, length);
+      std::memcpy(data, report.bytes.data(), n);
+      Record("D>H", data, n);
+      return static_cast<int>(n);
+    }
+    if (timeout_ms < 0) return -1;
+  }
+  ProcessClock().Sleep(std::chrono::milliseconds(timeout_ms));
+  return 0;
+}
+
+void Emulator::Close(Handle handle) {
+  std::lock_guard lock(mutex_);
+  handles_.erase(handle);
+}
+
+void Emulator::Exit() {
+  std::lock_guard lock(mutex_);
+  ++exitCount_;
+}
+
+std::string Emulator::OpenError() {
+  std::lock_guard lock(mutex_);
+  return openError_;
+}
+
+bool Emulator::OpenDeniedPermission() {
+  std::lock_guard lock(mutex_);
+  return openDenied_;
+}
+
+}  // namespace vortan::emu

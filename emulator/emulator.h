@@ -1,0 +1,102 @@
+#pragma once
+// The USB HID host service with emulated loader devices attached, behind the same backend
+// interface as hidapi. Tests, `vortan-flash --simulate` and the window's --simulate install it
+// with HidDevice::UseBackend.
+//
+// Enumeration follows hid_enumerate: a VID or PID of 0 matches any, every HID interface of a
+// matching device is one entry, unplugged devices are not listed. Open takes the first matching
+// device in attach order. A read with nothing queued sleeps its whole time-out on ProcessClock()
+// and returns 0, so a silent device costs no real time under a VirtualClock; a read or write on
+// an unplugged device returns -1.
+//
+// Every report that crosses the link is recorded as one hex line: "H>D 51 04 00 ..." for
+// host-to-device, "D>H ..." for device-to-host, 64 bytes each (or as many as were delivered).
+// The in-memory record keeps the latest TraceLimit() lines; a sink, when set, gets every line.
+//
+// Thread-safe: every call is serialised on one mutex (the sleep of a read happens outside it).
+// Devices are owned by the emulator and stay valid for its life; configure them (families,
+// faults) before the host starts a run.
+#include <cstddef>
+#include <cstdint>
+#include <deque>
+#include <functional>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "emulator/loader_device.h"
+#include "link/hid_backend.h"
+
+namespace vortan::emu {
+
+class Emulator final : public HidBackend {
+ public:
+  Emulator();
+  ~Emulator() override;
+
+  // Attaches a new device (or a prepared one) and returns it.
+  LoaderDevice& Attach(uint16_t vid, uint16_t pid, int interfaces = 1);
+  LoaderDevice& Attach(std::unique_ptr<LoaderDevice> device);
+  // All devices ever attached, unplugged ones included, in attach order.
+  size_t DeviceCount() const;
+  LoaderDevice& Device(size_t index);
+
+  // Makes the next `count` Open calls fail with `reason`; `denied` reports a permission refusal.
+  void FailOpens(int count, std::string reason, bool denied = false);
+
+  // Handles currently open, and how often Exit ran: lets tests check the link's discipline.
+  int OpenHandles() const;
+  int ExitCount() const;
+
+  std::vector<std::string> Trace() const;
+  void ClearTrace();
+  size_t TraceLimit() const;
+  void SetTraceLimit(size_t lines);
+  // Lines dropped from the in-memory record because of the limit.
+  size_t TraceDropped() const;
+  // Called with every trace line as it is made (on the host's thread, under the lock).
+  void SetTraceSink(std::function<void(const std::string&)> sink);
+
+  // HidBackend
+  int CountDevices(uint16_t vid, uint16_t pid) override;
+  Handle Open(uint16_t vid, uint16_t pid) override;
+  int Write(Handle handle, const uint8_t* data, size_t length) override;
+  // A negative timeout (a blocking read) on a silent device returns -1 at once rather than
+  // blocking forever.
+  int Read(Handle handle, uint8_t* data, size_t length, int timeout_ms) override;
+  void Close(Handle handle) override;
+  void Exit() override;
+  std::string OpenError() override;
+  bool OpenDeniedPermission() override;
+
+ private:
+  struct OpenDevice {
+    LoaderDevice* device;
+  };
+
+  static bool Matches(const LoaderDevice& d, uint16_t vid, uint16_t pid);
+  LoaderDevice* Lookup(Handle handle) const;
+  void Record(const char* direction, const uint8_t* data, size_t length);
+  void HandleArrivals(LoaderDevice& from);
+
+  mutable std::mutex mutex_;
+  std::vector<std::unique_ptr<LoaderDevice>> devices_;
+  std::map<const void*, std::unique_ptr<OpenDevice>> handles_;
+  int failOpens_ = 0;
+  std::string failReason_;
+  bool failDenied_ = false;
+  std::string openError_;
+  bool openDenied_ = false;
+  int exitCount_ = 0;
+  std::deque<std::string> trace_;
+  size_t traceLimit_ = 200000;
+  size_t traceDropped_ = 0;
+  std::function<void(const std::string&)> sink_;
+};
+
+// "H>D" or "D>H" followed by the bytes as two-digit upper-case hex, space-separated.
+std::string HexLine(const char* direction, const uint8_t* data, size_t length);
+
+}  // namespace vortan::emu
