@@ -1,0 +1,17 @@
+#pragma once
+// Whole-file reading of user-named files that must never hang or exhaust memory: only regular
+// files are read (a FIFO or device answers at once with a failure), the size is capped, and the
+// read count is checked.
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace vortan {
+
+// Reads the regular file at `path` whole into `out`. False, with `out` empty, when the file
+// cannot be opened, is not a regular file, is larger than `maxBytes`, cannot be held in memory,
+// or yields fewer bytes than its size. An empty regular file gives true and an empty `out`.
+// Symbolic links are followed: the caller chose the path.
+bool ReadRegularFile(const std::string& path, uint64_t maxBytes, std::vector<uint8_t>& out);
+
+}  // namespace vortan

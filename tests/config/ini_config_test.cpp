@@ -1,0 +1,111 @@
+#include "config/ini_config.h"
+
+#include <errno.h>
+#include <gtest/gtest.h>
+
+#include <filesystem>
+
+#include "app/load_settings.h"
+#include "link/hid_device.h"
+#include "support/temp_dir.h"
+
+namespace vortan {
+namespace {
+
+struct Applied {
+  uint32_t vid;
+  uint32_t pid;
+  std::string caption;
+};
+
+// Reads a settings file holding `text` and converts its values as LoadSettings does.
+Applied SettingsFrom(const testing::TempDir& dir, std::string_view text) {
+  const std::string path = dir.File("Config.ini");
+  EXPECT_TRUE(testing::WriteText(path, text));
+  const IniConfig config(path);
+  return {HexSettingValue(config._getValueByKey(kKeyVid, kDefaultVid)),
+          HexSettingValue(config._getValueByKey(kKeyPid, kDefaultPid)),
+          config._getValueByKey(kKeyCaption, kDefaultCaption)};
+}
+
+TEST(IniConfig, FileLinesTakeEffectAsTheSettingsTableSays) {
+  struct Case {
+    const char* text;
+    uint32_t pid;
+  };
+  const Case cases[] = {
+      {"IDC_PID = 0x5678 ; board B", 0x5678},
+      {"IDC_PID=5678", 0x5678},
+      {"IDC_PID=0x12345", 0x12345},  // stored whole; the link takes the low 16 bits
+      {"IDC_PID=", 0x1234},
+      {"IDC_PID= ; none", 0},  // an empty value is stored and converts to 0
+      {"IDC_PID=;none", 0x1234},
+      {"=0x5678", 0x1234},
+      {"idc_pid=0x5678", 0x1234},
+      {"[Device]\nIDC_PID=0x5678", 0x5678},
+      {"IDC_PID=0x1111\nIDC_PID=0x2222", 0x2222},
+      {"IDC_PID=0x1111\r\nIDC_PID=0x2222\r\n", 0x2222},
+      {"  IDC_PID\t=\t0x00AB  \r\n", 0xAB},
+      {"IDC_PID=zz", 0},
+      {"; IDC_PID=0x5678", 0x1234},
+      {"IDC_PID 0x5678", 0x1234},
+      {"IDC_PID=0x5678\xFF", 0x1234},  // not valid UTF-8: the whole file is ignored
+  };
+  testing::TempDir dir;
+  for (const Case& c : cases) {
+    EXPECT_EQ(SettingsFrom(dir, c.text).pid, c.pid) << ::testing::PrintToString(c.text);
+  }
+}
+
+TEST(IniConfig, MissingOrUnreadableFileGivesTheDefaults) {
+  testing::TempDir dir;
+  std::filesystem::create_directory(dir.path() / "folder");
+  for (const std::string& path : {dir.File("absent.ini"), dir.File("folder")}) {
+    const IniConfig config(path);
+    EXPECT_EQ(config._getValueByKey(kKeyVid, kDefaultVid), "0xF1A5");
+    EXPECT_EQ(config._getValueByKey(kKeyPid, kDefaultPid), "0x1234");
+    EXPECT_EQ(config._getValueByKey(kKeyCaption, kDefaultCaption), "VORTAN KB 25 Firmware Update");
+  }
+}
+
+TEST(IniConfig, CaptionIsTrimmedAndEndsAtTheFirstSemicolon) {
+  testing::TempDir dir;
+  EXPECT_EQ(SettingsFrom(dir, "IDS_STRING_CAPTION =  Board B; rev 2 \n").caption, "Board B");
+  EXPECT_EQ(SettingsFrom(dir, "IDS_STRING_CAPTION=A=B\n").caption, "A=B");
+  EXPECT_EQ(SettingsFrom(dir, "IDC_VID=0x1\nIDC_VID=0x0483\n").vid, 0x0483u);
+}
+
+TEST(IniConfig, HexValuesReadAsStrtoulBase16) {
+  const std::pair<const char*, uint32_t> cases[] = {
+      {"0x5678", 0x5678}, {"0X5678", 0x5678}, {" \t0x1a", 0x1A}, {"12G4", 0x12}, {"", 0},
+      {"0x", 0},          {"G", 0},           {"F1A5", 0xF1A5},
+  };
+  for (const auto& [text, value] : cases) EXPECT_EQ(HexSettingValue(text), value) << text;
+}
+
+TEST(IniConfig, DefaultFileLiesBesideTheRunningProgram) {
+  const std::filesystem::path path = IniConfig::DefaultPath();
+  EXPECT_EQ(path.filename(), "Config.ini");
+  EXPECT_TRUE(std::filesystem::exists(path.parent_path() / program_invocation_short_name));
+}
+
+// The one test that makes the process-wide instance: UsePath must be honoured on first use.
+TEST(IniConfig, LoadSettingsReadsTheChosenFileOnceAndAppliesIt) {
+  testing::TempDir dir;
+  const std::string path = dir.File("Config.ini");
+  ASSERT_TRUE(testing::WriteText(path, "IDC_VID=0x0483\nIDC_PID=0x5750\nIDS_STRING_CAPTION=KB\n"));
+  ASSERT_TRUE(IniConfig::UsePath(path));
+  std::string title;
+  const Settings applied = LoadSettings([&](const std::string& t) { title = t; });
+  EXPECT_EQ(title, "KB");
+  EXPECT_EQ(applied.vid, 0x0483u);
+  EXPECT_EQ(HidDevice::Vid(), 0x0483u);
+  EXPECT_EQ(HidDevice::Pid(), 0x5750u);
+  // Read once: later edits and later paths change nothing.
+  ASSERT_TRUE(testing::WriteText(path, "IDC_VID=0x1111\n"));
+  EXPECT_FALSE(IniConfig::UsePath(dir.File("other.ini")));
+  EXPECT_EQ(IniConfig::getValueByKey(kKeyVid, kDefaultVid), "0x0483");
+}
+
+}  // namespace
+}  // namespace vortan
