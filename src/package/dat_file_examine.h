@@ -1,0 +1,113 @@
+#pragma once
+// The package object: reads an update package whole, checks its sums, texts and section bounds,
+// and writes its sections to the work files "TEMP1.INI", "TEMP1.BIN" (and "TEMP2.INI",
+// "TEMP2.BIN" for a second data pack) in its work folder. It is ready only after a successful
+// Examine and until the next ReadFile. Not thread-safe; the window drives it from its main
+// thread.
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace vortan {
+
+class DatFileExamine {
+ public:
+  // Largest package ReadFile accepts: far above any firmware a keyboard carries, yet small
+  // enough to hold in memory. A larger file is refused like an unreadable one.
+  static constexpr uint64_t kMaxFileLength = uint64_t{1} << 30;  // 1 GiB
+
+  // What a caller may print about data pack 1 or 2 of an examined package.
+  struct DataPackInfo {
+    uint32_t dataType = 0;
+    std::string chipFamily;  // the two family characters as text
+    uint32_t cnfgAddr = 0;
+    uint32_t cnfgLength = 0;
+    uint32_t dataAddr = 0;
+    uint32_t dataLength = 0;
+    std::string cnfgPath;
+    std::string dataPath;
+  };
+
+  // `workFolder` holds the work files: "/tmp" in the programs, a private folder in tests.
+  explicit DatFileExamine(std::string workFolder = "/tmp");
+  ~DatFileExamine();
+  DatFileExamine(const DatFileExamine&) = delete;
+  DatFileExamine& operator=(const DatFileExamine&) = delete;
+
+  // Releases the previous package and reads the file at `path` whole. False when it cannot be
+  // opened, is not a regular file (a FIFO or device answers at once), is empty, is larger than
+  // kMaxFileLength, cannot be held in memory, or reads short. Never throws.
+  bool ReadFile(const std::string& path);
+
+  // Checks the package read by ReadFile and writes its work files; true makes it ready. Refused:
+  // no package read; a file shorter than the blocks it declares (128 bytes before the data pack
+  // count, 256 before descriptor 1, 384 before descriptor 2); a count other than 1 or 2; a
+  // header, descriptor or section sum that does not match; a section not wholly inside the file
+  // (checked in 64 bits, so no offset + length wraps); a product model without "VORTAN" or
+  // without "25"; a work file that cannot be written; an unknown chip family. Checks that run
+  // before the writing leave earlier work files as they were.
+  bool Examine();
+
+  // Writes `length` bytes of the package from `offset` to the work file at `path` (see
+  // WriteWorkFile). False when the range lies outside the package or the write fails.
+  bool WriteSection(const std::string& path, uint32_t offset, uint32_t length);
+
+  // The texts decoded as UTF-8 (ill-formed bytes shown as U+FFFD) when ready, else "".
+  std::string GetProductModel() const;
+  std::string GetFirmwareVersion() const;
+  // The device status shown when no device is attached: which keys open the device.
+  std::string GetNoDeviceText() const;
+  // Removes the four work files whose paths were set; errors are ignored.
+  void DeleteTempFiles();
+
+  bool IsFileReady() const { return isFileReady; }
+  const std::string& FilePath() const { return filePath; }
+  int64_t FileLength() const { return fileLength; }
+  const std::string& WorkFolder() const { return workFolder_; }
+  uint8_t CountDataPack() const { return countDataPack; }
+  // Data pack 1 or 2 as far as Examine read it.
+  DataPackInfo DataPack(int pack) const;
+  // Key name 1 to 3, decoded like the texts above ("" when not set).
+  std::string KeyName(int index) const;
+
+ private:
+  bool CheckBlocks();
+  bool CheckSections();
+  bool SectionSumMatches(uint32_t addr, uint32_t length, uint32_t descriptorField) const;
+  bool RangeInFile(uint64_t offset, uint64_t length) const;
+  uint32_t WordAt(uint32_t offset) const;
+  void CopyTexts();
+  bool ProductModelNamesDevice() const;
+  void SetWorkPaths();
+  bool WriteWorkFiles();
+  bool ChipFamiliesKnown() const;
+
+  std::string workFolder_;
+
+  std::string filePath;
+  int64_t fileLength = 0;
+  bool isFileReady = false;
+  std::vector<uint8_t> datBuffer;
+  uint8_t countDataPack = 0;
+  uint32_t dataType1 = 0;
+  uint32_t dataType2 = 0;
+  uint32_t cnfgAddr1 = 0;
+  uint32_t cnfgAddr2 = 0;
+  uint32_t cnfgLength1 = 0;
+  uint32_t cnfgLength2 = 0;
+  uint32_t dataAddr1 = 0;
+  uint32_t dataAddr2 = 0;
+  uint32_t dataLength1 = 0;
+  uint32_t dataLength2 = 0;
+  std::string cnfgPath1;
+  std::string cnfgPath2;
+  std::string dataPath1;
+  std::string dataPath2;
+  char key1[9] = {};
+  char key2[9] = {};
+  char key3[9] = {};
+  char productModel[17] = {};
+  char firmwareVersion[17] = {};
+};
+
+}  // namespace vortan
