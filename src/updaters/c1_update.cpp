@@ -1,0 +1,237 @@
+#include "updaters/c1_update.h"
+
+#include <algorithm>
+#include <chrono>
+#include <limits>
+
+#include "link/clock.h"
+#include "link/loader_commands.h"
+#include "updaters/c1_commands.h"
+#include "updaters/chip_description_reader.h"
+
+namespace vortan {
+namespace {
+
+constexpr uint64_t kAddressSpace = uint64_t{1} << 32;
+
+// The loader is polled every 20 ms. A sector gets 100 polls (about two seconds) and five
+// overruns after them: the 106th poll that still reports busy fails the erase.
+constexpr std::chrono::milliseconds kErasePollInterval{20};
+constexpr int kErasePolls = 106;
+
+}  // namespace
+
+C1SectorMap::C1SectorMap(uint32_t sectorSize, std::span<const uint32_t> reservedSectors)
+    : sectorSize_(sectorSize) {
+  // An entry that is not a sector start reserves nothing.
+  for (uint32_t entry : reservedSectors) {
+    if (entry % sectorSize_ == 0) reservedIndexes_.push_back(entry / sectorSize_);
+  }
+  std::sort(reservedIndexes_.begin(), reservedIndexes_.end());
+  reservedIndexes_.erase(std::unique(reservedIndexes_.begin(), reservedIndexes_.end()),
+                         reservedIndexes_.end());
+}
+
+bool C1SectorMap::IsReserved(uint64_t sector) const {
+  return std::binary_search(reservedIndexes_.begin(), reservedIndexes_.end(), sector);
+}
+
+std::optional<uint32_t> C1SectorMap::FreeSector(uint64_t n) const {
+  // Each reserved sector at or below the candidate pushes it one sector up.
+  uint64_t sector = n;
+  for (uint64_t reserved : reservedIndexes_) {
+    if (reserved > sector) break;
+    ++sector;
+  }
+  if (sector >= kAddressSpace || (sector + 1) * sectorSize_ > kAddressSpace) return std::nullopt;
+  return static_cast<uint32_t>(sector);
+}
+
+std::optional<uint64_t> C1SectorMap::RequiredSpan(int64_t length) const {
+  if (length < 1) return 0;
+  const uint64_t blocks = (static_cast<uint64_t>(length) - 1) / sectorSize_ + 1;
+  const auto last = FreeSector(blocks - 1);
+  if (!last) return std::nullopt;
+  return (uint64_t{*last} + 1) * sectorSize_;
+}
+
+std::optional<C1StepPlan> C1StepPlan::Make(const C1SectorMap& map, int64_t imageLength) {
+  if (imageLength < 1) return C1StepPlan(map, 0, 0);
+  const uint64_t blocks = (static_cast<uint64_t>(imageLength) - 1) / map.SectorSize() + 1;
+  if (blocks > static_cast<uint64_t>(std::numeric_limits<int32_t>::max() - 2)) return std::nullopt;
+  // The last block takes the highest sector; if it fits, every block does.
+  if (!map.FreeSector(blocks - 1)) return std::nullopt;
+  return C1StepPlan(map, imageLength, static_cast<int32_t>(blocks));
+}
+
+C1Block C1StepPlan::Block(int32_t b) const {
+  const uint32_t size = map_.SectorSize();
+  const uint32_t sector = *map_.FreeSector(static_cast<uint64_t>(b));
+  const uint64_t offset = static_cast<uint64_t>(b) * size;
+  const uint32_t length = b == blockCount_ - 1
+                              ? static_cast<uint32_t>(static_cast<uint64_t>(imageLength_) - offset)
+                              : size;
+  return C1Block{sector, sector * size, offset, length};
+}
+
+std::vector<C1Block> C1StepPlan::Blocks() const {
+  std::vector<C1Block> blocks;
+  for (int32_t b = 0; b < blockCount_; ++b) blocks.push_back(Block(b));
+  return blocks;
+}
+
+std::vector<C1Chunk> C1Chunks(const C1Block& block) {
+  std::vector<C1Chunk> chunks;
+  for (uint32_t done = 0; done < block.length; done += kC1ChunkSize) {
+    chunks.push_back({block.address + done, block.imageOffset + done,
+                      std::min(kC1ChunkSize, block.length - done)});
+  }
+  return chunks;
+}
+
+C1Update::C1Update(std::string cnfgPath_, std::string dataPath_)
+    : AXUpdate(std::move(cnfgPath_), std::move(dataPath_)) {
+  familyCode = kFamilyCode;
+}
+
+bool C1Update::Load() {
+  if (!ReadDescriptionFile()) return false;
+  const auto number = [](uint32_t& destination) {
+    return [&destination](std::string_view, std::string_view value) {
+      return StoreNumber(value, destination);
+    };
+  };
+  const ChipSection sections[] = {
+      {"reserved sector", SectionKind::kLines,
+       [this](std::string_view, std::string_view value) {
+         return AppendNumber(value, reservedSectors);
+       }},
+      {"line mode", SectionKind::kKeyNotExamined, number(lineMode)},
+      {"spi number", SectionKind::kKeyNotExamined, number(spiNumber)},
+      {"chip select number", SectionKind::kKeyNotExamined, number(chipSelect)},
+      {"sector size", SectionKind::kKeyNotExamined, number(sectorSize)},
+  };
+  if (!ReadChipDescription(descriptionBytes, CommonChipSyntax(), sections)) return false;
+  if (!CheckSettings()) return false;
+  if (!ReadImageFile()) return false;
+  return PrepareSteps();
+}
+
+bool C1Update::CheckSettings() {
+  // The sector size goes to the loader in 24 bits: a larger one would erase less than is
+  // written, and 0 places no block anywhere.
+  return !reservedSectors.empty() && (lineMode == 1 || lineMode == 2 || lineMode == 4) &&
+         spiNumber <= 1 && chipSelect <= 1 && sectorSize >= 1 && sectorSize <= kMaxSectorSize;
+}
+
+bool C1Update::PrepareSteps() {
+  if (sectorSize == 0) return false;
+  plan = C1StepPlan::Make(C1SectorMap(sectorSize, reservedSectors), imageLength);
+  if (!plan) return false;
+  stepCount = plan->StepCount();
+  imageChecksum = ImageChecksum();
+  return true;
+}
+
+bool C1Update::IsReservedSector(uint32_t sector) const {
+  return sectorSize != 0 && C1SectorMap(sectorSize, reservedSectors).IsReserved(sector);
+}
+
+std::optional<uint64_t> C1Update::RequiredSpan(int64_t length) const {
+  if (sectorSize == 0) return std::nullopt;
+  return C1SectorMap(sectorSize, reservedSectors).RequiredSpan(length);
+}
+
+bool C1Update::EnterUpdateMode(int attempts) {
+  if (!device->EnsureOpen()) return false;
+  if (attempts < 1) return false;
+  const auto request = EncodeUpdateModeRequest(familyCode);
+  int used = 0;
+  bool accepted = false;
+  while (!accepted && used < attempts) {
+    ++used;
+    uint8_t reply[1];
+    accepted = Exchange(request, reply) && reply[0] == kAccepted;
+  }
+  if (!accepted) return false;
+  // The flash setup gets the attempts the update-mode request left over, its own one included.
+  flashCapacity = SetupFlash(attempts - used + 1);
+  if (flashCapacity == 0) return false;
+  const auto span = RequiredSpan(imageLength);
+  return span && flashCapacity >= *span;
+}
+
+uint32_t C1Update::SetupFlash(int attempts) {
+  if (!device->EnsureOpen()) return 0;
+  const auto command = EncodeC1FlashSetup(spiNumber, chipSelect, lineMode, sectorSize);
+  for (int i = 0; i < attempts; ++i) {
+    uint8_t reply[kC1FlashSetupReplySize];
+    if (!Exchange(command, reply)) continue;
+    if (const auto capacity = DecodeC1FlashSetupReply(reply)) return *capacity;
+  }
+  return 0;
+}
+
+bool C1Update::EraseSector(uint32_t sector) {
+  if (!device->EnsureOpen()) return false;
+  const uint64_t address = uint64_t{sector} * sectorSize;
+  if (address >= kAddressSpace) return false;
+  const auto erase = EncodeC1SectorErase(static_cast<uint32_t>(address));
+  uint8_t echo[kC1SectorEraseReplySize];
+  if (!Exchange(erase, echo) || !std::equal(erase.begin(), erase.end(), echo)) return false;
+  const auto poll = EncodeC1ErasePoll(static_cast<uint32_t>(address));
+  for (int polls = 1;; ++polls) {
+    if (!SendMessage(poll.data(), poll.size())) return false;
+    ProcessClock().Sleep(kErasePollInterval);
+    uint8_t status[kC1ErasePollReplySize];
+    if (!ReceiveExact(status)) return false;
+    if (C1EraseFinished(status)) return true;
+    if (polls == kErasePolls) return false;
+  }
+}
+
+bool C1Update::WriteSector(uint32_t sector, int block) {
+  if (!plan || block < 0 || block >= plan->BlockCount()) return false;
+  C1Block target = plan->Block(block);
+  const uint64_t address = uint64_t{sector} * sectorSize;
+  if (address + target.length > kAddressSpace) return false;
+  target.sector = sector;
+  target.address = static_cast<uint32_t>(address);
+  for (const C1Chunk& chunk : C1Chunks(target)) {
+    const uint8_t* bytes = imageData.data() + chunk.imageOffset;
+    const auto command = EncodeC1Write(chunk.address, chunk.length,
+                                       ByteChecksum(bytes, static_cast<int32_t>(chunk.length)));
+    uint8_t echo[kC1WriteReplySize];
+    if (!Exchange(command, echo) || !C1WriteEchoMatches(command, echo)) return false;
+    uint8_t received[1];
+    if (!SendMessage(bytes, chunk.length) || !ReceiveExact(received) ||
+        received[0] != kC1DataReceived) {
+      return false;
+    }
+  }
+  return true;
+}
+
+bool C1Update::RunStep(int block) {
+  if (!plan || block < 0 || block >= plan->BlockCount()) return false;
+  const uint32_t sector = plan->Block(block).sector;
+  // A failed write leaves the sector partly programmed, so every attempt starts with an erase
+  // and writes the block from its first byte.
+  for (int attempt = 0; attempt < kWriteAttempts; ++attempt) {
+    if (!EraseSector(sector)) return false;
+    if (WriteSector(sector, block)) return true;
+  }
+  return false;
+}
+
+bool C1Update::FinalStep(int) {
+  if (!plan) return false;
+  for (const C1Block& block : plan->Blocks()) {
+    const uint16_t sum =
+        ByteChecksum(imageData.data() + block.imageOffset, static_cast<int32_t>(block.length));
+    if (!CheckRegion(block.address, block.length, sum)) return false;
+  }
+  return true;
+}
+
+}  // namespace vortan
