@@ -1,0 +1,126 @@
+#include "updaters/a1_update.h"
+
+#include <algorithm>
+
+#include "link/checksums.h"
+#include "updaters/a1_commands.h"
+#include "updaters/chip_description_reader.h"
+
+namespace vortan {
+
+std::optional<A1StepPlan> A1StepPlan::Make(uint32_t chipSize, uint32_t startAddress,
+                                           uint32_t dataLength, int64_t imageLength) {
+  if (imageLength < 1 || dataLength == 0) return std::nullopt;
+  // The room is chipSize - 2 x startAddress; computed in 64 bits so that a start address past
+  // half the chip refuses instead of wrapping to a huge room.
+  const uint64_t reserved = 2 * uint64_t{startAddress};
+  if (reserved > chipSize) return std::nullopt;
+  if (static_cast<uint64_t>(imageLength) > chipSize - reserved) return std::nullopt;
+  if (imageLength < dataLength) dataLength = static_cast<uint32_t>(imageLength);
+  // The write command announces the low 16 bits of the length; anything above 65536 would
+  // reach the loader short and leave the rest of the block to be read as commands.
+  if (dataLength > kA1MaxBlockLength) return std::nullopt;
+  const int64_t blocks = (imageLength + dataLength - 1) / dataLength;
+  return A1StepPlan{dataLength, imageLength, static_cast<int32_t>(blocks)};
+}
+
+A1Block A1StepPlan::Block(int32_t b) const {
+  const uint32_t offset = static_cast<uint32_t>(b) * dataLength;
+  const uint32_t length =
+      b == blockCount - 1 ? static_cast<uint32_t>(imageLength - offset) : dataLength;
+  return A1Block{offset, length};
+}
+
+std::vector<A1Block> A1StepPlan::Blocks() const {
+  std::vector<A1Block> blocks;
+  for (int32_t b = 0; b < blockCount; ++b) blocks.push_back(Block(b));
+  return blocks;
+}
+
+std::vector<A1Piece> A1Pieces(const A1Block& block) {
+  std::vector<A1Piece> pieces;
+  for (uint32_t done = 0; done < block.length; done += kA1PieceSize) {
+    pieces.push_back({block.offset + done, std::min(kA1PieceSize, block.length - done)});
+  }
+  return pieces;
+}
+
+A1Update::A1Update(std::string cnfgPath_, std::string dataPath_)
+    : AXUpdate(std::move(cnfgPath_), std::move(dataPath_)) {
+  familyCode = kFamilyCode;
+}
+
+bool A1Update::Load() {
+  // A description that cannot be read gives no settings; CheckSettings then refuses the zero
+  // chip size.
+  if (!ReadDescriptionFile()) descriptionBytes.clear();
+  const auto chipInfo = NumberKeys({{"Chip Type", &familyCode}, {"Chip Size", &chipSize}});
+  const ChipSection sections[] = {
+      {"Chip Info", SectionKind::kKeys,
+       [this, chipInfo](std::string_view key, std::string_view value) {
+         if (!EqualsNoCase(key, "Chip Name")) return chipInfo(key, value);
+         chipName = std::string(value);
+         return LineOutcome::kTaken;
+       }},
+      {"Transmission Info", SectionKind::kKeys,
+       NumberKeys({{"Start Address", &startAddress},
+                   {"Data Length", &dataLength},
+                   {"Time Over", &timeOver}})},
+  };
+  if (!ReadChipDescription(descriptionBytes, A1ChipSyntax(), sections)) return false;
+  if (!CheckSettings()) return false;
+  if (!ReadImageFile()) return false;
+  if (!PrepareSteps()) return false;
+  stepCount = plan->StepCount();
+  transferOffset = 0;
+  bytesSent = 0;
+  return true;
+}
+
+bool A1Update::CheckSettings() {
+  if (chipSize == 0) return false;
+  if (dataLength == 0) dataLength = kA1MaxBlockLength;
+  return dataLength % kA1PieceSize == 0;
+}
+
+bool A1Update::PrepareSteps() {
+  plan = A1StepPlan::Make(chipSize, startAddress, dataLength, imageLength);
+  if (!plan) return false;
+  dataLength = plan->dataLength;
+  return true;
+}
+
+bool A1Update::RunStep(int b) {
+  if (!plan || b < 0 || b >= plan->blockCount) return false;
+  if (b == 0) {
+    transferOffset = 0;
+    bytesSent = 0;
+  }
+  const A1Block block = plan->Block(b);
+  const uint8_t* bytes = imageData.data() + block.offset;
+  const uint16_t sum = ByteChecksum(bytes, static_cast<int32_t>(block.length));
+  imageChecksum = sum;
+  const auto command = EncodeA1Write(transferOffset, block.length, sum);
+  bytesSent += block.length;
+  uint8_t echo[kA1WriteReplySize];
+  if (!Exchange(command, echo) || !std::equal(command.begin(), command.end(), echo)) return false;
+  for (const A1Piece& piece : A1Pieces(block)) {
+    if (!SendMessage(imageData.data() + piece.offset, piece.length)) return false;
+  }
+  uint8_t received[1];
+  if (!ReceiveExact(received) || received[0] != kA1BlockReceived) return false;
+  uint8_t stored[1];
+  if (!ReceiveExact(stored) || stored[0] != kA1BlockStored) return false;
+  transferOffset += block.length;
+  return true;
+}
+
+bool A1Update::FinalStep(int) {
+  if (!plan) return false;
+  const uint16_t sum =
+      static_cast<uint16_t>(ByteSum32(imageData.data(), static_cast<size_t>(imageLength)));
+  imageChecksum = sum;
+  return CheckRegion(startAddress, bytesSent, sum);
+}
+
+}  // namespace vortan

@@ -1,0 +1,218 @@
+#include "updaters/a1_update.h"
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "emulator/a1_model.h"
+#include "emulator/emulator.h"
+#include "link/clock.h"
+#include "link/hid_device.h"
+#include "support/temp_dir.h"
+#include "updaters/a1_commands.h"
+
+namespace vortan {
+namespace {
+
+using emu::Fault;
+using emu::FaultType;
+using ::testing::ElementsAre;
+
+std::vector<uint8_t> Pattern(size_t length) {
+  std::vector<uint8_t> bytes(length);
+  for (size_t i = 0; i < length; ++i) bytes[i] = static_cast<uint8_t>((i * 13 + i / 509) ^ 0xA5);
+  return bytes;
+}
+
+std::unique_ptr<A1Update> LoadA1(const testing::TempDir& dir, const std::string& description,
+                                 size_t imageLength, bool* loaded) {
+  EXPECT_TRUE(testing::WriteText(dir.File("TEMP2.INI"), description));
+  EXPECT_TRUE(testing::WriteBytes(dir.File("TEMP2.BIN"), Pattern(imageLength)));
+  auto updater = std::make_unique<A1Update>(dir.File("TEMP2.INI"), dir.File("TEMP2.BIN"));
+  *loaded = updater->Load();
+  return updater;
+}
+
+std::string Description(const std::string& start, const std::string& length) {
+  return "[Chip Info]\nChip Name = KX-40\nChip Size = 0x40000\n"
+         "[Transmission Info]\nStart Address = " +
+         start + "\nData Length = " + length + "\nTime Over = 3000\n";
+}
+
+TEST(A1CommandsTest, GoldenWrite) {
+  const auto write = EncodeA1Write(0x40, 100, 0xABCD);
+  EXPECT_THAT(write, ElementsAre(0x07, 0x40, 0, 0, 0, 0x64, 0, 0xCD, 0xAB, 0, 0, 0));
+  // A full block of 65536 bytes is announced with the length field 00 00.
+  const auto full = EncodeA1Write(0x10000, 0x10000, 0x1234);
+  EXPECT_THAT(full, ElementsAre(0x07, 0, 0, 0x01, 0, 0, 0, 0x34, 0x12, 0, 0, 0));
+}
+
+TEST(A1PlanTest, SmallImageWhole) {
+  const auto plan = A1StepPlan::Make(0x40000, 0x8000, 128, 300);
+  ASSERT_TRUE(plan);
+  EXPECT_EQ(plan->StepCount(), 5);
+  EXPECT_THAT(plan->Blocks(), ElementsAre(A1Block{0, 128}, A1Block{128, 128}, A1Block{256, 44}));
+  EXPECT_THAT(A1Pieces(plan->Block(1)), ElementsAre(A1Piece{128, 64}, A1Piece{192, 64}));
+  EXPECT_THAT(A1Pieces(A1Block{0, 100}), ElementsAre(A1Piece{0, 64}, A1Piece{64, 36}));
+
+  const auto one = A1StepPlan::Make(0x40000, 0, 0x10000, 100);
+  ASSERT_TRUE(one);
+  EXPECT_EQ(one->dataLength, 100u);
+  EXPECT_EQ(one->StepCount(), 3);
+  EXPECT_EQ(A1StepPlan::Make(0x40000, 0, 64, 128)->StepCount(), 4);
+  EXPECT_EQ(A1StepPlan::Make(0x40000, 0, 64, 129)->StepCount(), 5);
+}
+
+TEST(A1LoadTest, Refusals) {
+  const struct {
+    const char* name;
+    std::string description;
+    size_t imageLength;
+    bool loads;
+  } cases[] = {
+      {"plain", Description("0x8000", "128"), 300, true},
+      {"no chip size", "[Transmission Info]\nData Length = 64\n", 300, false},
+      {"chip size 0", "[chip info]\nchip size = 0\n", 300, false},
+      {"case of keys and sections", "[CHIP INFO]\nCHIP SIZE = 0x100\n", 200, true},
+      {"data length 100", Description("0", "100"), 300, false},
+      {"data length 64", Description("0", "64"), 300, true},
+      {"room exactly", Description("0x8000", "0"), 0x30000, true},
+      {"room one byte short", Description("0x8000", "0"), 0x30001, false},
+      // Guards the room wrapping round when 2 x start exceeds the chip size.
+      {"start past half the chip", Description("0x20001", "64"), 64, false},
+      {"start doubled wraps to 0",
+       "[chip info]\nchip size = 0x100\n"
+       "[transmission info]\nstart address = 0x80000000\n",
+       64, false},
+      // Guards block lengths the 16-bit field would announce short.
+      {"data length 0x20000", Description("0", "0x20000"), 0x20000, false},
+      {"data length 0x10040 shrunk above 64K", Description("0", "0x10040"), 0x10010, false},
+      {"data length 0x20000 shrunk to 64K", Description("0", "0x20000"), 0x10000, true},
+      {"-- comment", "-- note\n" + Description("0", "64"), 64, true},
+      {"// starts a key line", "[chip info]\n// note\n" + Description("0", "64"), 64, false},
+      {"// key logged", "[chip info]\n// note = 1\n" + Description("0", "64"), 64, true},
+      {"line before any header", "Chip Size = 0x100\n" + Description("0", "64"), 64, false},
+      {"unknown section", Description("0", "64") + "[Extra]\nx = 1\n", 64, false},
+      {"unknown key logged", Description("0", "64") + "Speed = 3\n", 64, true},
+      {"empty time over", Description("0", "64") + "Time Over =\n", 64, false},
+  };
+  for (const auto& c : cases) {
+    testing::TempDir dir;
+    bool loaded = false;
+    LoadA1(dir, c.description, c.imageLength, &loaded);
+    EXPECT_EQ(loaded, c.loads) << c.name;
+  }
+}
+
+TEST(A1LoadTest, ReadsSettings) {
+  testing::TempDir dir;
+  bool loaded = false;
+  auto a1 =
+      LoadA1(dir, "[Chip Info]\nChip Type = 0x105\n" + Description("0x8000", "0"), 70000, &loaded);
+  ASSERT_TRUE(loaded);
+  EXPECT_EQ(a1->ChipName(), "KX-40");
+  EXPECT_EQ(a1->FamilyCode(), 0x105u);
+  EXPECT_EQ(a1->ChipSize(), 0x40000u);
+  EXPECT_EQ(a1->StartAddress(), 0x8000u);
+  EXPECT_EQ(a1->DataLength(), 0x10000u);
+  EXPECT_EQ(a1->TimeOver(), 3000u);
+  EXPECT_EQ(a1->StepCount(), 4);
+}
+
+class A1RunTest : public ::testing::Test {
+ protected:
+  static constexpr uint16_t kVid = 0xF1A5;
+  static constexpr uint16_t kPid = 0x1234;
+
+  void SetUp() override {
+    auto model = std::make_unique<emu::A1Model>(
+        emu::A1ModelConfig{.startAddress = 0x8000, .chipSize = 0x40000});
+    flash = model.get();
+    device = &emulator->Attach(kVid, kPid);
+    device->AddFamily(A1Update::kFamilyCode, std::move(model));
+    HidDevice::SetIds(kVid, kPid);
+    HidDevice::UseBackend(emulator);
+  }
+  void TearDown() override {
+    HidDevice::Instance().Close();
+    HidDevice::UseBackend(nullptr);
+  }
+
+  std::unique_ptr<A1Update> Load(const std::string& dataLength, size_t imageLength) {
+    bool loaded = false;
+    auto a1 = LoadA1(dir, Description("0x8000", dataLength), imageLength, &loaded);
+    EXPECT_TRUE(loaded);
+    return a1;
+  }
+
+  static bool RunAll(A1Update& a1) {
+    if (!a1.EnterUpdateMode(5)) return false;
+    for (int step = 1; step < a1.StepCount() - 1; ++step) {
+      if (!a1.RunStep(step - 1)) return false;
+    }
+    return a1.FinalStep(a1.StepCount() - 1);
+  }
+
+  VirtualClock clock;
+  ScopedProcessClock scopedClock{&clock};
+  testing::TempDir dir;
+  std::shared_ptr<emu::Emulator> emulator = std::make_shared<emu::Emulator>();
+  emu::LoaderDevice* device = nullptr;
+  emu::A1Model* flash = nullptr;
+};
+
+TEST_F(A1RunTest, ImageLandsFromTheStartAddress) {
+  for (const auto& [dataLength, imageLength] :
+       {std::pair{"128", 300}, std::pair{"0", 0x10000 + 100}}) {
+    auto a1 = Load(dataLength, imageLength);
+    ASSERT_TRUE(RunAll(*a1)) << dataLength;
+    EXPECT_EQ(flash->Read(0x8000, imageLength), Pattern(imageLength)) << dataLength;
+    EXPECT_EQ(flash->Read(0x7FFF, 1), std::vector<uint8_t>{0xFF});
+    EXPECT_EQ(flash->Read(0x8000 + imageLength, 1), std::vector<uint8_t>{0xFF});
+    HidDevice::Instance().Close();
+  }
+  EXPECT_EQ(device->MessageCount("a1.write"), 3 + 2);
+  EXPECT_EQ(device->MessageCount("a1.data"), (2 + 2 + 1) + (1024 + 2));
+}
+
+TEST_F(A1RunTest, StatusBytesInOrder) {
+  const struct {
+    const char* name;
+    std::vector<Fault> faults;
+    bool sent;
+  } cases[] = {
+      {"F4 then D4", {}, true},
+      {"D4 before F4",
+       {{.type = FaultType::kWrongStatus,
+         .kind = "a1.data",
+         .occurrence = 2,
+         .reply = 0,
+         .value = 0xD4},
+        {.type = FaultType::kWrongStatus,
+         .kind = "a1.data",
+         .occurrence = 2,
+         .reply = 1,
+         .value = 0xF4}},
+       false},
+      {"no D4",
+       {{.type = FaultType::kNoReply, .kind = "a1.data", .occurrence = 2, .reply = 1}},
+       false},
+      {"echo differs in byte 11",
+       {{.type = FaultType::kWrongEcho, .kind = "a1.write", .occurrence = 1, .byte = 11}},
+       false},
+  };
+  for (const auto& c : cases) {
+    device->ClearFaults();
+    device->AddFaults(c.faults);
+    auto a1 = Load("128", 100);
+    ASSERT_TRUE(a1->EnterUpdateMode(5));
+    EXPECT_EQ(a1->RunStep(0), c.sent) << c.name;
+    HidDevice::Instance().Close();
+  }
+}
+
+}  // namespace
+}  // namespace vortan
