@@ -7,6 +7,8 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <exception>
+#include <utility>
 
 #include "link/checksums.h"
 #include "link/loader_commands.h"
@@ -14,20 +16,29 @@
 namespace vortan {
 namespace {
 
-// Reads a whole regular file; false on any error or short read.
-bool ReadWholeFile(const std::string& path, std::string& out) {
-  int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
+// Reads a whole regular file into `out`; false on any error or short read. O_NONBLOCK keeps the
+// open from waiting on a FIFO put in a work file's place; the type check then refuses it.
+template <typename Container>
+bool ReadWholeFile(const std::string& path, Container& out) {
+  int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
   if (fd < 0) return false;
-  struct stat st{};
+  struct stat st {};
   bool ok = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
   if (ok) {
-    out.assign(static_cast<size_t>(st.st_size), '\0');
-    size_t done = 0;
-    while (ok && done < out.size()) {
-      ssize_t n = ::read(fd, out.data() + done, out.size() - done);
-      if (n < 0 && errno == EINTR) continue;
-      if (n <= 0) ok = false;
-      else done += static_cast<size_t>(n);
+    try {
+      out.assign(static_cast<size_t>(st.st_size), 0);
+    } catch (const std::exception&) {  // too large to hold: a failed read, not a crash
+      ok = false;
+    }
+  }
+  size_t done = 0;
+  while (ok && done < out.size()) {
+    ssize_t n = ::read(fd, reinterpret_cast<char*>(out.data()) + done, out.size() - done);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) {
+      ok = false;
+    } else {
+      done += static_cast<size_t>(n);
     }
   }
   ::close(fd);
@@ -37,16 +48,27 @@ bool ReadWholeFile(const std::string& path, std::string& out) {
 }  // namespace
 
 AXUpdate::AXUpdate(std::string cnfgPath_, std::string dataPath_)
-    : cnfgPath(std::move(cnfgPath_)), dataPath(std::move(dataPath_)),
+    : cnfgPath(std::move(cnfgPath_)),
+      dataPath(std::move(dataPath_)),
       device(&HidDevice::Instance()) {}
 
 AXUpdate::~AXUpdate() = default;
 
-bool AXUpdate::Load() { return false; }
-bool AXUpdate::CheckSettings() { return false; }
-bool AXUpdate::PrepareSteps() { return false; }
-bool AXUpdate::RunStep(int) { return true; }
-bool AXUpdate::FinalStep(int) { return true; }
+bool AXUpdate::Load() {
+  return false;
+}
+bool AXUpdate::CheckSettings() {
+  return false;
+}
+bool AXUpdate::PrepareSteps() {
+  return false;
+}
+bool AXUpdate::RunStep(int) {
+  return true;
+}
+bool AXUpdate::FinalStep(int) {
+  return true;
+}
 
 bool AXUpdate::EnterUpdateMode(int attempts) {
   if (!device->EnsureOpen()) return false;
@@ -75,6 +97,7 @@ bool AXUpdate::ReceiveExact(std::span<uint8_t> reply) {
 }
 
 bool AXUpdate::Exchange(std::span<const uint8_t> request, std::span<uint8_t> reply) {
+  std::fill(reply.begin(), reply.end(), 0);
   if (!SendMessage(request.data(), static_cast<uint32_t>(request.size()))) return false;
   return ReceiveExact(reply);
 }
@@ -99,7 +122,9 @@ bool AXUpdate::FinishUpdate(bool success) {
 
 uint16_t AXUpdate::ImageChecksum() const {
   if (imageData.empty() || imageLength < 2) return 0;
-  return WordSum16(imageData.data(), static_cast<size_t>(imageLength));
+  // imageLength is the family's to set; never sum past the bytes actually held.
+  const size_t length = std::min(static_cast<size_t>(imageLength), imageData.size());
+  return WordSum16(imageData.data(), length);
 }
 
 uint16_t AXUpdate::WordChecksum(const uint8_t* data, int32_t length) {
@@ -112,12 +137,14 @@ uint16_t AXUpdate::ByteChecksum(const uint8_t* data, int32_t length) {
   return static_cast<uint16_t>(ByteSum32(data, static_cast<size_t>(length)));
 }
 
-bool AXUpdate::ReadDescriptionFile() { return ReadWholeFile(cnfgPath, descriptionBytes); }
+bool AXUpdate::ReadDescriptionFile() {
+  return ReadWholeFile(cnfgPath, descriptionBytes);
+}
 
 bool AXUpdate::ReadImageFile() {
-  std::string bytes;
+  std::vector<uint8_t> bytes;
   if (!ReadWholeFile(dataPath, bytes) || bytes.empty()) return false;
-  imageData.assign(bytes.begin(), bytes.end());
+  imageData = std::move(bytes);
   imageLength = static_cast<int64_t>(imageData.size());
   return true;
 }

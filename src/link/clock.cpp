@@ -28,12 +28,16 @@ Clock& ProcessClock() {
   return clock ? *clock : TheSystemClock();
 }
 
-void SetProcessClock(Clock* clock) { g_clock.store(clock); }
+void SetProcessClock(Clock* clock) {
+  g_clock.store(clock);
+}
 
 ScopedProcessClock::ScopedProcessClock(Clock* clock) : previous_(g_clock.load()) {
   SetProcessClock(clock);
 }
 
-ScopedProcessClock::~ScopedProcessClock() { SetProcessClock(previous_); }
+ScopedProcessClock::~ScopedProcessClock() {
+  SetProcessClock(previous_);
+}
 
 }  // namespace vortan

@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <cstring>
-#include <mutex>
 
 #include "link/byte_order.h"
 
@@ -10,7 +9,8 @@ namespace vortan {
 namespace {
 
 // Process-wide state of the link. Only one thread uses the link at a time (the main thread
-// between runs, the update thread during one), so nothing here is locked but the backend swap.
+// between runs, the update thread during one, while the window's buttons are disabled), so
+// nothing here is locked.
 struct LinkState {
   std::shared_ptr<HidBackend> backend;
   HidBackend::Handle handle = nullptr;
@@ -27,7 +27,9 @@ LinkState& State() {
   return state;
 }
 
-uint16_t Low16(uint32_t v) { return static_cast<uint16_t>(v & 0xFFFF); }
+uint16_t Low16(uint32_t v) {
+  return static_cast<uint16_t>(v & 0xFFFF);
+}
 
 }  // namespace
 
@@ -43,15 +45,21 @@ void HidDevice::UseBackend(std::shared_ptr<HidBackend> backend) {
   s.open = false;
 }
 
-HidBackend* HidDevice::Backend() { return State().backend.get(); }
+HidBackend* HidDevice::Backend() {
+  return State().backend.get();
+}
 
 void HidDevice::SetIds(uint32_t vid, uint32_t pid) {
   State().vid = vid;
   State().pid = pid;
 }
 
-uint32_t HidDevice::Vid() { return State().vid; }
-uint32_t HidDevice::Pid() { return State().pid; }
+uint32_t HidDevice::Vid() {
+  return State().vid;
+}
+uint32_t HidDevice::Pid() {
+  return State().pid;
+}
 
 int HidDevice::CountDevices() {
   LinkState& s = State();
@@ -91,9 +99,15 @@ void HidDevice::Close() {
   s.open = false;
 }
 
-bool HidDevice::IsOpen() const { return State().open; }
-std::string HidDevice::LastOpenError() const { return State().lastOpenError; }
-bool HidDevice::LastOpenDeniedPermission() const { return State().lastOpenDenied; }
+bool HidDevice::IsOpen() const {
+  return State().open;
+}
+std::string HidDevice::LastOpenError() const {
+  return State().lastOpenError;
+}
+bool HidDevice::LastOpenDeniedPermission() const {
+  return State().lastOpenDenied;
+}
 
 bool HidDevice::SendMessage(const uint8_t* data, uint32_t length) {
   LinkState& s = State();
@@ -121,6 +135,7 @@ bool HidDevice::ReceiveMessage(uint8_t* buffer, uint32_t capacity, uint32_t* rec
   // A timed-out read (0) is a failure too: the buffer would still hold our own request.
   int got = s.backend->Read(s.handle, report, kReportSize, kReplyTimeoutMs);
   if (got <= 0) return false;
+  got = std::min(got, kReportSize);
   uint32_t received = 0;
   for (;;) {
     bool ok = got >= kHeaderSize;
@@ -129,8 +144,7 @@ bool HidDevice::ReceiveMessage(uint8_t* buffer, uint32_t capacity, uint32_t* rec
     if (ok) {
       const uint32_t offset = GetU32(report + 1);
       total = GetU32(report + 5);
-      ok = offset == received &&
-           static_cast<int32_t>(total) >= static_cast<int32_t>(offset);
+      ok = offset == received && static_cast<int32_t>(total) >= static_cast<int32_t>(offset);
       if (ok) {
         chunk = std::min<uint32_t>(total - received, kPayloadSize);
         ok = static_cast<uint64_t>(received) + chunk <= capacity &&
@@ -153,6 +167,7 @@ bool HidDevice::ReceiveMessage(uint8_t* buffer, uint32_t capacity, uint32_t* rec
       if (received_out) *received_out = received;
       return false;
     }
+    got = std::min(got, kReportSize);
   }
 }
 

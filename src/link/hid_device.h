@@ -20,10 +20,12 @@ class HidDevice {
   static constexpr int kHeaderSize = 9;
   static constexpr int kPayloadSize = kReportSize - kHeaderSize;  // 55
   static constexpr uint8_t kReportTag = 0x51;
-  // Bound on the wait for each reply report. The slowest reply we rely on is the acknowledgement
-  // of a full A2 write block (65536 words programmed before the loader answers), which takes
-  // about 1.3 s at typical word-program times; 10 s leaves a wide margin while a silent device
-  // still ends a run instead of holding it.
+  // Bound on the wait for each reply report; expiry fails the read. The slowest replies the
+  // protocol relies on come after the loader has done flash work on its own: the 0xD4 of a full
+  // A2 write block (65536 words programmed, about 1.3 s at typical word-program times), the 0xD4
+  // of a 64 KiB A1 block (A1 has no erase command, so the loader erases and programs it, about
+  // 1-3 s), and a region check over a whole image. 10 s covers these several times over, while a
+  // silent device still ends a run: EnterUpdateMode(5) gives up after 5 x 10 s.
   static constexpr int kReplyTimeoutMs = 10000;
 
   // The one link, created on first use and never destroyed.

@@ -1,0 +1,260 @@
+// The link's framing in both directions, its reply checks and its open/close discipline, pinned
+// against hand-written report bytes.
+#include "link/hid_device.h"
+
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <sstream>
+
+#include "link/clock.h"
+#include "link/scripted_backend.h"
+
+namespace vortan {
+namespace {
+
+using testing::ReplyReport;
+using testing::Report;
+using testing::ScriptedBackend;
+
+// "51 04 .." -> bytes, then zero-filled up to `size`.
+Report Hex(const std::string& text, size_t size = 0) {
+  Report out;
+  std::istringstream in(text);
+  std::string byte;
+  while (in >> byte) out.push_back(static_cast<uint8_t>(std::stoul(byte, nullptr, 16)));
+  if (out.size() < size) out.resize(size, 0);
+  return out;
+}
+
+Report Sequence(size_t n, uint8_t first = 1) {
+  Report r(n);
+  for (size_t i = 0; i < n; ++i) r[i] = static_cast<uint8_t>(first + i);
+  return r;
+}
+
+class HidDeviceTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    HidDevice::UseBackend(backend);
+    HidDevice::SetIds(0x3151, 0x4002);
+  }
+  void TearDown() override { HidDevice::UseBackend(nullptr); }
+
+  void OpenLink() {
+    ASSERT_TRUE(link.EnsureOpen());
+    backend->calls.clear();
+  }
+
+  VirtualClock clock;
+  ScopedProcessClock useClock{&clock};
+  std::shared_ptr<ScriptedBackend> backend = std::make_shared<ScriptedBackend>();
+  HidDevice& link = HidDevice::Instance();
+};
+
+TEST_F(HidDeviceTest, SendFramesMessagesIntoReports) {
+  struct Case {
+    const char* name;
+    Report message;
+    std::vector<Report> reports;
+  };
+  const Report m55 = Sequence(55);
+  const Report m56 = Sequence(56);
+  Report first55 = Hex("51 37 00 00 00 00 00 00 00");
+  first55.insert(first55.end(), m55.begin(), m55.end());
+  Report first56 = Hex("51 38 00 00 00 00 00 00 00");
+  first56.insert(first56.end(), m56.begin(), m56.begin() + 55);
+  const Case cases[] = {
+      {"A2 update-mode request",
+       Hex("01 0A 4D 01"),
+       {Hex("51 04 00 00 00 00 00 00 00 01 0A 4D 01", 64)}},
+      {"55 bytes take one report", m55, {first55}},
+      {"56 bytes take two", m56, {first56, Hex("51 38 00 00 00 37 00 00 00 38", 64)}},
+  };
+  OpenLink();
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    // A long reply read first leaves its bytes in the shared report buffer; they must not leak
+    // into the cleared tail of a short report.
+    backend->reads.push_back(ScriptedBackend::Deliver(ReplyReport(0, 55, Report(55, 0xEE))));
+    uint8_t sink[55];
+    ASSERT_TRUE(link.ReceiveMessage(sink, sizeof sink));
+    backend->writes.clear();
+    ASSERT_TRUE(link.SendMessage(c.message.data(), static_cast<uint32_t>(c.message.size())));
+    EXPECT_EQ(backend->writes, c.reports);
+  }
+}
+
+TEST_F(HidDeviceTest, SendFailures) {
+  OpenLink();
+  const Report m = Sequence(120);
+  EXPECT_FALSE(link.SendMessage(m.data(), 0));
+  EXPECT_TRUE(backend->writes.empty());
+  // The second of three reports fails: the first stays written, the third is never sent.
+  backend->failWrite = 1;
+  EXPECT_FALSE(link.SendMessage(m.data(), 120));
+  EXPECT_EQ(backend->writes.size(), 2u);
+  EXPECT_TRUE(link.IsOpen());
+}
+
+TEST_F(HidDeviceTest, ReceiveHandlesEveryReplyShape) {
+  using R = ScriptedBackend;
+  struct Case {
+    const char* name;
+    std::vector<R::Step> reads;
+    uint32_t capacity;
+    bool result;
+    uint32_t received;
+    Report expected;  // the buffer's first bytes afterwards (it starts as 0xAA)
+  };
+  const Report p55 = Sequence(55);
+  const Report p45 = Sequence(45, 100);
+  Report p100 = p55;
+  p100.insert(p100.end(), p45.begin(), p45.end());
+  const Case cases[] = {
+      {"accepting reply 0/1/F1",
+       {R::Deliver(Hex("00 00 00 00 00 01 00 00 00 F1", 64))},
+       1,
+       true,
+       1,
+       Hex("F1")},
+      {"first report offset not 0", {R::Deliver(ReplyReport(1, 2, {5}))}, 8, false, 0, Hex("AA")},
+      {"total 12 beyond capacity 11",
+       {R::Deliver(ReplyReport(0, 12, Sequence(12)))},
+       11,
+       false,
+       0,
+       Report(11, 0xAA)},
+      {"total length 0", {R::Deliver(ReplyReport(0, 0, {}))}, 8, false, 0, Hex("AA")},
+      {"negative total length",
+       {R::Deliver(ReplyReport(0, 0x80000000u, {1}))},
+       8,
+       false,
+       0,
+       Hex("AA")},
+      {"two reports",
+       {R::Deliver(ReplyReport(0, 100, p55)), R::Deliver(ReplyReport(55, 100, p45))},
+       100,
+       true,
+       100,
+       p100},
+      {"second report wrong offset: partial",
+       {R::Deliver(ReplyReport(0, 100, p55)), R::Deliver(ReplyReport(54, 100, p45))},
+       100,
+       true,
+       55,
+       p55},
+      {"second report beyond capacity: partial",
+       {R::Deliver(ReplyReport(0, 100, p55)), R::Deliver(ReplyReport(55, 100, p45))},
+       60,
+       true,
+       55,
+       p55},
+      // A time-out (0) leaves the previous report in the buffer; parsed, it would pass as a
+      // sequence break and yield a partial reply instead of a failure.
+      {"second read times out",
+       {R::Deliver(ReplyReport(0, 100, p55)), R::Timeout()},
+       100,
+       false,
+       55,
+       p55},
+      {"second read fails",
+       {R::Deliver(ReplyReport(0, 100, p55)), R::Failure()},
+       100,
+       false,
+       55,
+       p55},
+      {"silent device", {R::Timeout()}, 8, false, 0, Hex("AA")},
+      {"read error", {R::Failure()}, 8, false, 0, Hex("AA")},
+      {"report shorter than its header",
+       {R::Cut(ReplyReport(0, 1, {0xF1}), 8)},
+       8,
+       false,
+       0,
+       Hex("AA")},
+      {"report shorter than header plus chunk",
+       {R::Cut(ReplyReport(0, 11, Sequence(11)), 19)},
+       11,
+       false,
+       0,
+       Hex("AA")},
+      {"second report cut short: partial",
+       {R::Deliver(ReplyReport(0, 100, p55)), R::Cut(ReplyReport(55, 100, p45), 53)},
+       100,
+       true,
+       55,
+       p55},
+  };
+  OpenLink();
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    backend->reads.assign(c.reads.begin(), c.reads.end());
+    // Each reply follows a request, as in a run, so the report buffer holds its bytes.
+    const Report request = Hex("00 00 00 00 00 01 00 00 00 F1");
+    ASSERT_TRUE(link.SendMessage(request.data(), static_cast<uint32_t>(request.size())));
+    Report buffer(c.capacity, 0xAA);
+    uint32_t received = 99;
+    EXPECT_EQ(link.ReceiveMessage(buffer.data(), c.capacity, &received), c.result);
+    EXPECT_EQ(received, c.received);
+    EXPECT_EQ(Report(buffer.begin(), buffer.begin() + c.expected.size()), c.expected);
+    EXPECT_TRUE(backend->reads.empty());
+  }
+}
+
+TEST_F(HidDeviceTest, EachReplyWaitIsBoundedOnTheClock) {
+  OpenLink();
+  uint8_t reply[1];
+  EXPECT_FALSE(link.ReceiveMessage(reply, 1));
+  EXPECT_EQ(backend->timeouts, std::vector<int>{HidDevice::kReplyTimeoutMs});
+  EXPECT_EQ(clock.SleptMs(), HidDevice::kReplyTimeoutMs);
+}
+
+TEST_F(HidDeviceTest, EnsureOpenNeedsExactlyOneDevice) {
+  struct Case {
+    int devices;
+    bool openFails;
+    bool result;
+    std::vector<std::string> calls;
+  };
+  const Case cases[] = {
+      {0, false, false, {"count"}},
+      {1, false, true, {"count", "open"}},
+      {2, false, false, {"count"}},
+      {1, true, false, {"count", "open"}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.devices);
+    backend->calls.clear();
+    backend->devices = c.devices;
+    backend->openFails = c.openFails;
+    EXPECT_EQ(link.EnsureOpen(), c.result);
+    EXPECT_EQ(link.IsOpen(), c.result);
+    EXPECT_EQ(backend->calls, c.calls);
+    if (link.IsOpen()) link.Close();
+  }
+}
+
+TEST_F(HidDeviceTest, OpenLinkNeitherCountsNorReopens) {
+  OpenLink();
+  backend->devices = 2;  // a second device plugged in since
+  EXPECT_TRUE(link.EnsureOpen());
+  EXPECT_TRUE(link.Open());
+  EXPECT_TRUE(backend->calls.empty());
+  link.Close();
+  EXPECT_EQ(backend->calls, (std::vector<std::string>{"close", "exit"}));
+  EXPECT_FALSE(link.IsOpen());
+  backend->calls.clear();
+  EXPECT_FALSE(link.EnsureOpen());  // closed again: enumerates and finds two
+  EXPECT_EQ(backend->calls, std::vector<std::string>{"count"});
+}
+
+TEST_F(HidDeviceTest, NoTrafficWithoutAnOpenLink) {
+  const Report m = Hex("01 0A 4D 01");
+  uint8_t reply[1];
+  EXPECT_FALSE(link.SendMessage(m.data(), 4));
+  EXPECT_FALSE(link.ReceiveMessage(reply, 1));
+  EXPECT_TRUE(backend->calls.empty());
+}
+
+}  // namespace
+}  // namespace vortan
