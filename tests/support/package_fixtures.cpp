@@ -1,0 +1,141 @@
+#include "support/package_fixtures.h"
+
+#include <gtest/gtest.h>
+
+#include "support/temp_dir.h"
+
+namespace vortan::testing {
+
+std::string A2DescriptionText() {
+  return R"(; two 8 KiB sectors then 32 KiB sectors; the first holds the loader
+[Chip Type]
+Type = 1
+[Flash Modle]
+VX29LV800B
+[Write Modle]
+Mode = 0
+[Reserved Sector]
+0x0000
+[Block Size]
+Size = 0x800
+[Time]
+MaxWriteBack = 1000
+MaxSectorEraseTime = 2000
+[Data]
+Blank = 0xFFFF
+[Sector Erase Cycle]
+EraseCycles = 6
+Addr1 = 0x555
+Data1 = 0xAA
+Addr2 = 0x2AA
+Data2 = 0x55
+Addr3 = 0x555
+Data3 = 0x80
+Addr4 = 0x555
+Data4 = 0xAA
+Addr5 = 0x2AA
+Data5 = 0x55
+Addr6 = 0x0
+Data6 = 0x30
+[Program Cycle]
+ProgramCycles = 3
+Addr1 = 0x555
+Data1 = 0xAA
+Addr2 = 0x2AA
+Data2 = 0x55
+Addr3 = 0x555
+Data3 = 0xA0
+[Write Buffer Cycle]
+WriteBufferCycles = 4
+WriteBufferSA2 = 0xFF
+Addr1 = 0x555
+Data1 = 0xAA
+Addr2 = 0x2AA
+Data2 = 0x55
+Addr3 = 0x0
+Data3 = 0x25
+Addr4 = 0x0
+Data4 = 0x0
+[Program Buffer Cycle]
+ProgramBufferCycles = 1
+ProgramBufferSA2 = 0xFF
+Addr1 = 0x0
+Data1 = 0x29
+[Sector Address List]
+0x0000
+0x1000
+0x2000
+0x6000
+0xA000
+)";
+}
+
+std::string C1DescriptionText() {
+  return R"([reserved sector]
+0x0
+[line mode]
+Mode = 1
+[spi number]
+Number = 0
+[chip select number]
+Select = 0
+[sector size]
+Size = 0x1000
+)";
+}
+
+std::string A1DescriptionText() {
+  return R"(-- internal flash, the loader below the start address
+[Chip Info]
+Chip Name = VX32F103
+Chip Type = 2
+Chip Size = 0x20000
+[Transmission Info]
+Start Address = 0x4000
+Data Length = 0x800
+Time Over = 3000
+)";
+}
+
+pack::DataPackSpec A2Pack(size_t imageLength, uint32_t seed) {
+  return {"A2", 0, A2DescriptionText(), pack::GenerateImage(imageLength, seed)};
+}
+
+pack::DataPackSpec C1Pack(size_t imageLength, uint32_t seed) {
+  return {"C1", 0, C1DescriptionText(), pack::GenerateImage(imageLength, seed)};
+}
+
+pack::DataPackSpec A1Pack(size_t imageLength, uint32_t seed) {
+  return {"A1", 0, A1DescriptionText(), pack::GenerateImage(imageLength, seed)};
+}
+
+pack::PackageSpec OnePackPackage() {
+  pack::PackageSpec spec;
+  spec.productModel = "VORTAN KB 25";
+  spec.firmwareVersion = "V1.0.0";
+  spec.keys = {"Fn", "Esc", ""};
+  spec.packs = {A2Pack()};
+  return spec;
+}
+
+pack::PackageSpec TwoPackPackage() {
+  pack::PackageSpec spec = OnePackPackage();
+  spec.packs.push_back(A1Pack());
+  return spec;
+}
+
+std::vector<uint8_t> BuildOrFail(const pack::PackageSpec& spec, const pack::Breakage& breakage) {
+  std::vector<uint8_t> bytes;
+  std::string error;
+  EXPECT_TRUE(pack::BuildPackage(spec, breakage, bytes, error)) << error;
+  return bytes;
+}
+
+std::string WritePackage(const TempDir& dir, const std::string& name, const pack::PackageSpec& spec,
+                         const pack::Breakage& breakage) {
+  const std::string path = dir.File(name);
+  EXPECT_TRUE(pack::WritePackageFile(path, BuildOrFail(spec, breakage))) << path;
+  return path;
+}
+
+}  // namespace vortan::testing

@@ -1,0 +1,36 @@
+#pragma once
+// Well-formed packages for tests: one data pack per chip family with a chip description its
+// updater accepts and a generated image, and helpers that build a package into a test's own
+// folder.
+#include <string>
+#include <vector>
+
+#include "package_builder/package_builder.h"
+
+namespace vortan::testing {
+
+class TempDir;
+
+// Chip description texts that pass each family's checks.
+std::string A2DescriptionText();
+std::string C1DescriptionText();
+std::string A1DescriptionText();
+
+pack::DataPackSpec A2Pack(size_t imageLength = 0x3000, uint32_t seed = 1);
+pack::DataPackSpec C1Pack(size_t imageLength = 0x1800, uint32_t seed = 2);
+pack::DataPackSpec A1Pack(size_t imageLength = 0x1000, uint32_t seed = 3);
+
+// "VORTAN KB 25", "V1.0.0", keys "Fn" and "Esc", one A2 data pack.
+pack::PackageSpec OnePackPackage();
+// As above with data packs A2 then A1.
+pack::PackageSpec TwoPackPackage();
+
+// The package bytes; fails the current test if the spec cannot be built.
+std::vector<uint8_t> BuildOrFail(const pack::PackageSpec& spec,
+                                 const pack::Breakage& breakage = {});
+// Builds the package into `dir` under `name` and returns its path; fails the current test if
+// that cannot be done.
+std::string WritePackage(const TempDir& dir, const std::string& name, const pack::PackageSpec& spec,
+                         const pack::Breakage& breakage = {});
+
+}  // namespace vortan::testing
