@@ -1,0 +1,242 @@
+#include "package/dat_file_examine.h"
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <filesystem>
+
+#include "support/package_fixtures.h"
+#include "support/temp_dir.h"
+
+namespace vortan {
+namespace {
+
+namespace fs = std::filesystem;
+using pack::Breakage;
+using pack::Fault;
+using testing::OnePackPackage;
+using testing::TwoPackPackage;
+
+std::vector<uint8_t> Bytes(std::string_view text) {
+  return {text.begin(), text.end()};
+}
+
+class DatFileExamineTest : public ::testing::Test {
+ protected:
+  std::string Write(const pack::PackageSpec& spec, const Breakage& breakage = {}) {
+    return testing::WritePackage(dir_, "package.dat", spec, breakage);
+  }
+  std::string Work(const char* name) const { return work_.File(name); }
+
+  testing::TempDir dir_;
+  testing::TempDir work_;
+  DatFileExamine datFile_{work_.path().string()};
+};
+
+TEST_F(DatFileExamineTest, WellFormedPackagesAreUnpackedIntoPrivateWorkFiles) {
+  for (const pack::PackageSpec& spec : {OnePackPackage(), TwoPackPackage()}) {
+    ASSERT_TRUE(datFile_.ReadFile(Write(spec)));
+    ASSERT_TRUE(datFile_.Examine());
+    EXPECT_TRUE(datFile_.IsFileReady());
+    EXPECT_EQ(datFile_.CountDataPack(), spec.packs.size());
+    EXPECT_EQ(datFile_.GetProductModel(), "VORTAN KB 25");
+    EXPECT_EQ(datFile_.GetFirmwareVersion(), "V1.0.0");
+    for (int p = 1; p <= static_cast<int>(spec.packs.size()); ++p) {
+      const pack::DataPackSpec& expected = spec.packs[p - 1];
+      const DatFileExamine::DataPackInfo info = datFile_.DataPack(p);
+      EXPECT_EQ(info.chipFamily, expected.chipFamily);
+      EXPECT_EQ(info.cnfgLength, expected.description.size());
+      EXPECT_EQ(info.dataLength, expected.image.size());
+      EXPECT_EQ(testing::ReadBytes(info.cnfgPath), Bytes(expected.description));
+      EXPECT_EQ(testing::ReadBytes(info.dataPath), expected.image);
+      struct stat st {};
+      ASSERT_EQ(::stat(info.dataPath.c_str(), &st), 0);
+      EXPECT_EQ(st.st_mode & 0777, 0600u);
+    }
+  }
+  EXPECT_EQ(datFile_.DataPack(1).cnfgPath, Work("TEMP1.INI"));
+  EXPECT_EQ(datFile_.DataPack(2).dataPath, Work("TEMP2.BIN"));
+}
+
+TEST_F(DatFileExamineTest, EachRefusalReasonRefusesOnItsOwn) {
+  struct Case {
+    const char* reason;
+    pack::PackageSpec spec;
+    Breakage breakage;
+  };
+  const auto model = [](std::string text) {
+    pack::PackageSpec spec = OnePackPackage();
+    spec.productModel = std::move(text);
+    return spec;
+  };
+  const pack::PackageSpec one = OnePackPackage();
+  const pack::PackageSpec two = TwoPackPackage();
+  const Case cases[] = {
+      {"count byte 0", one, {Fault::kCountByte, 1, 0}},
+      {"count byte 3", one, {Fault::kCountByte, 1, 3}},
+      {"count byte 255", two, {Fault::kCountByte, 1, 255}},
+      {"header sum", one, {Fault::kHeaderSum}},
+      {"descriptor 1 sum", one, {Fault::kDescriptorSum, 1}},
+      {"descriptor 2 sum", two, {Fault::kDescriptorSum, 2}},
+      {"chip description 1 sum", two, {Fault::kDescriptionSum, 1}},
+      {"chip description 2 sum", two, {Fault::kDescriptionSum, 2}},
+      {"image 1 sum", two, {Fault::kImageSum, 1}},
+      {"image 2 sum", two, {Fault::kImageSum, 2}},
+      {"chip description 1 past the end", one, {Fault::kDescriptionOutside, 1}},
+      {"chip description 2 past the end", two, {Fault::kDescriptionOutside, 2}},
+      {"image 1 past the end", one, {Fault::kImageOutside, 1}},
+      {"image 2 past the end", two, {Fault::kImageOutside, 2}},
+      // A 32-bit offset + length would wrap to 0x10 and pass.
+      {"image 1 offset wraps", one, {Fault::kImageOffsetWrap, 1}},
+      {"image 2 offset wraps", two, {Fault::kImageOffsetWrap, 2}},
+      {"product model without 25", one, {Fault::kProductModel}},
+      {"model VORTAN KB 26", model("VORTAN KB 26"), {}},
+      {"model KB 25", model("KB 25"), {}},
+      {"model case differs", model("Vortan KB 25"), {}},
+      {"model 25 after its NUL", model(std::string("VORTAN\0 25", 10)), {}},
+      {"chip family 1 unknown", one, {Fault::kChipFamily, 1}},
+      {"chip family 2 unknown", two, {Fault::kChipFamily, 2}},
+      // Too short for the blocks declared: the length is checked before each block is read.
+      {"no room for the count byte", one, {Fault::kTruncate, 1, 127}},
+      {"no room for descriptor 1", one, {Fault::kTruncate, 1, 255}},
+      {"no room for descriptor 2", two, {Fault::kTruncate, 1, 383}},
+      {"sections cut off", two, {Fault::kTruncate, 1, 1000}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.reason);
+    ASSERT_TRUE(datFile_.ReadFile(Write(c.spec, c.breakage)));
+    EXPECT_FALSE(datFile_.Examine());
+    EXPECT_FALSE(datFile_.IsFileReady());
+    EXPECT_EQ(datFile_.GetProductModel(), "");
+    EXPECT_EQ(datFile_.GetNoDeviceText(), "No Device (Open dat file first)");
+  }
+}
+
+TEST_F(DatFileExamineTest, AcceptedVariantsOfTheFormat) {
+  struct Case {
+    const char* what;
+    pack::PackageSpec spec;
+    std::string model;
+  };
+  pack::PackageSpec reversed = OnePackPackage();
+  reversed.productModel = "25 VORTAN";
+  pack::PackageSpec full = OnePackPackage();
+  full.productModel = "VORTAN KB 25 PRO";  // 16 bytes, no NUL
+  pack::PackageSpec tail = OnePackPackage();
+  tail.packs[0].familyTail = 0xBEEF;
+  pack::PackageSpec families = TwoPackPackage();
+  families.packs = {testing::C1Pack(), testing::A2Pack()};
+  // Exactly the blocks declared, with empty sections right after them.
+  pack::PackageSpec empty1 = OnePackPackage();
+  empty1.packs = {{"C1", 0, "", {}}};
+  pack::PackageSpec empty2 = empty1;
+  empty2.packs.push_back({"A1", 0, "", {}});
+  const Case cases[] = {
+      {"25 before VORTAN", reversed, "25 VORTAN"},
+      {"model fills its field", full, "VORTAN KB 25 PRO"},
+      {"bytes after the family ignored", tail, "VORTAN KB 25"},
+      {"C1 then A2", families, "VORTAN KB 25"},
+      {"256-byte package", empty1, "VORTAN KB 25"},
+      {"384-byte package", empty2, "VORTAN KB 25"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    ASSERT_TRUE(datFile_.ReadFile(Write(c.spec)));
+    EXPECT_TRUE(datFile_.Examine());
+    EXPECT_EQ(datFile_.GetProductModel(), c.model);
+  }
+  EXPECT_EQ(datFile_.FileLength(), 384);
+  EXPECT_EQ(testing::ReadBytes(Work("TEMP2.BIN")), std::vector<uint8_t>());
+}
+
+TEST_F(DatFileExamineTest, ChecksBeforeTheWritingLeaveEarlierWorkFilesAlone) {
+  ASSERT_TRUE(datFile_.ReadFile(Write(TwoPackPackage())));
+  ASSERT_TRUE(datFile_.Examine());
+  const std::vector<uint8_t> image2 = testing::ReadBytes(Work("TEMP2.BIN"));
+  pack::PackageSpec other = TwoPackPackage();
+  other.packs[1] = testing::A1Pack(0x2000, 99);
+  for (const Breakage& breakage : {Breakage{Fault::kImageSum, 2}, Breakage{Fault::kProductModel}}) {
+    ASSERT_TRUE(datFile_.ReadFile(Write(other, breakage)));
+    EXPECT_FALSE(datFile_.Examine());
+    EXPECT_EQ(testing::ReadBytes(Work("TEMP2.BIN")), image2);
+  }
+}
+
+TEST_F(DatFileExamineTest, ReadFileRefusesWhatCannotBeHeldOrIsNoRegularFile) {
+  const std::string sparse = dir_.File("huge.dat");
+  ASSERT_TRUE(testing::WriteBytes(sparse, {}));
+  fs::resize_file(sparse, DatFileExamine::kMaxFileLength + 1);
+  const std::string empty = dir_.File("empty.dat");
+  ASSERT_TRUE(testing::WriteBytes(empty, {}));
+  fs::create_directory(dir_.path() / "folder.dat");
+  const std::string cases[] = {dir_.File("missing.dat"), empty, dir_.File("folder.dat"), sparse,
+                               "/dev/zero"};
+  for (const std::string& path : cases) {
+    EXPECT_FALSE(datFile_.ReadFile(path)) << path;
+    EXPECT_EQ(datFile_.FileLength(), 0) << path;
+    EXPECT_FALSE(datFile_.Examine()) << path;
+  }
+}
+
+// Guards against trusting the size without checking the count: such files report 4096 bytes
+// and yield a few.
+TEST_F(DatFileExamineTest, ReadFileRefusesAShortRead) {
+  for (const char* path : {"/sys/kernel/uevent_seqnum", "/sys/kernel/profiling"}) {
+    struct stat st {};
+    if (::stat(path, &st) != 0 || !S_ISREG(st.st_mode) || st.st_size < 128) continue;
+    EXPECT_FALSE(datFile_.ReadFile(path));
+    return;
+  }
+  GTEST_SKIP() << "no file whose size exceeds its content";
+}
+
+TEST_F(DatFileExamineTest, TextsDecodeAsUtf8WithReplacementCharacters) {
+  pack::PackageSpec spec = OnePackPackage();
+  spec.firmwareVersion = "V1.0\xFF";
+  spec.keys = {"\xC3\xA9", "", ""};
+  ASSERT_TRUE(datFile_.ReadFile(Write(spec)));
+  ASSERT_TRUE(datFile_.Examine());
+  EXPECT_EQ(datFile_.GetFirmwareVersion(), "V1.0\xEF\xBF\xBD");
+  EXPECT_EQ(datFile_.GetNoDeviceText(), "No Device (Press \"\xC3\xA9\" to open)");
+}
+
+TEST_F(DatFileExamineTest, NoDeviceTextNamesTheKeysByTheLastOneSet) {
+  struct Case {
+    std::array<std::string, 3> keys;
+    const char* text;
+  };
+  const Case cases[] = {
+      {{"Fn", "Esc", "F12"}, "No Device (Press \"Fn\" + \"Esc\" + \"F12\" to open)"},
+      {{"Fn", "Esc", ""}, "No Device (Press \"Fn\" + \"Esc\" to open)"},
+      {{"Fn", "", ""}, "No Device (Press \"Fn\" to open)"},
+      {{"", "", ""}, "No Device (Open device first)"},
+      {{"", "", "F12"}, "No Device (Press \"\" + \"\" + \"F12\" to open)"},
+      {{"12345678", "", ""}, "No Device (Press \"12345678\" to open)"},
+  };
+  for (const Case& c : cases) {
+    pack::PackageSpec spec = OnePackPackage();
+    spec.keys = c.keys;
+    ASSERT_TRUE(datFile_.ReadFile(Write(spec)));
+    ASSERT_TRUE(datFile_.Examine());
+    EXPECT_EQ(datFile_.GetNoDeviceText(), c.text);
+  }
+}
+
+TEST_F(DatFileExamineTest, ReadFileEndsReadinessAndDeleteTempFilesRemovesAllFour) {
+  ASSERT_TRUE(datFile_.ReadFile(Write(TwoPackPackage())));
+  ASSERT_TRUE(datFile_.Examine());
+  ASSERT_TRUE(datFile_.ReadFile(Write(OnePackPackage())));
+  EXPECT_FALSE(datFile_.IsFileReady());
+  EXPECT_EQ(datFile_.GetFirmwareVersion(), "");
+  ASSERT_TRUE(datFile_.Examine());
+  EXPECT_EQ(datFile_.CountDataPack(), 1);
+  datFile_.DeleteTempFiles();
+  for (const char* name : {"TEMP1.INI", "TEMP1.BIN", "TEMP2.INI", "TEMP2.BIN"}) {
+    EXPECT_FALSE(fs::exists(Work(name))) << name;
+  }
+  DatFileExamine fresh(work_.path().string());
+  fresh.DeleteTempFiles();  // no path set: nothing to do
+}
+
+}  // namespace
+}  // namespace vortan

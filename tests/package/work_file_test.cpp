@@ -1,0 +1,130 @@
+#include "package/work_file.h"
+
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <csignal>
+#include <filesystem>
+#include <future>
+
+#include "package/dat_file_examine.h"
+#include "support/temp_dir.h"
+
+namespace vortan {
+namespace {
+
+namespace fs = std::filesystem;
+using namespace std::chrono_literals;
+
+const std::vector<uint8_t> kData = {'n', 'e', 'w'};
+
+bool Write(const std::string& path) {
+  return WriteWorkFile(path, kData.data(), kData.size());
+}
+
+mode_t ModeOf(const std::string& path) {
+  struct stat st {};
+  return ::lstat(path.c_str(), &st) == 0 ? st.st_mode & 07777 : 0;
+}
+
+// Runs `call` on another thread; if it has not returned within a generous bound, `unblock` is
+// run so the test can finish and report the hang instead of stalling.
+template <typename Call, typename Unblock>
+bool AnswersPromptly(Call call, Unblock unblock, bool& result) {
+  auto future = std::async(std::launch::async, call);
+  const bool prompt = future.wait_for(10s) == std::future_status::ready;
+  if (!prompt) unblock();
+  result = future.get();
+  return prompt;
+}
+
+TEST(WorkFile, NewAndOwnFilesAreWrittenPrivately) {
+  testing::TempDir dir;
+  const std::string fresh = dir.File("TEMP1.BIN");
+  const mode_t oldMask = ::umask(0);
+  EXPECT_TRUE(Write(fresh));
+  ::umask(oldMask);
+  EXPECT_EQ(ModeOf(fresh), 0600u);
+  EXPECT_EQ(testing::ReadBytes(fresh), kData);
+
+  const std::string own = dir.File("TEMP1.INI");
+  ASSERT_TRUE(testing::WriteText(own, "a much longer earlier content"));
+  ASSERT_EQ(::chmod(own.c_str(), 0666), 0);
+  EXPECT_TRUE(Write(own));
+  EXPECT_EQ(ModeOf(own), 0600u);
+  EXPECT_EQ(testing::ReadBytes(own), kData);  // truncated, not overlaid
+}
+
+// Guards the planted-file attacks in a shared folder: nothing may be written through a link,
+// into another user's file or into something that is not a plain file.
+TEST(WorkFile, PlantedPathsAreRefusedAndTheirTargetsKept) {
+  testing::TempDir dir;
+  const std::string target = dir.File("victim");
+  ASSERT_TRUE(testing::WriteText(target, "keep"));
+  fs::create_symlink(target, dir.File("symlink"));
+  fs::create_symlink(dir.File("nowhere"), dir.File("dangling"));
+  fs::create_hard_link(target, dir.File("hardlink"));
+  fs::create_directory(dir.File("folder"));
+  ASSERT_EQ(::mkfifo(dir.File("fifo").c_str(), 0600), 0);
+  for (const char* name : {"symlink", "dangling", "hardlink", "folder", "fifo"}) {
+    EXPECT_FALSE(Write(dir.File(name))) << name;
+  }
+  EXPECT_EQ(testing::ReadBytes(target), std::vector<uint8_t>({'k', 'e', 'e', 'p'}));
+  EXPECT_FALSE(fs::exists(dir.File("nowhere")));
+}
+
+TEST(WorkFile, AnotherUsersFileIsRefused) {
+  if (::geteuid() != 0) GTEST_SKIP() << "making another user's file needs root";
+  testing::TempDir dir;
+  const std::string foreign = dir.File("TEMP1.BIN");
+  ASSERT_TRUE(testing::WriteText(foreign, "theirs"));
+  ASSERT_EQ(::chmod(foreign.c_str(), 0666), 0);
+  ASSERT_EQ(::chown(foreign.c_str(), 65534, 65534), 0);
+  EXPECT_FALSE(Write(foreign));
+  EXPECT_EQ(testing::ReadBytes(foreign).size(), 6u);
+  EXPECT_EQ(ModeOf(foreign), 0666u);
+}
+
+// Guards against reporting success for a cut work file when the disk is full.
+TEST(WorkFile, AFailedWriteFailsTheWrite) {
+  testing::TempDir dir;
+  const std::vector<uint8_t> big(64 * 1024, 0x5A);
+  struct rlimit old {};
+  ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &old), 0);
+  const auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
+  struct rlimit small = old;
+  small.rlim_cur = 4096;
+  ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &small), 0);
+  const bool written = WriteWorkFile(dir.File("TEMP1.BIN"), big.data(), big.size());
+  ::setrlimit(RLIMIT_FSIZE, &old);
+  std::signal(SIGXFSZ, oldHandler);
+  EXPECT_FALSE(written);
+}
+
+TEST(WorkFile, AFifoAnswersPromptly) {
+  testing::TempDir dir;
+  const std::string fifo = dir.File("x.dat");
+  ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+  // Opening the other end releases an open that waits for it.
+  const auto unblock = [](const std::string& path) {
+    return [path] {
+      const int fd = ::open(path.c_str(), O_RDWR | O_NONBLOCK);
+      if (fd >= 0) ::close(fd);
+    };
+  };
+  bool result = true;
+  DatFileExamine datFile(dir.path().string());
+  EXPECT_TRUE(AnswersPromptly([&] { return datFile.ReadFile(fifo); }, unblock(fifo), result));
+  EXPECT_FALSE(result);
+  const std::string workFifo = dir.File("TEMP1.INI");
+  ASSERT_EQ(::mkfifo(workFifo.c_str(), 0600), 0);
+  EXPECT_TRUE(AnswersPromptly([&] { return Write(workFifo); }, unblock(workFifo), result));
+  EXPECT_FALSE(result);
+}
+
+}  // namespace
+}  // namespace vortan
