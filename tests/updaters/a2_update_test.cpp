@@ -1,0 +1,314 @@
+// A2 data packs end to end: Load, then every step against the emulated loader's A2 flash on the
+// virtual clock, with the retries of erasing and programming.
+#include "updaters/a2_update.h"
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <memory>
+
+#include "emulator/a2_model.h"
+#include "emulator/emulator.h"
+#include "link/clock.h"
+#include "link/hid_device.h"
+#include "support/temp_dir.h"
+#include "updaters/a2_description_text.h"
+
+namespace vortan {
+namespace {
+
+using emu::A2Model;
+using emu::Fault;
+using emu::FaultType;
+using testing::A2Text;
+
+constexpr uint16_t kVid = 0x3151;
+constexpr uint16_t kPid = 0x4002;
+constexpr uint32_t kSectorWords = 0x100;
+constexpr int kSectors = 6;
+
+uint16_t OldContent(uint32_t address) {
+  return static_cast<uint16_t>(0x1234 ^ address);
+}
+
+std::vector<uint8_t> MakeImage(size_t bytes) {
+  std::vector<uint8_t> image(bytes);
+  for (size_t i = 0; i < bytes; ++i) image[i] = static_cast<uint8_t>(i * 7 + (i >> 8) + 3);
+  return image;
+}
+
+class A2UpdateTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    emulator = std::make_shared<emu::Emulator>();
+    HidDevice::UseBackend(emulator);
+    HidDevice::SetIds(kVid, kPid);
+    device = &emulator->Attach(kVid, kPid);
+  }
+  void TearDown() override { HidDevice::UseBackend(nullptr); }
+
+  // Plugs in an A2 flash of `sectorAddresses` (words) with the test description's 6 erase cycles.
+  void AddFlash(emu::A2ModelConfig config) {
+    if (config.sectorAddresses.empty()) {
+      for (int i = 0; i < kSectors; ++i) config.sectorAddresses.push_back(i * kSectorWords);
+    }
+    config.initialContent = OldContent;
+    auto m = std::make_unique<A2Model>(std::move(config));
+    model = m.get();
+    device->AddFamily(1, std::move(m));
+  }
+
+  bool Load(const A2Text& text, const std::vector<uint8_t>& image) {
+    EXPECT_TRUE(testing::WriteText(dir.File("TEMP1.INI"), text.Render()));
+    EXPECT_TRUE(testing::WriteBytes(dir.File("TEMP1.BIN"), image));
+    update = std::make_unique<A2Update>(dir.File("TEMP1.INI"), dir.File("TEMP1.BIN"));
+    return update->Load();
+  }
+
+  // Every step as the update run performs them, then the finish command.
+  bool RunAll() {
+    bool ok = update->EnterUpdateMode(5);
+    for (int i = 0; ok && i < update->StepCount() - 2; ++i) ok = update->RunStep(i);
+    ok = ok && update->FinalStep(update->StepCount() - 1);
+    return update->FinishUpdate(ok) && ok;
+  }
+
+  // What the flash must hold, worked out from the image alone: each sector the programmed part
+  // reaches holds its words (complete words only, the rest erased) unless reserved; every other
+  // sector keeps its old content.
+  void ExpectFlash(const std::vector<uint8_t>& image, size_t programStart, int reservedSector) {
+    const size_t programLength = image.size() - programStart;
+    const size_t reached = std::max<size_t>(1, (programLength + 511) / 512);
+    for (int s = 0; s < kSectors; ++s) {
+      for (uint32_t k = 0; k < kSectorWords; ++k) {
+        const uint32_t address = s * kSectorWords + k;
+        const size_t p = programStart + s * 512 + 2 * k;
+        uint16_t expected = OldContent(address);
+        if (s != reservedSector && static_cast<size_t>(s) < reached) {
+          expected =
+              p + 1 < image.size() ? static_cast<uint16_t>(image[p] | image[p + 1] << 8) : 0xFFFF;
+        }
+        ASSERT_EQ(model->Word(address), expected) << "sector " << s << " word " << k;
+      }
+    }
+    EXPECT_EQ(model->EraseCount(reservedSector), 0);
+  }
+
+  VirtualClock clock;
+  ScopedProcessClock useClock{&clock};
+  testing::TempDir dir;
+  std::shared_ptr<emu::Emulator> emulator;
+  emu::LoaderDevice* device = nullptr;
+  A2Model* model = nullptr;
+  std::unique_ptr<A2Update> update;
+};
+
+TEST_F(A2UpdateTest, ProgramsExactlyThePackAroundTheReservedSector) {
+  struct Case {
+    const char* what;
+    const char* writeMode;
+    const char* fileOffset;
+    size_t image;
+    size_t programStart;
+    const char* cycleKind;
+  };
+  const Case cases[] = {
+      // Ends 300 bytes into sector 4; sector 2 reserved inside the range.
+      {"word programming", "0", "0", 4 * 512 + 300, 0, "a2.program_cycle"},
+      // 32 bytes skipped, odd length: the last byte is neither written nor verified.
+      {"buffer programming", "1", "0x10", 32 + 4 * 512 + 269, 32, "a2.write_buffer_cycle"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    AddFlash({});
+    A2Text text;
+    text.writeMode = c.writeMode;
+    text.fileOffset = c.fileOffset;
+    const auto image = MakeImage(c.image);
+    ASSERT_TRUE(Load(text, image));
+    ASSERT_EQ(update->StepCount(), 5 + 2);
+    ASSERT_TRUE(RunAll());
+    ExpectFlash(image, c.programStart, 2);
+    // One programming setup per written sector: 0, 1, 3 and 4.
+    EXPECT_EQ(device->MessageCount(c.cycleKind), 4);
+    EXPECT_EQ(device->LastFinishOutcome(), 0x00);
+    // Verification reads the flash: a word changed afterwards fails it.
+    ASSERT_TRUE(update->EnterUpdateMode(5));
+    model->SetWords(0x305, std::vector<uint16_t>{0});
+    EXPECT_FALSE(update->FinalStep(0));
+    update->FinishUpdate(false);
+  }
+}
+
+TEST_F(A2UpdateTest, AnnouncesFullBlockOf0x10000WordsAsCountZero) {
+  AddFlash({{0, 0x10000, 0x20000}, 6, 2, {}});
+  A2Text text;
+  text.blockSize = "0x10000";
+  text.reserved = "0x20000";
+  text.sectors = "0\n0x10000\n0x20000";
+  const auto image = MakeImage(0x20000 + 10);
+  ASSERT_TRUE(Load(text, image));
+  ASSERT_TRUE(RunAll());
+  for (uint32_t k = 0; k < 0x10005; k += 0xFFF) {
+    EXPECT_EQ(model->Word(k), image[2 * k] | image[2 * k + 1] << 8) << k;
+  }
+  EXPECT_EQ(model->Word(0x10005), 0xFFFF);
+}
+
+TEST_F(A2UpdateTest, EraseCycleAddresses) {
+  // Cycle addresses are offsets from the sector, unless the first sector is at 0x1400: then
+  // they stand as they are. The last cycle always goes to the sector.
+  struct Case {
+    std::string sectors;
+    uint32_t sector1;
+    uint32_t firstCycle;
+  };
+  const Case cases[] = {{"0\n0x100\n0x200", 0x100, 0x655},
+                        {"0x1400\n0x1500\n0x1600", 0x1500, 0x555}};
+  for (const Case& c : cases) {
+    AddFlash({{}, 6, 0, {}});
+    A2Text text;
+    text.sectors = c.sectors;
+    text.reserved = "0x2000";
+    ASSERT_TRUE(Load(text, MakeImage(600)));
+    ASSERT_TRUE(update->EnterUpdateMode(5));
+    ASSERT_TRUE(update->EraseSector(1)) << c.sectors;
+    const auto& cycles = model->EraseCycles();
+    ASSERT_EQ(cycles.size(), 6u);
+    EXPECT_EQ(cycles[0], std::make_pair(c.firstCycle, uint16_t{0xAA}));
+    EXPECT_EQ(cycles[5], std::make_pair(c.sector1, uint16_t{0x30}));
+    update->FinishUpdate(true);
+  }
+}
+
+TEST_F(A2UpdateTest, ProgrammingRetries) {
+  struct Case {
+    const char* what;
+    const char* writeMode;
+    std::vector<Fault> faults;
+    bool succeeds;
+    const char* countedKind;
+    int sends;     // of countedKind during RunStep(0)
+    int erasures;  // of sector 0
+  };
+  const auto echo = [](const char* kind, int occurrence) {
+    return Fault{FaultType::kWrongEcho, kind, occurrence, 0, 1, 0, -1};
+  };
+  const Case cases[] = {
+      {"program cycle echo wrong three times",
+       "0",
+       {echo("a2.program_cycle", 1), echo("a2.program_cycle", 2), echo("a2.program_cycle", 3)},
+       true,
+       "a2.program_cycle",
+       4,
+       1},
+      // 11 sends per attempt, 6 attempts, each after an erase.
+      {"program cycle echo always wrong",
+       "0",
+       {echo("a2.program_cycle", 0)},
+       false,
+       "a2.program_cycle",
+       66,
+       6},
+      // 6 sends per attempt for the buffer cycle commands.
+      {"write buffer echo always wrong",
+       "1",
+       {echo("a2.write_buffer_cycle", 0)},
+       false,
+       "a2.write_buffer_cycle",
+       36,
+       6},
+      {"program buffer echo wrong five times",
+       "1",
+       {echo("a2.program_buffer_cycle", 1), echo("a2.program_buffer_cycle", 2),
+        echo("a2.program_buffer_cycle", 3), echo("a2.program_buffer_cycle", 4),
+        echo("a2.program_buffer_cycle", 5)},
+       true,
+       "a2.program_buffer_cycle",
+       6,
+       1},
+      // The second block's last status is not 0xD4: the sector is erased and written again.
+      {"write status wrong once",
+       "0",
+       {{FaultType::kWrongStatus, "a2.data", 2, 1, 0, 0xE4, -1}},
+       true,
+       "a2.data",
+       2 + 4,
+       2},
+      {"write status always wrong",
+       "0",
+       {{FaultType::kWrongStatus, "a2.data", 0, 1, 0, 0, -1}},
+       false,
+       "a2.data",
+       6,
+       6},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    AddFlash({});
+    A2Text text;
+    text.writeMode = c.writeMode;
+    const auto image = MakeImage(4 * 512 + 300);
+    ASSERT_TRUE(Load(text, image));
+    ASSERT_TRUE(update->EnterUpdateMode(5));
+    device->ClearFaults();
+    device->AddFaults(c.faults);
+    const int before = device->MessageCount(c.countedKind);
+    EXPECT_EQ(update->RunStep(0), c.succeeds);
+    EXPECT_EQ(device->MessageCount(c.countedKind) - before, c.sends);
+    EXPECT_EQ(model->EraseCount(0), c.erasures);
+    device->ClearFaults();
+    if (c.succeeds) {
+      for (int i = 1; i < update->StepCount() - 2; ++i) ASSERT_TRUE(update->RunStep(i));
+      EXPECT_TRUE(update->FinalStep(0));
+      ExpectFlash(image, 0, 2);
+    }
+    update->FinishUpdate(c.succeeds);
+  }
+}
+
+TEST_F(A2UpdateTest, EraseWaits) {
+  struct Case {
+    const char* what;
+    uint32_t busyPolls;
+    int notBlankPolls;  // first polls whose word is spoiled on the way to the host
+    std::vector<int> spoiledPolls;
+    bool succeeds;
+    int eraseCycles;
+    int polls;
+    int64_t sleptMs;
+  };
+  const Case cases[] = {
+      {"blank at once", 0, 0, {}, true, 6, 2, 720},
+      // Blank, not blank, blank, blank: only two blank reads in a row end the wait.
+      {"blank reads must be consecutive", 0, 0, {2}, true, 6, 4, 760},
+      // 0.7 s and 66 polls 20 ms apart, then the erase is issued again with a fresh wait.
+      {"issued again after the erase time", 0, 67, {}, true, 12, 69, 2020 + 720},
+      // Never blank: five issues of 0.7 s + 66 × 20 ms each, then the step fails.
+      {"never blank", UINT32_MAX, 0, {}, false, 30, 5 * 67, 5 * 2020},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    AddFlash({{}, 6, c.busyPolls, {}});
+    A2Text text;
+    ASSERT_TRUE(Load(text, MakeImage(600)));
+    ASSERT_TRUE(update->EnterUpdateMode(5));
+    device->ClearFaults();
+    const int pollsBefore = device->MessageCount("a2.erase_poll");
+    const int cyclesBefore = device->MessageCount("a2.erase_cycle");
+    std::vector<int> spoiled = c.spoiledPolls;
+    for (int k = 1; k <= c.notBlankPolls; ++k) spoiled.push_back(k);
+    for (int k : spoiled)
+      device->AddFault({FaultType::kWrongEcho, "a2.erase_poll", k, 0, 5, 0, -1});
+    const int64_t start = clock.SleptMs();
+    EXPECT_EQ(update->EraseSector(0), c.succeeds);
+    EXPECT_EQ(device->MessageCount("a2.erase_cycle") - cyclesBefore, c.eraseCycles);
+    EXPECT_EQ(device->MessageCount("a2.erase_poll") - pollsBefore, c.polls);
+    EXPECT_EQ(clock.SleptMs() - start, c.sleptMs);
+    device->ClearFaults();
+    update->FinishUpdate(false);
+  }
+}
+
+}  // namespace
+}  // namespace vortan
