@@ -81,5 +81,237 @@ TEST_F(LoaderEmulatorTest, WholeRunWritesVerifiesAndFinishes) {
   EXPECT_EQ(clock.SleptMs(), 0);
 }
 
+TEST_F(LoaderEmulatorTest, EnumerationFollowsHidEnumerate) {
+  struct Attached {
+    uint16_t vid, pid;
+    int interfaces;
+    bool unplugged;
+  };
+  struct Case {
+    const char* name;
+    std::vector<Attached> devices;
+    uint16_t vid, pid;
+    int count;
+  };
+  const Case cases[] = {
+      {"none", {}, kVid, kPid, 0},
+      {"one", {{kVid, kPid, 1, false}}, kVid, kPid, 1},
+      {"two", {{kVid, kPid, 1, false}, {kVid, kPid, 1, false}}, kVid, kPid, 2},
+      {"other product", {{kVid, 0x9999, 1, false}}, kVid, kPid, 0},
+      {"one entry per interface", {{kVid, kPid, 3, false}}, kVid, kPid, 3},
+      {"vendor wildcard", {{0x1111, kPid, 1, false}, {kVid, kPid, 1, false}}, 0, kPid, 2},
+      {"product wildcard", {{kVid, 1, 1, false}, {kVid, 2, 2, false}}, kVid, 0, 3},
+      {"unplugged not listed", {{kVid, kPid, 1, true}, {kVid, kPid, 1, false}}, kVid, kPid, 1},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    Emulator e;
+    for (const Attached& a : c.devices) {
+      LoaderDevice& d = e.Attach(a.vid, a.pid, a.interfaces);
+      if (a.unplugged) d.Unplug();
+    }
+    EXPECT_EQ(e.CountDevices(c.vid, c.pid), c.count);
+    HidBackend::Handle h = e.Open(c.vid, c.pid);
+    EXPECT_EQ(h != nullptr, c.count > 0);
+    if (h) e.Close(h);
+  }
+}
+
+// One fault script against one host action; the action's result and what the device saw.
+TEST_F(LoaderEmulatorTest, ScriptedFaultsReachTheHost) {
+  enum Action { kEnter1, kEnter5, kRegion, kWrite, kFinish };
+  struct Case {
+    const char* script;
+    Action action;
+    bool result;
+    int64_t sleptMs;
+  };
+  const int64_t t = HidDevice::kReplyTimeoutMs;
+  const Case cases[] = {
+      {"", kRegion, true, 0},
+      {"no_reply update_mode", kEnter1, false, t},
+      {"no_reply update_mode", kEnter5, true, t},
+      {"no_reply update_mode 0", kEnter5, false, 5 * t},
+      {"wrong_echo update_mode", kEnter1, false, 0},
+      {"wrong_status update_mode value=0xF0", kEnter1, false, 0},
+      {"wrong_echo region_check 1 byte=3", kRegion, false, 0},
+      {"wrong_echo region_check 2", kRegion, true, 0},
+      {"short_reply region_check", kRegion, false, 0},
+      {"split_wrongly region_check", kRegion, false, 0},
+      {"split_wrongly update_mode", kEnter1, false, 0},
+      {"short_report region_check", kRegion, false, 0},
+      {"no_reply ram.write", kWrite, false, t},
+      {"wrong_status ram.data", kWrite, false, 0},
+      {"short_reply ram.write length=11", kWrite, false, 0},
+      {"wrong_echo finish", kFinish, false, 0},
+      {"no_reply finish", kFinish, false, t},
+      {"unplug region_check", kRegion, false, 0},
+      {"unplug ram.data", kWrite, false, 0},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.script);
+    SetUp();  // a fresh emulator for each case
+    LoaderDevice& device = AttachRamDevice();
+    std::vector<Fault> faults;
+    ASSERT_TRUE(ParseFaultScript(c.script, faults, nullptr));
+    if (c.action != kEnter1 && c.action != kEnter5) {
+      RamUpdate setup;
+      ASSERT_TRUE(setup.EnterUpdateMode(1));
+    }
+    device.AddFaults(faults);
+    const int64_t before = clock.SleptMs();
+    RamUpdate update;
+    const Bytes data(100, 0x5A);
+    bool result = false;
+    switch (c.action) {
+      case kEnter1:
+        result = update.EnterUpdateMode(1);
+        break;
+      case kEnter5:
+        result = update.EnterUpdateMode(5);
+        break;
+      case kRegion:
+        result = update.CheckRegion(0x10, 4, 4 * 0xFF);
+        break;
+      case kWrite:
+        result = update.Write(0, data);
+        break;
+      case kFinish:
+        result = update.FinishUpdate(true);
+        break;
+    }
+    EXPECT_EQ(result, c.result);
+    EXPECT_EQ(clock.SleptMs() - before, c.sleptMs);
+    HidDevice::Instance().Close();
+  }
+}
+
+TEST_F(LoaderEmulatorTest, SecondDeviceAppearingMidRun) {
+  LoaderDevice& device = AttachRamDevice();
+  std::vector<Fault> faults;
+  ASSERT_TRUE(ParseFaultScript("second_device update_mode", faults, nullptr));
+  device.AddFaults(faults);
+  RamUpdate update;
+  ASSERT_TRUE(update.EnterUpdateMode(5));
+  EXPECT_EQ(HidDevice::Instance().CountDevices(), 2);
+  // The open link keeps talking to the first device.
+  EXPECT_TRUE(update.CheckRegion(0, 2, 2 * 0xFF));
+  EXPECT_TRUE(update.FinishUpdate(true));
+  EXPECT_FALSE(update.EnterUpdateMode(5));  // closed now: two devices refuse a new run
+  EXPECT_EQ(device.MessageCount("update_mode"), 1);
+}
+
+TEST_F(LoaderEmulatorTest, UnplugAfterReports) {
+  LoaderDevice& device = AttachRamDevice();
+  RamUpdate update;
+  ASSERT_TRUE(update.EnterUpdateMode(1));  // 2 reports: request and reply
+  device.UnplugAfterReports(1);            // the region check request still goes out
+  EXPECT_FALSE(update.CheckRegion(0, 2, 2 * 0xFF));
+  EXPECT_TRUE(device.Unplugged());
+  EXPECT_EQ(device.MessageCount("region_check"), 1);
+  EXPECT_EQ(HidDevice::Instance().CountDevices(), 0);
+  EXPECT_FALSE(update.FinishUpdate(false));
+  EXPECT_FALSE(HidDevice::Instance().IsOpen());
+  EXPECT_EQ(emulator->OpenHandles(), 0);
+  EXPECT_EQ(clock.SleptMs(), 0);  // an unplugged device fails at once, it does not time out
+}
+
+TEST_F(LoaderEmulatorTest, UnknownFamilyIsRefused) {
+  LoaderDevice& device = AttachRamDevice();
+  AXUpdate other("", "");  // family code 0: no model
+  EXPECT_FALSE(other.EnterUpdateMode(5));
+  EXPECT_EQ(device.MessageCount("update_mode"), 5);
+  EXPECT_EQ(device.Selected(), nullptr);
+  const auto trace = emulator->Trace();
+  ASSERT_FALSE(trace.empty());
+  EXPECT_EQ(trace.back().substr(0, 31), "D>H 51 00 00 00 00 01 00 00 00 ");
+  EXPECT_EQ(trace.back().substr(31, 2), "E1");
+  HidDevice::Instance().Close();
+}
+
+TEST_F(LoaderEmulatorTest, TraceRecordsEveryReportAsHex) {
+  AttachRamDevice();
+  RamUpdate update;
+  ASSERT_TRUE(update.EnterUpdateMode(1));
+  std::string zeros;
+  for (int i = 0; i < 51; ++i) zeros += " 00";
+  std::string replyZeros;
+  for (int i = 0; i < 54; ++i) replyZeros += " 00";
+  EXPECT_EQ(emulator->Trace(),
+            (std::vector<std::string>{"H>D 51 04 00 00 00 00 00 00 00 01 0A 4D 07" + zeros,
+                                      "D>H 51 00 00 00 00 01 00 00 00 F1" + replyZeros}));
+  std::vector<std::string> sunk;
+  emulator->SetTraceSink([&](const std::string& line) { sunk.push_back(line); });
+  emulator->SetTraceLimit(3);
+  EXPECT_EQ(emulator->TraceDropped(), 0u);
+  ASSERT_TRUE(update.CheckRegion(0, 1, 0xFF));
+  ASSERT_TRUE(update.CheckRegion(0, 1, 0xFF));
+  EXPECT_EQ(sunk.size(), 4u);
+  EXPECT_EQ(emulator->Trace().size(), 3u);
+  EXPECT_EQ(emulator->TraceDropped(), 3u);
+  EXPECT_EQ(emulator->Trace().back(), sunk.back());
+  HidDevice::Instance().Close();
+}
+
+TEST_F(LoaderEmulatorTest, ReassemblyDropsAMessageBrokenOffMidway) {
+  LoaderDevice& device = AttachRamDevice();
+  HidBackend::Handle h = emulator->Open(kVid, kPid);
+  ASSERT_NE(h, nullptr);
+  auto report = [](uint32_t total, uint32_t offset, std::vector<uint8_t> payload) {
+    std::vector<uint8_t> r(64, 0);
+    r[0] = 0x51;
+    for (int i = 0; i < 4; ++i) {
+      r[1 + i] = static_cast<uint8_t>(total >> (8 * i));
+      r[5 + i] = static_cast<uint8_t>(offset >> (8 * i));
+    }
+    std::copy(payload.begin(), payload.end(), r.begin() + 9);
+    return r;
+  };
+  const std::vector<std::vector<uint8_t>> reports = {
+      report(60, 0, std::vector<uint8_t>(55, 1)),  // a 60-byte message begins ...
+      report(60, 54, {1, 1, 1, 1, 1}),             // ... and breaks off: dropped
+      report(60, 55, {1, 1, 1, 1, 1}),             // a continuation without a start: dropped
+      report(0x7FFFFFFF, 0, {}),                   // longer than any message: ignored
+      report(4, 0, {0x01, 0x0A, 0x4D, kRamFamily}),
+  };
+  for (const auto& r : reports) ASSERT_EQ(emulator->Write(h, r.data(), r.size()), 64);
+  EXPECT_EQ(device.MessageCount("unknown"), 0);
+  EXPECT_EQ(device.MessageCount("update_mode"), 1);
+  uint8_t in[64];
+  EXPECT_EQ(emulator->Read(h, in, sizeof in, 100), 64);
+  EXPECT_EQ(in[9], 0xF1);
+  EXPECT_EQ(emulator->Read(h, in, sizeof in, 100), 0);
+  EXPECT_EQ(emulator->Read(h, in, sizeof in, -1), -1);  // never blocks forever
+  EXPECT_EQ(clock.SleptMs(), 100);
+  emulator->Close(h);
+}
+
+TEST(FaultScriptTest, ParsesAndRefuses) {
+  std::vector<Fault> faults;
+  std::string error;
+  ASSERT_TRUE(ParseFaultScript(
+      "# comment\n\nno_reply\nwrong_echo region_check 2 byte=9\n"
+      "  wrong_status a2.data 0 reply=1 value=0x00\r\nshort_reply c1.setup length=1\n",
+      faults, &error));
+  ASSERT_EQ(faults.size(), 4u);
+  EXPECT_EQ(faults[0].type, FaultType::kNoReply);
+  EXPECT_EQ(faults[0].kind, "*");
+  EXPECT_EQ(faults[1].kind, "region_check");
+  EXPECT_EQ(faults[1].occurrence, 2);
+  EXPECT_EQ(faults[1].byte, 9);
+  EXPECT_EQ(faults[2].occurrence, 0);
+  EXPECT_EQ(faults[2].reply, 1);
+  EXPECT_EQ(faults[2].value, 0x00);
+  EXPECT_EQ(faults[3].length, 1);
+  for (const char* bad : {"explode", "no_reply finish x", "wrong_status * 1 value=0x100",
+                          "no_reply finish 1 colour=2", "no_reply finish -3", "unplug * 1 byte="}) {
+    SCOPED_TRACE(bad);
+    std::vector<Fault> none;
+    EXPECT_FALSE(ParseFaultScript(std::string("no_reply\n") + bad, none, &error));
+    EXPECT_TRUE(none.empty());
+    EXPECT_NE(error.find("line 2"), std::string::npos);
+  }
+}
+
 }  // namespace
 }  // namespace vortan::emu
