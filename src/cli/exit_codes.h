@@ -1,0 +1,11 @@
+#pragma once
+// Exit status of vortan-flash; scripts rely on these values.
+namespace vortan::cli {
+
+constexpr int kExitSuccess = 0;
+constexpr int kExitUsage = 2;           // bad command line
+constexpr int kExitPackageRefused = 3;  // package unreadable or refused
+constexpr int kExitNoSingleDevice = 4;  // none or more than one matching device attached
+constexpr int kExitUpdateFailed = 5;    // the update ran and failed
+
+}  // namespace vortan::cli
