@@ -1,0 +1,174 @@
+// hidapi's C functions over the loader emulator, declared by the real hidapi.h.
+#include "fake_hidapi.h"
+
+#include <hidapi.h>
+
+#include <cstdarg>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <cwchar>
+#include <memory>
+
+struct hid_device_ {
+  vortan::HidBackend::Handle handle;
+};
+
+namespace vortan::fakehid {
+namespace {
+
+struct State {
+  std::unique_ptr<emu::Emulator> emulator = std::make_unique<emu::Emulator>();
+  std::vector<std::string> calls;
+  std::wstring error;
+};
+
+State& S() {
+  static State state;
+  return state;
+}
+
+void Log(const char* format, ...) __attribute__((format(printf, 1, 2)));
+void Log(const char* format, ...) {
+  char line[128];
+  va_list args;
+  va_start(args, format);
+  std::vsnprintf(line, sizeof line, format, args);
+  va_end(args);
+  S().calls.emplace_back(line);
+}
+
+char* Copy(const std::string& text) {
+  auto* out = static_cast<char*>(std::calloc(text.size() + 1, 1));
+  std::memcpy(out, text.data(), text.size());
+  return out;
+}
+
+wchar_t* Wide(const std::string& text) {
+  auto* out = static_cast<wchar_t*>(std::calloc(text.size() + 1, sizeof(wchar_t)));
+  for (size_t i = 0; i < text.size(); ++i) out[i] = static_cast<unsigned char>(text[i]);
+  return out;
+}
+
+}  // namespace
+
+emu::Emulator& Backend() {
+  return *S().emulator;
+}
+
+void Reset() {
+  S().emulator = std::make_unique<emu::Emulator>();
+  S().calls.clear();
+  S().error.clear();
+}
+
+const std::vector<std::string>& Calls() {
+  return S().calls;
+}
+
+}  // namespace vortan::fakehid
+
+using vortan::fakehid::Backend;
+using vortan::fakehid::Log;
+using vortan::fakehid::S;
+
+extern "C" {
+
+int HID_API_EXPORT hid_init(void) {
+  Log("hid_init");
+  return 0;
+}
+
+int HID_API_EXPORT hid_exit(void) {
+  Log("hid_exit");
+  Backend().Exit();
+  return 0;
+}
+
+struct hid_device_info HID_API_EXPORT* hid_enumerate(unsigned short vendor_id,
+                                                     unsigned short product_id) {
+  Log("hid_enumerate %04x %04x", vendor_id, product_id);
+  hid_device_info* head = nullptr;
+  hid_device_info** tail = &head;
+  auto& emulator = Backend();
+  for (size_t i = 0; i < emulator.DeviceCount(); ++i) {
+    const vortan::emu::LoaderDevice& d = emulator.Device(i);
+    if (d.Unplugged() || (vendor_id && d.Vid() != vendor_id) ||
+        (product_id && d.Pid() != product_id)) {
+      continue;
+    }
+    for (int interface = 0; interface < d.Interfaces(); ++interface) {
+      auto* info = static_cast<hid_device_info*>(std::calloc(1, sizeof(hid_device_info)));
+      const std::string path = "emu:" + std::to_string(i) + ":" + std::to_string(interface);
+      info->path = vortan::fakehid::Copy(path);
+      info->vendor_id = d.Vid();
+      info->product_id = d.Pid();
+      info->serial_number = vortan::fakehid::Wide("");
+      info->manufacturer_string = vortan::fakehid::Wide("emulated");
+      info->product_string = vortan::fakehid::Wide("loader");
+      info->interface_number = interface;
+      *tail = info;
+      tail = &info->next;
+    }
+  }
+  return head;
+}
+
+void HID_API_EXPORT hid_free_enumeration(struct hid_device_info* devs) {
+  int entries = 0;
+  while (devs) {
+    hid_device_info* next = devs->next;
+    std::free(devs->path);
+    std::free(devs->serial_number);
+    std::free(devs->manufacturer_string);
+    std::free(devs->product_string);
+    std::free(devs);
+    devs = next;
+    ++entries;
+  }
+  Log("hid_free_enumeration %d", entries);
+}
+
+HID_API_EXPORT hid_device* HID_API_CALL hid_open(unsigned short vendor_id,
+                                                 unsigned short product_id,
+                                                 const wchar_t* serial_number) {
+  Log("hid_open %04x %04x %s", vendor_id, product_id, serial_number ? "serial" : "null");
+  vortan::HidBackend::Handle handle = Backend().Open(vendor_id, product_id);
+  if (!handle) {
+    const std::string reason = Backend().OpenError();
+    S().error.assign(reason.begin(), reason.end());
+    return nullptr;
+  }
+  return new hid_device{handle};
+}
+
+int HID_API_EXPORT HID_API_CALL hid_write(hid_device* dev, const unsigned char* data,
+                                          size_t length) {
+  Log("hid_write %zu", length);
+  return Backend().Write(dev->handle, data, length);
+}
+
+int HID_API_EXPORT HID_API_CALL hid_read_timeout(hid_device* dev, unsigned char* data,
+                                                 size_t length, int milliseconds) {
+  Log("hid_read_timeout %zu %d", length, milliseconds);
+  return Backend().Read(dev->handle, data, length, milliseconds);
+}
+
+int HID_API_EXPORT HID_API_CALL hid_read(hid_device* dev, unsigned char* data, size_t length) {
+  Log("hid_read %zu", length);
+  return Backend().Read(dev->handle, data, length, -1);
+}
+
+void HID_API_EXPORT HID_API_CALL hid_close(hid_device* dev) {
+  Log("hid_close");
+  if (!dev) return;
+  Backend().Close(dev->handle);
+  delete dev;
+}
+
+HID_API_EXPORT const wchar_t* HID_API_CALL hid_error(hid_device* dev) {
+  Log("hid_error %s", dev ? "dev" : "null");
+  return S().error.empty() ? L"Success" : S().error.c_str();
+}
+
+}  // extern "C"

@@ -1,0 +1,19 @@
+#pragma once
+// Control side of the hidapi stand-in: the emulator behind its hid_* functions and the log of
+// the calls they received.
+#include <string>
+#include <vector>
+
+#include "emulator/emulator.h"
+
+namespace vortan::fakehid {
+
+// The emulator every hid_* function talks to.
+emu::Emulator& Backend();
+// Starts afresh: a new emulator with no devices and an empty call log.
+void Reset();
+// One line per hid_* call, in order, e.g. "hid_enumerate 3151 4002", "hid_write 64",
+// "hid_read_timeout 64 10000", "hid_close", "hid_exit".
+const std::vector<std::string>& Calls();
+
+}  // namespace vortan::fakehid

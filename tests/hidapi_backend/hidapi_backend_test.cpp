@@ -1,0 +1,110 @@
+// The production backend's own hidapi calls, made against the stand-in library: the exact call
+// sequence of a run, and how it reads hidapi's results.
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "emulator/ram_model.h"
+#include "fake_hidapi.h"
+#include "link/ax_update.h"
+#include "link/clock.h"
+#include "link/hid_device.h"
+
+namespace vortan {
+namespace {
+
+constexpr uint8_t kFamily = 9;
+
+class Updater : public AXUpdate {
+ public:
+  Updater() : AXUpdate("", "") { familyCode = kFamily; }
+};
+
+class HidapiBackendTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    fakehid::Reset();
+    HidDevice::UseBackend(MakeHidapiBackend());
+    // Only the low 16 bits of each ID reach hidapi.
+    HidDevice::SetIds(0x13151, 0x4002);
+  }
+  void TearDown() override { HidDevice::UseBackend(nullptr); }
+
+  emu::LoaderDevice& Attach() {
+    emu::LoaderDevice& d = fakehid::Backend().Attach(0x3151, 0x4002);
+    d.AddFamily(kFamily, std::make_unique<emu::RamModel>(64));
+    return d;
+  }
+
+  VirtualClock clock;
+  ScopedProcessClock useClock{&clock};
+};
+
+const std::string kRead = "hid_read_timeout 64 " + std::to_string(HidDevice::kReplyTimeoutMs);
+
+TEST_F(HidapiBackendTest, RunMakesTheExpectedCalls) {
+  Attach();
+  EXPECT_EQ(HidDevice::Instance().CountDevices(), 1);
+  Updater updater;
+  ASSERT_TRUE(updater.EnterUpdateMode(5));
+  ASSERT_TRUE(updater.CheckRegion(0, 2, 2 * 0xFF));
+  ASSERT_TRUE(updater.FinishUpdate(true));
+  const std::vector<std::string> expected = {
+      "hid_enumerate 3151 4002",
+      "hid_free_enumeration 1",  // the window's refresh
+      "hid_enumerate 3151 4002",
+      "hid_free_enumeration 1",  // EnsureOpen
+      "hid_open 3151 4002 null",
+      "hid_write 64",
+      kRead,  // update mode
+      "hid_write 64",
+      kRead,  // region check
+      "hid_write 64",
+      kRead,  // finish
+      "hid_close",
+      "hid_exit",
+  };
+  EXPECT_EQ(fakehid::Calls(), expected);
+}
+
+TEST_F(HidapiBackendTest, CountsEveryListedInterface) {
+  fakehid::Backend().Attach(0x3151, 0x4002, 2);
+  fakehid::Backend().Attach(0x3151, 0x7777);
+  EXPECT_EQ(HidDevice::Instance().CountDevices(), 2);
+  HidDevice::SetIds(0x3151, 0);
+  EXPECT_EQ(HidDevice::Instance().CountDevices(), 3);
+  Updater updater;
+  EXPECT_FALSE(updater.EnterUpdateMode(5));
+  EXPECT_EQ(fakehid::Calls().back(), "hid_free_enumeration 3");  // several devices: no open
+}
+
+TEST_F(HidapiBackendTest, FailedOpenReportsHidapisReason) {
+  Attach();
+  fakehid::Backend().FailOpens(1, "Permission denied", true);
+  EXPECT_FALSE(HidDevice::Instance().EnsureOpen());
+  EXPECT_EQ(HidDevice::Instance().LastOpenError(), "Permission denied");
+  EXPECT_TRUE(HidDevice::Instance().LastOpenDeniedPermission());
+  EXPECT_EQ(fakehid::Calls().back(), "hid_error null");
+}
+
+TEST_F(HidapiBackendTest, SilentAndUnpluggedDevicesFail) {
+  emu::LoaderDevice& device = Attach();
+  std::vector<emu::Fault> faults;
+  ASSERT_TRUE(emu::ParseFaultScript("no_reply region_check\nunplug finish", faults, nullptr));
+  device.AddFaults(faults);
+  Updater updater;
+  ASSERT_TRUE(updater.EnterUpdateMode(1));
+  EXPECT_FALSE(updater.CheckRegion(0, 2, 2 * 0xFF));  // hid_read_timeout gives 0
+  EXPECT_EQ(clock.SleptMs(), HidDevice::kReplyTimeoutMs);
+  EXPECT_FALSE(updater.FinishUpdate(true));  // hid_read_timeout gives -1
+  EXPECT_EQ(clock.SleptMs(), HidDevice::kReplyTimeoutMs);
+  const auto& calls = fakehid::Calls();
+  ASSERT_GE(calls.size(), 4u);
+  EXPECT_EQ(std::vector<std::string>(calls.end() - 4, calls.end()),
+            (std::vector<std::string>{"hid_write 64", kRead, "hid_close", "hid_exit"}));
+}
+
+}  // namespace
+}  // namespace vortan
