@@ -1,0 +1,94 @@
+// Feeds arbitrary chip description text to a family's Load, with a small image beside it.
+// Input: byte 0 picks the family (its selector character, else modulo the table), byte 1 sets
+// the image length (16 × its value), the rest is the description file.
+#include <stdlib.h>
+
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+#include <filesystem>
+#include <memory>
+#include <string>
+
+#include "config/diag_log.h"
+#include "updaters/a2_step_plan.h"
+#include "updaters/a2_update.h"
+
+namespace {
+
+using vortan::AXUpdate;
+
+struct Family {
+  char selector;
+  std::unique_ptr<AXUpdate> (*make)(const std::string& cnfgPath, const std::string& dataPath);
+};
+
+template <typename Updater>
+std::unique_ptr<AXUpdate> Make(const std::string& cnfgPath, const std::string& dataPath) {
+  return std::make_unique<Updater>(cnfgPath, dataPath);
+}
+
+// One line per chip family.
+const Family kFamilies[] = {
+    {'2', Make<vortan::A2Update>},
+};
+
+// A private folder for one input's two work files, removed afterwards: libFuzzer may end the
+// process without running exit handlers.
+class Folder {
+ public:
+  Folder() {
+    const char* base = getenv("TMPDIR");
+    path_ = std::string(base && *base ? base : "/tmp") + "/vortan-fuzz-XXXXXX";
+    if (!mkdtemp(path_.data())) abort();
+  }
+  ~Folder() { std::filesystem::remove_all(path_); }
+  std::string File(const char* name) const { return path_ + "/" + name; }
+
+ private:
+  std::string path_;
+};
+
+void WriteFile(const std::string& path, const uint8_t* data, size_t size) {
+  FILE* f = fopen(path.c_str(), "wb");
+  if (!f) abort();
+  if (size && fwrite(data, 1, size, f) != size) abort();
+  fclose(f);
+}
+
+const Family& Pick(uint8_t byte) {
+  for (const Family& f : kFamilies) {
+    if (f.selector == static_cast<char>(byte)) return f;
+  }
+  return kFamilies[byte % std::size(kFamilies)];
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  if (size < 2) return 0;
+  static const bool quiet = (vortan::SetLogSink([](std::string_view) {}), true);
+  (void)quiet;
+  const Folder folder;
+  const std::string cnfg = folder.File("TEMP1.INI");
+  const std::string image = folder.File("TEMP1.BIN");
+  std::string imageBytes(16 * size_t{data[1]}, '\0');
+  for (size_t i = 0; i < imageBytes.size(); ++i) imageBytes[i] = static_cast<char>(i * 31 + 7);
+  WriteFile(image, reinterpret_cast<const uint8_t*>(imageBytes.data()), imageBytes.size());
+  WriteFile(cnfg, data + 2, size - 2);
+  auto updater = Pick(data[0]).make(cnfg, image);
+  if (updater->Load()) {
+    // Walk the A2 plan's write commands: their image ranges must lie inside the image.
+    if (auto* a2 = dynamic_cast<vortan::A2Update*>(updater.get())) {
+      for (const auto& step : a2->Plan().sectors) {
+        for (const auto& block : vortan::A2SectorBlocks(step)) {
+          if (block.imageOffset + 2 * int64_t{block.wordCount} > int64_t(imageBytes.size())) {
+            abort();
+          }
+        }
+        if (step.imageOffset + step.length > int64_t(imageBytes.size())) abort();
+      }
+    }
+  }
+  return 0;
+}
