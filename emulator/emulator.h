@@ -11,7 +11,8 @@
 //
 // Every report that crosses the link is recorded as one hex line: "H>D 51 04 00 ..." for
 // host-to-device, "D>H ..." for device-to-host, 64 bytes each (or as many as were delivered).
-// The in-memory record keeps the latest TraceLimit() lines; a sink, when set, gets every line.
+// The in-memory record keeps the latest TraceLimit() lines (100000 unless set; 0 keeps none, for a
+// long run traced to a file through the sink); a sink, when set, gets every line.
 //
 // Thread-safe: every call is serialised on one mutex (the sleep of a read happens outside it).
 // Devices are owned by the emulator and stay valid for its life; configure them (families,
@@ -91,7 +92,7 @@ class Emulator final : public HidBackend {
   bool openDenied_ = false;
   int exitCount_ = 0;
   std::deque<std::string> trace_;
-  size_t traceLimit_ = 200000;
+  size_t traceLimit_ = 100000;
   size_t traceDropped_ = 0;
   std::function<void(const std::string&)> sink_;
 };

@@ -33,6 +33,8 @@ class AXUpdate {
 
   int32_t StepCount() const { return stepCount; }
 
+  // Forward to the one link (see HidDevice). Replies read through ReceiveMessage alone may be
+  // shorter than the buffer; commands compare replies through Exchange/ReceiveExact instead.
   bool SendMessage(const uint8_t* data, uint32_t length);
   bool ReceiveMessage(uint8_t* buffer, uint32_t capacity, uint32_t* received = nullptr);
 

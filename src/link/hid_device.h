@@ -23,9 +23,10 @@ class HidDevice {
   // Bound on the wait for each reply report; expiry fails the read. The slowest replies the
   // protocol relies on come after the loader has done flash work on its own: the 0xD4 of a full
   // A2 write block (65536 words programmed, about 1.3 s at typical word-program times), the 0xD4
-  // of a 64 KiB A1 block (A1 has no erase command, so the loader erases and programs it, about
-  // 1-3 s), and a region check over a whole image. 10 s covers these several times over, while a
-  // silent device still ends a run: EnterUpdateMode(5) gives up after 5 x 10 s.
+  // of a 64 KiB A1 block (the A1 family has no erase command, so its loader may erase as well as
+  // program before answering, about 1-3 s), and a region check over a whole image. 10 s covers
+  // these several times over, while a silent device still ends a run: EnterUpdateMode(5) gives
+  // up after 5 x 10 s. A reply that comes after its read expired stays queued by hidapi.
   static constexpr int kReplyTimeoutMs = 10000;
 
   // The one link, created on first use and never destroyed.
@@ -56,14 +57,16 @@ class HidDevice {
 
   // Sends a message of `length` (>= 1) bytes as ceil(length / 55) reports. False when length is
   // 0 (nothing is sent) or a report write fails (reports already written stay written). The
-  // bytes after a short payload are cleared so every report is deterministic.
+  // bytes after a short payload are cleared so every report is deterministic. Needs an open
+  // link; without one it returns false and writes nothing.
   bool SendMessage(const uint8_t* data, uint32_t length);
 
   // Reads one reply message into `buffer` (at most `capacity` bytes). Each report is awaited at
   // most kReplyTimeoutMs; expiry, a read error, or a first report that fails a check gives
   // false. A later report out of sequence ends the message early: true with the bytes gathered
   // so far. A report shorter than its header plus its chunk fails its check. When `received` is
-  // given it gets the number of bytes copied, so callers can treat a short reply as a mismatch.
+  // given it gets the number of bytes copied, so callers can treat a short reply as a mismatch;
+  // the buffer past them is left as it was. Needs an open link; without one it returns false.
   bool ReceiveMessage(uint8_t* buffer, uint32_t capacity, uint32_t* received = nullptr);
 };
 
