@@ -298,8 +298,9 @@ void LoaderDevice::QueueReply(Bytes reply, const std::vector<const Fault*>& faul
         if (reply.size() <= 1) {
           wrongOffset = true;
         } else {
+          // Never the full 55: that would be the correct framing again.
           piece = f->length > 0 ? static_cast<size_t>(f->length) : (reply.size() + 1) / 2;
-          piece = std::min(piece, kPayloadSize);
+          piece = std::min(piece, kPayloadSize - 1);
         }
         break;
       case FaultType::kShortReport:

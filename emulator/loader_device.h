@@ -42,13 +42,14 @@ enum class FaultType {
   kWrongEcho,     // reply `reply` gets byte `byte` inverted
   kWrongStatus,   // reply `reply` gets byte 0 set to `value`
   kShortReply,    // reply `reply` is cut to `length` bytes (default: one byte fewer)
-  kSplitWrongly,  // reply `reply` travels in reports of `length` payload bytes (default: half) with
-                  // the offsets of those pieces, so it does not follow the 55-byte framing; a
-                  // one-byte reply goes out with offset 1
+  kSplitWrongly,  // reply `reply` travels in reports of `length` (< 55) payload bytes (default:
+                  // half) with the offsets of those pieces, off the 55-byte framing; a one-byte
+                  // reply goes out with offset 1
   kShortReport,   // the first report of reply `reply` arrives one byte shorter than its header
                   // plus its payload
-  kUnplug,        // the device is unplugged when the message arrives, before it is carried out
-  kSecondDevice,  // another device with the same IDs appears once the replies are queued
+  kUnplug,        // the device is unplugged on this message; none of its replies is sent
+  kSecondDevice,  // another device with the same IDs (and no family models) appears once the
+                  // replies are queued
 };
 
 struct Fault {

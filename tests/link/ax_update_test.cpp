@@ -104,13 +104,6 @@ TEST_F(AXUpdateTest, EnterUpdateModeAttempts) {
   }
 }
 
-TEST_F(AXUpdateTest, SilentDeviceTimesOutOnTheVirtualClock) {
-  TestUpdate update;
-  EXPECT_FALSE(update.EnterUpdateMode(5));
-  EXPECT_EQ(clock.SleptMs(), 5 * HidDevice::kReplyTimeoutMs);
-  HidDevice::Instance().Close();
-}
-
 TEST_F(AXUpdateTest, CheckRegion) {
   struct Case {
     const char* name;
