@@ -64,17 +64,13 @@ TEST_F(InspectTest, RefusedPackagesPrintTheWindowsMessageAndExit3) {
     const char* what;
     Breakage breakage;
   };
+  // The reader's own tests cover every reason; these show each kind reaches the exit status.
   const Case cases[] = {
-      {"count byte", {Fault::kCountByte, 1, 3}},
-      {"header sum", {Fault::kHeaderSum}},
-      {"descriptor sum", {Fault::kDescriptorSum, 2}},
-      {"image sum", {Fault::kImageSum, 1}},
-      {"section past the end", {Fault::kDescriptionOutside, 2}},
-      {"offset wrap", {Fault::kImageOffsetWrap, 1}},
-      {"product model", {Fault::kProductModel}},
-      {"chip family", {Fault::kChipFamily, 2}},
+      {"header sum", {Fault::kHeaderSum}},       {"offset wrap", {Fault::kImageOffsetWrap, 1}},
+      {"product model", {Fault::kProductModel}}, {"chip family", {Fault::kChipFamily, 2}},
       {"truncated", {Fault::kTruncate, 1, 300}},
   };
+
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
     const std::string package =
