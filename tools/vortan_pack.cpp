@@ -53,11 +53,11 @@ int main(int argc, char** argv) {
     return kExitUsage;
   }
 
-  vortan::pack::PackageSpec spec;
+  vortan::pack::PackageContents contents;
   std::string error;
   std::vector<uint8_t> bytes;
-  if (!vortan::pack::LoadPackageDescription(descriptionPath, spec, error) ||
-      !vortan::pack::BuildPackage(spec, breakage, bytes, error)) {
+  if (!vortan::pack::LoadPackageDescription(descriptionPath, contents, error) ||
+      !vortan::pack::BuildPackage(contents, breakage, bytes, error)) {
     std::cerr << "vortan-pack: " << error << '\n';
     return kExitFailed;
   }

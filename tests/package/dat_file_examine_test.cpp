@@ -23,8 +23,8 @@ std::vector<uint8_t> Bytes(std::string_view text) {
 
 class DatFileExamineTest : public ::testing::Test {
  protected:
-  std::string Write(const pack::PackageSpec& spec, const Breakage& breakage = {}) {
-    return testing::WritePackage(dir_, "package.dat", spec, breakage);
+  std::string Write(const pack::PackageContents& contents, const Breakage& breakage = {}) {
+    return testing::WritePackage(dir_, "package.dat", contents, breakage);
   }
   std::string Work(const char* name) const { return work_.File(name); }
 
@@ -34,15 +34,15 @@ class DatFileExamineTest : public ::testing::Test {
 };
 
 TEST_F(DatFileExamineTest, WellFormedPackagesAreUnpackedIntoPrivateWorkFiles) {
-  for (const pack::PackageSpec& spec : {OnePackPackage(), TwoPackPackage()}) {
-    ASSERT_TRUE(datFile_.ReadFile(Write(spec)));
+  for (const pack::PackageContents& contents : {OnePackPackage(), TwoPackPackage()}) {
+    ASSERT_TRUE(datFile_.ReadFile(Write(contents)));
     ASSERT_TRUE(datFile_.Examine());
     EXPECT_TRUE(datFile_.IsFileReady());
-    EXPECT_EQ(datFile_.CountDataPack(), spec.packs.size());
+    EXPECT_EQ(datFile_.CountDataPack(), contents.packs.size());
     EXPECT_EQ(datFile_.GetProductModel(), "VORTAN KB 25");
     EXPECT_EQ(datFile_.GetFirmwareVersion(), "V1.0.0");
-    for (int p = 1; p <= static_cast<int>(spec.packs.size()); ++p) {
-      const pack::DataPackSpec& expected = spec.packs[p - 1];
+    for (int p = 1; p <= static_cast<int>(contents.packs.size()); ++p) {
+      const pack::DataPackContents& expected = contents.packs[p - 1];
       const DatFileExamine::DataPackInfo info = datFile_.DataPack(p);
       EXPECT_EQ(info.chipFamily, expected.chipFamily);
       EXPECT_EQ(info.cnfgLength, expected.description.size());
@@ -61,16 +61,16 @@ TEST_F(DatFileExamineTest, WellFormedPackagesAreUnpackedIntoPrivateWorkFiles) {
 TEST_F(DatFileExamineTest, EachRefusalReasonRefusesOnItsOwn) {
   struct Case {
     const char* reason;
-    pack::PackageSpec spec;
+    pack::PackageContents contents;
     Breakage breakage;
   };
   const auto model = [](std::string text) {
-    pack::PackageSpec spec = OnePackPackage();
-    spec.productModel = std::move(text);
-    return spec;
+    pack::PackageContents contents = OnePackPackage();
+    contents.productModel = std::move(text);
+    return contents;
   };
-  const pack::PackageSpec one = OnePackPackage();
-  const pack::PackageSpec two = TwoPackPackage();
+  const pack::PackageContents one = OnePackPackage();
+  const pack::PackageContents two = TwoPackPackage();
   const Case cases[] = {
       {"count byte 0", one, {Fault::kCountByte, 1, 0}},
       {"count byte 3", one, {Fault::kCountByte, 1, 3}},
@@ -104,7 +104,7 @@ TEST_F(DatFileExamineTest, EachRefusalReasonRefusesOnItsOwn) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.reason);
-    ASSERT_TRUE(datFile_.ReadFile(Write(c.spec, c.breakage)));
+    ASSERT_TRUE(datFile_.ReadFile(Write(c.contents, c.breakage)));
     EXPECT_FALSE(datFile_.Examine());
     EXPECT_FALSE(datFile_.IsFileReady());
     EXPECT_EQ(datFile_.GetProductModel(), "");
@@ -115,21 +115,21 @@ TEST_F(DatFileExamineTest, EachRefusalReasonRefusesOnItsOwn) {
 TEST_F(DatFileExamineTest, AcceptedVariantsOfTheFormat) {
   struct Case {
     const char* what;
-    pack::PackageSpec spec;
+    pack::PackageContents contents;
     std::string model;
   };
-  pack::PackageSpec reversed = OnePackPackage();
+  pack::PackageContents reversed = OnePackPackage();
   reversed.productModel = "25 VORTAN";
-  pack::PackageSpec full = OnePackPackage();
+  pack::PackageContents full = OnePackPackage();
   full.productModel = "VORTAN KB 25 PRO";  // 16 bytes, no NUL
-  pack::PackageSpec tail = OnePackPackage();
+  pack::PackageContents tail = OnePackPackage();
   tail.packs[0].familyTail = 0xBEEF;
-  pack::PackageSpec families = TwoPackPackage();
+  pack::PackageContents families = TwoPackPackage();
   families.packs = {testing::C1Pack(), testing::A2Pack()};
   // Exactly the blocks declared, with empty sections right after them.
-  pack::PackageSpec empty1 = OnePackPackage();
+  pack::PackageContents empty1 = OnePackPackage();
   empty1.packs = {{"C1", 0, "", {}}};
-  pack::PackageSpec empty2 = empty1;
+  pack::PackageContents empty2 = empty1;
   empty2.packs.push_back({"A1", 0, "", {}});
   const Case cases[] = {
       {"25 before VORTAN", reversed, "25 VORTAN"},
@@ -141,7 +141,7 @@ TEST_F(DatFileExamineTest, AcceptedVariantsOfTheFormat) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
-    ASSERT_TRUE(datFile_.ReadFile(Write(c.spec)));
+    ASSERT_TRUE(datFile_.ReadFile(Write(c.contents)));
     EXPECT_TRUE(datFile_.Examine());
     EXPECT_EQ(datFile_.GetProductModel(), c.model);
   }
@@ -153,7 +153,7 @@ TEST_F(DatFileExamineTest, ChecksBeforeTheWritingLeaveEarlierWorkFilesAlone) {
   ASSERT_TRUE(datFile_.ReadFile(Write(TwoPackPackage())));
   ASSERT_TRUE(datFile_.Examine());
   const std::vector<uint8_t> image2 = testing::ReadBytes(Work("TEMP2.BIN"));
-  pack::PackageSpec other = TwoPackPackage();
+  pack::PackageContents other = TwoPackPackage();
   other.packs[1] = testing::A1Pack(0x2000, 99);
   for (const Breakage& breakage : {Breakage{Fault::kImageSum, 2}, Breakage{Fault::kProductModel}}) {
     ASSERT_TRUE(datFile_.ReadFile(Write(other, breakage)));
@@ -191,10 +191,10 @@ TEST_F(DatFileExamineTest, ReadFileRefusesAShortRead) {
 }
 
 TEST_F(DatFileExamineTest, TextsDecodeAsUtf8WithReplacementCharacters) {
-  pack::PackageSpec spec = OnePackPackage();
-  spec.firmwareVersion = "V1.0\xFF";
-  spec.keys = {"\xC3\xA9", "", ""};
-  ASSERT_TRUE(datFile_.ReadFile(Write(spec)));
+  pack::PackageContents contents = OnePackPackage();
+  contents.firmwareVersion = "V1.0\xFF";
+  contents.keys = {"\xC3\xA9", "", ""};
+  ASSERT_TRUE(datFile_.ReadFile(Write(contents)));
   ASSERT_TRUE(datFile_.Examine());
   EXPECT_EQ(datFile_.GetFirmwareVersion(), "V1.0\xEF\xBF\xBD");
   EXPECT_EQ(datFile_.GetNoDeviceText(), "No Device (Press \"\xC3\xA9\" to open)");
@@ -214,9 +214,9 @@ TEST_F(DatFileExamineTest, NoDeviceTextNamesTheKeysByTheLastOneSet) {
       {{"12345678", "", ""}, "No Device (Press \"12345678\" to open)"},
   };
   for (const Case& c : cases) {
-    pack::PackageSpec spec = OnePackPackage();
-    spec.keys = c.keys;
-    ASSERT_TRUE(datFile_.ReadFile(Write(spec)));
+    pack::PackageContents contents = OnePackPackage();
+    contents.keys = c.keys;
+    ASSERT_TRUE(datFile_.ReadFile(Write(contents)));
     ASSERT_TRUE(datFile_.Examine());
     EXPECT_EQ(datFile_.GetNoDeviceText(), c.text);
   }

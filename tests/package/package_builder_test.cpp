@@ -31,14 +31,14 @@ TEST(PackageBuilder, DescriptionNamesFilesInlineTextAndGeneratedImages) {
   const std::string json = R"({"keys": ["Fn"], "dataPacks": [
       {"chipFamily": "C1", "description": "chip.ini", "image": "fw.bin"},
       {"descriptionText": "x", "generatedImage": {"length": 100, "seed": 5}}]})";
-  pack::PackageSpec spec;
+  pack::PackageContents contents;
   std::string error;
-  ASSERT_TRUE(pack::ParsePackageDescription(json, dir.path(), spec, error)) << error;
-  EXPECT_EQ(spec.keys[0], "Fn");
-  ASSERT_EQ(spec.packs.size(), 2u);
-  EXPECT_EQ(spec.packs[0].description, "[sector size]\n");
-  EXPECT_EQ(spec.packs[0].image, std::vector<uint8_t>({1, 2, 3}));
-  EXPECT_EQ(spec.packs[1].image, pack::GenerateImage(100, 5));
+  ASSERT_TRUE(pack::ParsePackageDescription(json, dir.path(), contents, error)) << error;
+  EXPECT_EQ(contents.keys[0], "Fn");
+  ASSERT_EQ(contents.packs.size(), 2u);
+  EXPECT_EQ(contents.packs[0].description, "[sector size]\n");
+  EXPECT_EQ(contents.packs[0].image, std::vector<uint8_t>({1, 2, 3}));
+  EXPECT_EQ(contents.packs[1].image, pack::GenerateImage(100, 5));
 
   const char* malformed[] = {
       "not json",
@@ -48,7 +48,7 @@ TEST(PackageBuilder, DescriptionNamesFilesInlineTextAndGeneratedImages) {
       R"({"productModel": 25, "dataPacks": []})",
   };
   for (const char* text : malformed) {
-    EXPECT_FALSE(pack::ParsePackageDescription(text, dir.path(), spec, error)) << text;
+    EXPECT_FALSE(pack::ParsePackageDescription(text, dir.path(), contents, error)) << text;
     EXPECT_FALSE(error.empty()) << text;
   }
 }

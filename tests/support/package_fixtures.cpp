@@ -97,44 +97,45 @@ Time Over = 3000
 )";
 }
 
-pack::DataPackSpec A2Pack(size_t imageLength, uint32_t seed) {
+pack::DataPackContents A2Pack(size_t imageLength, uint32_t seed) {
   return {"A2", 0, A2DescriptionText(), pack::GenerateImage(imageLength, seed)};
 }
 
-pack::DataPackSpec C1Pack(size_t imageLength, uint32_t seed) {
+pack::DataPackContents C1Pack(size_t imageLength, uint32_t seed) {
   return {"C1", 0, C1DescriptionText(), pack::GenerateImage(imageLength, seed)};
 }
 
-pack::DataPackSpec A1Pack(size_t imageLength, uint32_t seed) {
+pack::DataPackContents A1Pack(size_t imageLength, uint32_t seed) {
   return {"A1", 0, A1DescriptionText(), pack::GenerateImage(imageLength, seed)};
 }
 
-pack::PackageSpec OnePackPackage() {
-  pack::PackageSpec spec;
-  spec.productModel = "VORTAN KB 25";
-  spec.firmwareVersion = "V1.0.0";
-  spec.keys = {"Fn", "Esc", ""};
-  spec.packs = {A2Pack()};
-  return spec;
+pack::PackageContents OnePackPackage() {
+  pack::PackageContents contents;
+  contents.productModel = "VORTAN KB 25";
+  contents.firmwareVersion = "V1.0.0";
+  contents.keys = {"Fn", "Esc", ""};
+  contents.packs = {A2Pack()};
+  return contents;
 }
 
-pack::PackageSpec TwoPackPackage() {
-  pack::PackageSpec spec = OnePackPackage();
-  spec.packs.push_back(A1Pack());
-  return spec;
+pack::PackageContents TwoPackPackage() {
+  pack::PackageContents contents = OnePackPackage();
+  contents.packs.push_back(A1Pack());
+  return contents;
 }
 
-std::vector<uint8_t> BuildOrFail(const pack::PackageSpec& spec, const pack::Breakage& breakage) {
+std::vector<uint8_t> BuildOrFail(const pack::PackageContents& contents,
+                                 const pack::Breakage& breakage) {
   std::vector<uint8_t> bytes;
   std::string error;
-  EXPECT_TRUE(pack::BuildPackage(spec, breakage, bytes, error)) << error;
+  EXPECT_TRUE(pack::BuildPackage(contents, breakage, bytes, error)) << error;
   return bytes;
 }
 
-std::string WritePackage(const TempDir& dir, const std::string& name, const pack::PackageSpec& spec,
-                         const pack::Breakage& breakage) {
+std::string WritePackage(const TempDir& dir, const std::string& name,
+                         const pack::PackageContents& contents, const pack::Breakage& breakage) {
   const std::string path = dir.File(name);
-  EXPECT_TRUE(pack::WritePackageFile(path, BuildOrFail(spec, breakage))) << path;
+  EXPECT_TRUE(pack::WritePackageFile(path, BuildOrFail(contents, breakage))) << path;
   return path;
 }
 

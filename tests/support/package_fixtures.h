@@ -16,21 +16,22 @@ std::string A2DescriptionText();
 std::string C1DescriptionText();
 std::string A1DescriptionText();
 
-pack::DataPackSpec A2Pack(size_t imageLength = 0x3000, uint32_t seed = 1);
-pack::DataPackSpec C1Pack(size_t imageLength = 0x1800, uint32_t seed = 2);
-pack::DataPackSpec A1Pack(size_t imageLength = 0x1000, uint32_t seed = 3);
+pack::DataPackContents A2Pack(size_t imageLength = 0x3000, uint32_t seed = 1);
+pack::DataPackContents C1Pack(size_t imageLength = 0x1800, uint32_t seed = 2);
+pack::DataPackContents A1Pack(size_t imageLength = 0x1000, uint32_t seed = 3);
 
 // "VORTAN KB 25", "V1.0.0", keys "Fn" and "Esc", one A2 data pack.
-pack::PackageSpec OnePackPackage();
+pack::PackageContents OnePackPackage();
 // As above with data packs A2 then A1.
-pack::PackageSpec TwoPackPackage();
+pack::PackageContents TwoPackPackage();
 
-// The package bytes; fails the current test if the spec cannot be built.
-std::vector<uint8_t> BuildOrFail(const pack::PackageSpec& spec,
+// The package bytes; fails the current test if the contents cannot be built.
+std::vector<uint8_t> BuildOrFail(const pack::PackageContents& contents,
                                  const pack::Breakage& breakage = {});
 // Builds the package into `dir` under `name` and returns its path; fails the current test if
 // that cannot be done.
-std::string WritePackage(const TempDir& dir, const std::string& name, const pack::PackageSpec& spec,
+std::string WritePackage(const TempDir& dir, const std::string& name,
+                         const pack::PackageContents& contents,
                          const pack::Breakage& breakage = {});
 
 }  // namespace vortan::testing

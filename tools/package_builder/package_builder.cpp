@@ -64,9 +64,9 @@ void AddOne(std::vector<uint8_t>& bytes, uint32_t offset) {
 
 }  // namespace
 
-bool BuildPackage(const PackageSpec& spec, const Breakage& breakage, std::vector<uint8_t>& out,
-                  std::string& error) {
-  const int packs = static_cast<int>(spec.packs.size());
+bool BuildPackage(const PackageContents& contents, const Breakage& breakage,
+                  std::vector<uint8_t>& out, std::string& error) {
+  const int packs = static_cast<int>(contents.packs.size());
   if (packs < 1 || packs > 2) {
     error = "a package holds one or two data packs, not " + std::to_string(packs);
     return false;
@@ -77,20 +77,21 @@ bool BuildPackage(const PackageSpec& spec, const Breakage& breakage, std::vector
     return false;
   }
   uint64_t total = layout::kBlockSize * (1 + static_cast<uint64_t>(packs));
-  for (const DataPackSpec& pack : spec.packs) total += pack.description.size() + pack.image.size();
+  for (const DataPackContents& pack : contents.packs)
+    total += pack.description.size() + pack.image.size();
   if (total > UINT32_MAX) {
     error = "the package would exceed 4 GiB";
     return false;
   }
   std::vector<uint8_t> bytes(layout::kBlockSize * (1 + packs), 0);
-  if (!PutText(bytes, layout::kProductModel, layout::kProductModelSize, spec.productModel,
+  if (!PutText(bytes, layout::kProductModel, layout::kProductModelSize, contents.productModel,
                "product model", error) ||
-      !PutText(bytes, layout::kFirmwareVersion, layout::kFirmwareVersionSize, spec.firmwareVersion,
-               "firmware version", error)) {
+      !PutText(bytes, layout::kFirmwareVersion, layout::kFirmwareVersionSize,
+               contents.firmwareVersion, "firmware version", error)) {
     return false;
   }
   for (uint32_t k = 0; k < 3; ++k) {
-    if (!PutText(bytes, layout::kKey1 + k * layout::kKeySize, layout::kKeySize, spec.keys[k],
+    if (!PutText(bytes, layout::kKey1 + k * layout::kKeySize, layout::kKeySize, contents.keys[k],
                  "key name", error)) {
       return false;
     }
@@ -98,7 +99,7 @@ bool BuildPackage(const PackageSpec& spec, const Breakage& breakage, std::vector
   bytes[layout::kDataPackCount] = static_cast<uint8_t>(packs);
 
   for (int p = 1; p <= packs; ++p) {
-    const DataPackSpec& pack = spec.packs[p - 1];
+    const DataPackContents& pack = contents.packs[p - 1];
     const uint32_t d = layout::DescriptorStart(p);
     if (!PutText(bytes, d + layout::kChipFamily, 2, pack.chipFamily, "chip family", error)) {
       return false;

@@ -11,18 +11,18 @@
 
 namespace vortan::pack {
 
-struct DataPackSpec {
+struct DataPackContents {
   std::string chipFamily = "A2";  // at most two characters, NUL-padded
   uint16_t familyTail = 0;        // bytes +46 and +47, which the reader ignores
   std::string description;        // chip description file text
   std::vector<uint8_t> image;
 };
 
-struct PackageSpec {
+struct PackageContents {
   std::string productModel = "VORTAN KB 25";  // at most 16 bytes each text
   std::string firmwareVersion = "V1.0.0";
-  std::array<std::string, 3> keys;  // at most 8 bytes each; empty when not used
-  std::vector<DataPackSpec> packs;  // one or two
+  std::array<std::string, 3> keys;      // at most 8 bytes each; empty when not used
+  std::vector<DataPackContents> packs;  // one or two
 };
 
 enum class Fault {
@@ -46,11 +46,11 @@ struct Breakage {
   uint32_t value = 0;
 };
 
-// The package bytes for `spec` with `breakage` applied. False, with `error` set, when the spec
-// cannot be laid out (no or more than two packs, a text longer than its field, a breakage that
-// names a missing pack, a truncation that does not shorten the file).
-bool BuildPackage(const PackageSpec& spec, const Breakage& breakage, std::vector<uint8_t>& out,
-                  std::string& error);
+// The package bytes for `contents` with `breakage` applied. False, with `error` set, when the
+// contents cannot be laid out (no or more than two packs, a text longer than its field, a breakage
+// that names a missing pack, a truncation that does not shorten the file).
+bool BuildPackage(const PackageContents& contents, const Breakage& breakage,
+                  std::vector<uint8_t>& out, std::string& error);
 
 // Writes `bytes` to `path`, replacing it. False on any failure.
 bool WritePackageFile(const std::string& path, const std::vector<uint8_t>& bytes);

@@ -53,7 +53,7 @@ bool GetUnsigned(const json& object, const char* name, uint64_t max, uint64_t& o
   return true;
 }
 
-bool ParseDataPack(const json& object, const std::filesystem::path& base, DataPackSpec& pack,
+bool ParseDataPack(const json& object, const std::filesystem::path& base, DataPackContents& pack,
                    std::string& error) {
   if (!object.is_object()) {
     error = "each data pack must be an object";
@@ -112,18 +112,18 @@ bool ParseDataPack(const json& object, const std::filesystem::path& base, DataPa
 }  // namespace
 
 bool ParsePackageDescription(std::string_view text, const std::filesystem::path& baseFolder,
-                             PackageSpec& out, std::string& error) {
+                             PackageContents& out, std::string& error) {
   error.clear();
   const json root = json::parse(text.begin(), text.end(), nullptr, /*allow_exceptions=*/false);
   if (root.is_discarded() || !root.is_object()) {
     error = "the description is not a JSON object";
     return false;
   }
-  PackageSpec spec;
+  PackageContents contents;
   if (!OnlyMembers(root, {"productModel", "firmwareVersion", "keys", "dataPacks"}, "the package",
                    error) ||
-      !GetString(root, "productModel", spec.productModel, error) ||
-      !GetString(root, "firmwareVersion", spec.firmwareVersion, error)) {
+      !GetString(root, "productModel", contents.productModel, error) ||
+      !GetString(root, "firmwareVersion", contents.firmwareVersion, error)) {
     return false;
   }
   if (root.contains("keys")) {
@@ -137,7 +137,7 @@ bool ParsePackageDescription(std::string_view text, const std::filesystem::path&
         error = "each key name must be a string";
         return false;
       }
-      spec.keys[k] = keys[k].get<std::string>();
+      contents.keys[k] = keys[k].get<std::string>();
     }
   }
   const auto packs = root.find("dataPacks");
@@ -146,15 +146,15 @@ bool ParsePackageDescription(std::string_view text, const std::filesystem::path&
     return false;
   }
   for (const json& object : *packs) {
-    DataPackSpec pack;
+    DataPackContents pack;
     if (!ParseDataPack(object, baseFolder, pack, error)) return false;
-    spec.packs.push_back(std::move(pack));
+    contents.packs.push_back(std::move(pack));
   }
-  out = std::move(spec);
+  out = std::move(contents);
   return true;
 }
 
-bool LoadPackageDescription(const std::string& path, PackageSpec& out, std::string& error) {
+bool LoadPackageDescription(const std::string& path, PackageContents& out, std::string& error) {
   std::vector<uint8_t> bytes;
   if (!ReadInput(path, bytes, error)) return false;
   const std::string_view text(reinterpret_cast<const char*>(bytes.data()), bytes.size());

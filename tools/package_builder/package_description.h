@@ -25,9 +25,9 @@ namespace vortan::pack {
 // Relative file names are taken from `baseFolder`. False, with `error` set, on malformed JSON, a
 // member of the wrong type, an unknown member, or a file that cannot be read.
 bool ParsePackageDescription(std::string_view json, const std::filesystem::path& baseFolder,
-                             PackageSpec& out, std::string& error);
+                             PackageContents& out, std::string& error);
 
 // Reads the description file at `path`; its folder is the base for relative file names.
-bool LoadPackageDescription(const std::string& path, PackageSpec& out, std::string& error);
+bool LoadPackageDescription(const std::string& path, PackageContents& out, std::string& error);
 
 }  // namespace vortan::pack
