@@ -1,0 +1,75 @@
+#pragma once
+// The main window's logic: open a package, show its model, version and the device state, and
+// run the update on a background thread while the progress bar follows it. Written against the
+// passive MainWindowView, so it runs in tests without a display. Everything but ThreadUpdate
+// runs on the main thread.
+//
+// Button states: after InitButton Open is enabled, Refresh and Update disabled. A successful
+// open enables Refresh and refreshes the device state; a failed open changes no button. Update
+// is enabled only by a refresh that counts exactly one device while the package is ready. A run
+// disables all three; its end enables all three.
+#include <cstdint>
+#include <string>
+
+#include "app/main_window_view.h"
+#include "link/hid_device.h"
+#include "package/dat_file_examine.h"
+
+namespace vortan {
+
+// Device status texts.
+inline constexpr char kTextMoreThanOneDevice[] = "More than one device! Remove some devices";
+inline constexpr char kTextDeviceConnected[] = "Device connected. Press \"Update\"";
+// One device but no ready package (after a refused open): the Update button stays disabled.
+inline constexpr char kTextDeviceConnectedNoPackage[] = "Device connected (Open dat file first)";
+
+class MainWindow {
+ public:
+  // `workFolder` is where the package object writes its work files.
+  explicit MainWindow(MainWindowView& view, const std::string& workFolder = "/tmp");
+  ~MainWindow();
+  MainWindow(const MainWindow&) = delete;
+  MainWindow& operator=(const MainWindow&) = delete;
+
+  void InitButton();
+  // Sets Refresh, Update and Open, in that order.
+  void SetButtonEnable(bool enable);
+  // Modal "Error" alert in warning style with `text` as its informative text.
+  void ShowErrorMessage(const std::string& text);
+
+  // The Open button: asks for a package with the open panel, then opens it as OpenPath does.
+  void OpenDat();
+  // Shows `path`, reads and examines the package, shows its texts and refreshes the device
+  // state; a refusal is reported in an alert. Used after the panel, for a package given on the
+  // command line and for a dropped file. False when refused, or ignored because a run is active.
+  bool OpenPath(const std::string& path);
+  // The Refresh button: counts the attached devices and sets the status text and Update.
+  void RefreshDevice();
+  // The Update button: disables every button and starts the run on a new thread. A package
+  // that is not ready (a later open failed) is refused with an alert and starts nothing.
+  void UpdateDevice();
+  // Main thread: one progress value of the run (a step index, kProgressSuccess or
+  // kProgressFailure).
+  void RefreshProgress(int32_t value);
+  // The update thread: the whole run, its progress posted through the view.
+  void ThreadUpdate();
+  // Deletes the work files of the package.
+  void RemoveTempFile();
+
+  void SetTitle(const std::string& title);
+  // From UpdateDevice until the run's last progress value has reached the main thread.
+  bool IsRunActive() const { return running_; }
+  // The last progress value that reached the main thread.
+  int32_t ProgressValue() const { return pVal; }
+  const DatFileExamine& DatFile() const { return datFile; }
+
+ private:
+  HidDevice* pUSB = nullptr;
+  int32_t pVal = 0;
+  DatFileExamine datFile;
+  // The eight interface fields live in the view and are reached through it.
+  MainWindowView& view_;
+  bool running_ = false;
+};
+
+}  // namespace vortan
