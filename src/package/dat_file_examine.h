@@ -2,8 +2,7 @@
 // The package object: reads an update package whole, checks its sums, texts and section bounds,
 // and writes its sections to the work files "TEMP1.INI", "TEMP1.BIN" (and "TEMP2.INI",
 // "TEMP2.BIN" for a second data pack) in its work folder. It is ready only after a successful
-// Examine and until the next ReadFile. Not thread-safe; the window drives it from its main
-// thread.
+// Examine and until the next ReadFile. It has no lock: one thread at a time uses it.
 #include <cstdint>
 #include <string>
 #include <vector>
