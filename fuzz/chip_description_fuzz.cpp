@@ -11,8 +11,10 @@
 #include <string>
 
 #include "config/diag_log.h"
+#include "updaters/a1_update.h"
 #include "updaters/a2_step_plan.h"
 #include "updaters/a2_update.h"
+#include "updaters/c1_update.h"
 
 namespace {
 
@@ -31,6 +33,8 @@ std::unique_ptr<AXUpdate> Make(const std::string& cnfgPath, const std::string& d
 // One line per chip family.
 const Family kFamilies[] = {
     {'2', Make<vortan::A2Update>},
+    {'C', Make<vortan::C1Update>},
+    {'1', Make<vortan::A1Update>},
 };
 
 // A private folder for one input's two work files, removed afterwards: libFuzzer may end the
