@@ -122,6 +122,11 @@ void LoaderDevice::AddFamily(uint8_t familyCode, std::unique_ptr<FamilyModel> mo
   slot = std::move(model);
 }
 
+void LoaderDevice::ClearFamilies() {
+  selected_ = nullptr;
+  families_.clear();
+}
+
 FamilyModel* LoaderDevice::Family(uint8_t familyCode) const {
   const auto it = families_.find(familyCode);
   return it == families_.end() ? nullptr : it->second.get();

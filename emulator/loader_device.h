@@ -97,6 +97,8 @@ class LoaderDevice {
   // earlier model of that code.
   void AddFamily(uint8_t familyCode, std::unique_ptr<FamilyModel> model);
   FamilyModel* Family(uint8_t familyCode) const;
+  // Removes every model (a simulated device refitted for another package); ends update mode.
+  void ClearFamilies();
   // The model the last accepted update-mode request selected; nullptr outside update mode.
   FamilyModel* Selected() const { return selected_; }
 
