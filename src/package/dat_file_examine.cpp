@@ -2,8 +2,10 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstring>
 #include <filesystem>
+#include <limits>
 #include <string_view>
 #include <utility>
 
@@ -11,9 +13,10 @@
 #include "config/utf8_text.h"
 #include "link/byte_order.h"
 #include "link/checksums.h"
-#include "package/chip_family.h"
 #include "package/package_layout.h"
+#include "package/step_plan.h"
 #include "package/work_file.h"
+#include "updaters/updater_factory.h"
 
 namespace vortan {
 namespace {
@@ -42,7 +45,10 @@ std::string ReplaceMarkers(std::string_view format, std::initializer_list<std::s
 
 DatFileExamine::DatFileExamine(std::string workFolder) : workFolder_(std::move(workFolder)) {}
 
-DatFileExamine::~DatFileExamine() = default;
+DatFileExamine::~DatFileExamine() {
+  Update1.reset();
+  Update2.reset();
+}
 
 bool DatFileExamine::ReadFile(const std::string& path) {
   // Released first so that a large package is never held twice.
@@ -67,9 +73,8 @@ bool DatFileExamine::Examine() {
   std::memcpy(firmwareVersion, &datBuffer[layout::kFirmwareVersion], layout::kFirmwareVersionSize);
   SetWorkPaths();
   if (!WriteWorkFiles()) return false;
-  // The updaters are made here, one per data pack by its chip family; a family that no updater
-  // serves refuses the package at this point.
-  if (!ChipFamiliesKnown()) return false;
+  if (workFilesWritten_) workFilesWritten_();
+  if (!MakeUpdaters()) return false;
   isFileReady = true;
   return true;
 }
@@ -166,9 +171,79 @@ bool DatFileExamine::WriteSection(const std::string& path, uint32_t offset, uint
   return WriteWorkFile(path, datBuffer.data() + offset, length);
 }
 
-bool DatFileExamine::ChipFamiliesKnown() const {
-  return ChipFamilyOf(dataType1).has_value() &&
-         (countDataPack != 2 || ChipFamilyOf(dataType2).has_value());
+bool DatFileExamine::MakeUpdaters() {
+  // A refused package never leaves an earlier package's second updater behind.
+  Update2.reset();
+  // Data pack 2 is looked at only after data pack 1 loaded.
+  if (!MakeUpdater(1)) return false;
+  if (countDataPack == 2 && !MakeUpdater(2)) return false;
+  const int64_t total = int64_t{Update1->StepCount()} + (Update2 ? Update2->StepCount() : 0);
+  return total <= std::numeric_limits<int32_t>::max();
+}
+
+bool DatFileExamine::MakeUpdater(int pack) {
+  const bool first = pack == 1;
+  std::unique_ptr<AXUpdate>& slot = first ? Update1 : Update2;
+  // The old updater goes first, so a refused family leaves none in its place.
+  slot.reset();
+  slot = vortan::MakeUpdater(first ? dataType1 : dataType2, first ? cnfgPath1 : cnfgPath2,
+                             first ? dataPath1 : dataPath2);
+  return slot && slot->Load() && UpdaterReadPackageBytes(*slot, pack);
+}
+
+bool DatFileExamine::UpdaterReadPackageBytes(const AXUpdate& updater, int pack) const {
+  // The updater read the work files back from a folder others can write to; what it holds must
+  // be exactly what the sums vouched for.
+  const bool first = pack == 1;
+  const uint8_t* cnfg = datBuffer.data() + (first ? cnfgAddr1 : cnfgAddr2);
+  const uint8_t* data = datBuffer.data() + (first ? dataAddr1 : dataAddr2);
+  const std::string& description = updater.DescriptionBytes();
+  const std::span<const uint8_t> image = updater.ImageBytes();
+  return description.size() == (first ? cnfgLength1 : cnfgLength2) &&
+         std::equal(description.begin(), description.end(), cnfg) &&
+         image.size() == (first ? dataLength1 : dataLength2) &&
+         std::equal(image.begin(), image.end(), data);
+}
+
+int32_t DatFileExamine::TotalStepCount() const {
+  if (!isFileReady) return 0;
+  // Examine made sure the sum fits.
+  int32_t total = Update1 ? Update1->StepCount() : 0;
+  if (countDataPack == 2 && Update2) total += Update2->StepCount();
+  return total;
+}
+
+AXUpdate* DatFileExamine::StepUpdater(int pack) {
+  if (pack == 1) return Update1.get();
+  return pack == 2 && countDataPack == 2 ? Update2.get() : nullptr;
+}
+
+bool DatFileExamine::DoStep(uint32_t index) {
+  if (!isFileReady) return false;
+  const PlannedStep step = PlanStep(index, Update1 ? Update1->StepCount() : 0,
+                                    Update2 ? Update2->StepCount() : 0, countDataPack);
+  AXUpdate* updater = StepUpdater(step.pack);
+  if (!updater) return false;
+  switch (step.kind) {
+    case StepKind::kEnterUpdateMode:
+      return updater->EnterUpdateMode(step.argument);
+    case StepKind::kRunStep:
+      return updater->RunStep(step.argument);
+    case StepKind::kFinalStep:
+      // The updaters ignore the run's step number; it fits int for any plan Examine accepted.
+      return updater->FinalStep(static_cast<int>(index));
+    case StepKind::kNone:
+      break;
+  }
+  return false;
+}
+
+void DatFileExamine::Finish(bool success) {
+  if (isFileReady && Update1) Update1->FinishUpdate(success);
+}
+
+const AXUpdate* DatFileExamine::Updater(int pack) const {
+  return pack == 1 ? Update1.get() : pack == 2 ? Update2.get() : nullptr;
 }
 
 std::string DatFileExamine::GetProductModel() const {

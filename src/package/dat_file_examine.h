@@ -1,11 +1,17 @@
 #pragma once
 // The package object: reads an update package whole, checks its sums, texts and section bounds,
 // and writes its sections to the work files "TEMP1.INI", "TEMP1.BIN" (and "TEMP2.INI",
-// "TEMP2.BIN" for a second data pack) in its work folder. It is ready only after a successful
-// Examine and until the next ReadFile. It has no lock: one thread at a time uses it.
+// "TEMP2.BIN" for a second data pack) in its work folder, then makes and loads one updater per
+// data pack by its chip family. It is ready only after a successful Examine and until the next
+// ReadFile; only a ready package runs steps. It has no lock: one thread at a time uses it.
 #include <cstdint>
+#include <functional>
+#include <memory>
 #include <string>
+#include <utility>
 #include <vector>
+
+#include "link/ax_update.h"
 
 namespace vortan {
 
@@ -43,9 +49,29 @@ class DatFileExamine {
   // count, 256 before descriptor 1, 384 before descriptor 2); a count other than 1 or 2; a
   // header, descriptor or section sum that does not match; a section not wholly inside the file
   // (checked in 64 bits, so no offset + length wraps); a product model without "VORTAN" or
-  // without "25"; a work file that cannot be written; an unknown chip family. Checks that run
-  // before the writing leave earlier work files as they were.
+  // without "25"; a work file that cannot be written; an unknown chip family; an updater whose
+  // Load fails; an updater that read back a description or image other than the package's own
+  // section bytes (a work file changed between writing and reading), so the device never gets
+  // unchecked bytes; a plan whose total step count does not fit 32 bits. Checks that run before
+  // the writing leave earlier work files as they were.
   bool Examine();
+
+  // Steps of a ready package: StepCount of Update1, plus that of Update2 with two data packs. 0
+  // when not ready, so a refused package can never run.
+  int32_t TotalStepCount() const;
+  // Performs global step `index` on the updater the step plan names. False when not ready or
+  // the index lies beyond the plan.
+  bool DoStep(uint32_t index);
+  // Sends the outcome through Update1's FinishUpdate (which closes the link). Sends nothing when
+  // not ready: a refused package's updater never talks to the device.
+  void Finish(bool success);
+  // The updater of data pack 1 or 2 as last made (held even by a package that was then refused;
+  // only a ready package's updaters are used); nullptr when absent.
+  const AXUpdate* Updater(int pack) const;
+
+  // Test seam: called once the work files are written and before the updaters read them, so a
+  // test can change a work file in between. Production never sets it.
+  void SetWorkFilesWrittenHook(std::function<void()> hook) { workFilesWritten_ = std::move(hook); }
 
   // Writes `length` bytes of the package from `offset` to the work file at `path` (see
   // WriteWorkFile). False when the range lies outside the package or the write fails.
@@ -79,9 +105,13 @@ class DatFileExamine {
   bool ProductModelNamesDevice() const;
   void SetWorkPaths();
   bool WriteWorkFiles();
-  bool ChipFamiliesKnown() const;
+  bool MakeUpdaters();
+  bool MakeUpdater(int pack);
+  bool UpdaterReadPackageBytes(const AXUpdate& updater, int pack) const;
+  AXUpdate* StepUpdater(int pack);
 
   std::string workFolder_;
+  std::function<void()> workFilesWritten_;
 
   std::string filePath;
   int64_t fileLength = 0;
@@ -102,6 +132,8 @@ class DatFileExamine {
   std::string cnfgPath2;
   std::string dataPath1;
   std::string dataPath2;
+  std::unique_ptr<AXUpdate> Update1;
+  std::unique_ptr<AXUpdate> Update2;
   char key1[9] = {};
   char key2[9] = {};
   char key3[9] = {};

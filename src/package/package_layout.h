@@ -31,9 +31,4 @@ constexpr uint32_t kDataLength = 116;
 constexpr uint32_t kDataSum = 120;
 constexpr uint32_t kDescriptorSum = 124;  // sum of the descriptor's bytes +0 to +123
 
-// Chip families: the two characters as a 16-bit little-endian value.
-constexpr uint16_t kFamilyA2 = 0x3241;
-constexpr uint16_t kFamilyC1 = 0x3143;
-constexpr uint16_t kFamilyA1 = 0x3141;
-
 }  // namespace vortan::package_layout

@@ -117,6 +117,7 @@ TEST_F(DatFileExamineTest, AcceptedVariantsOfTheFormat) {
     const char* what;
     pack::PackageContents contents;
     std::string model;
+    bool ready = true;
   };
   pack::PackageContents reversed = OnePackPackage();
   reversed.productModel = "25 VORTAN";
@@ -126,7 +127,8 @@ TEST_F(DatFileExamineTest, AcceptedVariantsOfTheFormat) {
   tail.packs[0].familyTail = 0xBEEF;
   pack::PackageContents families = TwoPackPackage();
   families.packs = {testing::C1Pack(), testing::A2Pack()};
-  // Exactly the blocks declared, with empty sections right after them.
+  // Exactly the blocks declared, with empty sections right after them: the reader writes the
+  // (empty) work files, and then the updaters refuse an empty image.
   pack::PackageContents empty1 = OnePackPackage();
   empty1.packs = {{"C1", 0, "", {}}};
   pack::PackageContents empty2 = empty1;
@@ -136,13 +138,13 @@ TEST_F(DatFileExamineTest, AcceptedVariantsOfTheFormat) {
       {"model fills its field", full, "VORTAN KB 25 PRO"},
       {"bytes after the family ignored", tail, "VORTAN KB 25"},
       {"C1 then A2", families, "VORTAN KB 25"},
-      {"256-byte package", empty1, "VORTAN KB 25"},
-      {"384-byte package", empty2, "VORTAN KB 25"},
+      {"256-byte package", empty1, "", false},
+      {"384-byte package", empty2, "", false},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
     ASSERT_TRUE(datFile_.ReadFile(Write(c.contents)));
-    EXPECT_TRUE(datFile_.Examine());
+    EXPECT_EQ(datFile_.Examine(), c.ready);
     EXPECT_EQ(datFile_.GetProductModel(), c.model);
   }
   EXPECT_EQ(datFile_.FileLength(), 384);
