@@ -6,18 +6,17 @@
 #include <nlohmann/json.hpp>
 
 #include "cli/exit_codes.h"
+#include "cli/package_opening.h"
+#include "link/ax_update.h"
 #include "package/dat_file_examine.h"
 
 namespace vortan::cli {
 namespace {
 
-constexpr char kUnableToOpen[] = "Unable to open dat file: %@";
-constexpr char kFormatError[] = "Checksum or file format error: %@";
-
-std::string WithPath(std::string_view format, const std::string& path) {
-  std::string text(format);
-  text.replace(text.find("%@"), 2, path);
-  return text;
+// Steps the updater of data pack `pack` planned when the package was examined.
+int32_t PackSteps(const DatFileExamine& datFile, int pack) {
+  const AXUpdate* updater = datFile.Updater(pack);
+  return updater ? updater->StepCount() : 0;
 }
 
 std::string Place(uint32_t offset, uint32_t length) {
@@ -37,8 +36,11 @@ void PrintText(const DatFileExamine& datFile) {
     const DatFileExamine::DataPackInfo pack = datFile.DataPack(p);
     std::cout << "Data pack " << p << ":      chip family " << pack.chipFamily << '\n'
               << "  Chip description: " << Place(pack.cnfgAddr, pack.cnfgLength) << '\n'
-              << "  Firmware image:   " << Place(pack.dataAddr, pack.dataLength) << '\n';
+              << "  Firmware image:   " << Place(pack.dataAddr, pack.dataLength) << '\n'
+              << "  Steps:            " << PackSteps(datFile, p) << '\n';
   }
+  std::cout << "Total steps:      " << datFile.TotalStepCount() << '\n'
+            << "No-device text:   " << datFile.GetNoDeviceText() << '\n';
 }
 
 void PrintJson(const DatFileExamine& datFile) {
@@ -47,7 +49,8 @@ void PrintJson(const DatFileExamine& datFile) {
     const DatFileExamine::DataPackInfo pack = datFile.DataPack(p);
     packs.push_back({{"chipFamily", pack.chipFamily},
                      {"description", {{"offset", pack.cnfgAddr}, {"length", pack.cnfgLength}}},
-                     {"image", {{"offset", pack.dataAddr}, {"length", pack.dataLength}}}});
+                     {"image", {{"offset", pack.dataAddr}, {"length", pack.dataLength}}},
+                     {"steps", PackSteps(datFile, p)}});
   }
   const nlohmann::json out = {
       {"package", datFile.FilePath()},
@@ -55,6 +58,8 @@ void PrintJson(const DatFileExamine& datFile) {
       {"firmwareVersion", datFile.GetFirmwareVersion()},
       {"keys", {datFile.KeyName(1), datFile.KeyName(2), datFile.KeyName(3)}},
       {"dataPacks", packs},
+      {"totalSteps", datFile.TotalStepCount()},
+      {"noDeviceText", datFile.GetNoDeviceText()},
   };
   // The path is the user's bytes and need not be UTF-8; the texts are already repaired.
   std::cout << out.dump(2, ' ', false, nlohmann::json::error_handler_t::replace) << '\n';
@@ -74,16 +79,8 @@ bool InspectCommand::Selected() const {
 
 int InspectCommand::Run(const GlobalOptions& options) const {
   DatFileExamine datFile(options.workFolder);
-  if (!datFile.ReadFile(packagePath_)) {
-    std::cerr << WithPath(kUnableToOpen, packagePath_) << '\n';
-    return kExitPackageRefused;
-  }
-  const bool ready = datFile.Examine();
-  if (ready) {
-    json_ ? PrintJson(datFile) : PrintText(datFile);
-  } else {
-    std::cerr << WithPath(kFormatError, packagePath_) << '\n';
-  }
+  const bool ready = OpenPackage(datFile, packagePath_);
+  if (ready) json_ ? PrintJson(datFile) : PrintText(datFile);
   datFile.DeleteTempFiles();
   return ready ? kExitSuccess : kExitPackageRefused;
 }

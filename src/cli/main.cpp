@@ -2,10 +2,13 @@
 #include <CLI/CLI.hpp>
 
 #include "app/load_settings.h"
+#include "cli/devices_command.h"
 #include "cli/exit_codes.h"
+#include "cli/flash_command.h"
 #include "cli/global_options.h"
 #include "cli/inspect_command.h"
 #include "config/ini_config.h"
+#include "link/hid_backend.h"
 
 int main(int argc, char** argv) {
   using namespace vortan::cli;
@@ -14,12 +17,15 @@ int main(int argc, char** argv) {
   // Lets the global options stand after the command name too.
   app.fallthrough();
   GlobalOptions options;
+  options.deviceBackend = vortan::MakeHidapiBackend;
   app.add_option("--config", options.configPath,
                  "Settings file to read instead of Config.ini beside the program")
       ->check(CLI::ExistingFile);
   app.add_option("--work-dir", options.workFolder, "Folder for the work files (default /tmp)")
       ->check(CLI::ExistingDirectory);
   InspectCommand inspect(app);
+  DevicesCommand devices(app);
+  FlashCommand flash(app);
 
   try {
     app.parse(argc, argv);
@@ -31,5 +37,7 @@ int main(int argc, char** argv) {
   if (!options.configPath.empty()) vortan::IniConfig::UsePath(options.configPath);
   vortan::LoadSettings();
   if (inspect.Selected()) return inspect.Run(options);
+  if (devices.Selected()) return devices.Run(options);
+  if (flash.Selected()) return flash.Run(options);
   return kExitUsage;
 }

@@ -1,0 +1,60 @@
+#pragma once
+// How the commands that reach the device (devices, flash) get their link: the real USB HID
+// backend, or an emulator with simulated devices (--simulate and its companions), optionally
+// wrapped in a trace of every report (--trace FILE).
+#include <CLI/CLI.hpp>
+#include <fstream>
+#include <functional>
+#include <memory>
+#include <string>
+
+#include "link/hid_backend.h"
+#include "package/dat_file_examine.h"
+
+namespace vortan::emu {
+class Emulator;
+}
+
+namespace vortan::cli {
+
+// Makes the backend of the real device (hidapi in vortan-flash).
+using BackendFactory = std::function<std::shared_ptr<HidBackend>()>;
+
+struct DeviceLinkOptions {
+  bool simulate = false;
+  // How many simulated devices are attached; -1 when not given (one).
+  int simulatedDevices = -1;
+  // Fault script for the first simulated device (the one the link opens).
+  std::string faultScriptPath;
+  // The first simulated device refuses to open for lack of permission.
+  bool simulateDenied = false;
+  std::string tracePath;
+
+  // Any of the simulation options asks for simulated devices instead of the real backend.
+  bool Simulated() const;
+  int SimulatedDeviceCount() const { return simulatedDevices < 0 ? 1 : simulatedDevices; }
+};
+
+// Adds --simulate, --simulate-devices, --simulate-faults, --simulate-denied and --trace.
+void AddDeviceLinkOptions(CLI::App& command, DeviceLinkOptions& options);
+
+// Installs the command's backend for the link and, on destruction, closes the link if a run
+// left it open. One per process.
+class DeviceLinkSetup {
+ public:
+  DeviceLinkSetup() = default;
+  ~DeviceLinkSetup();
+  DeviceLinkSetup(const DeviceLinkSetup&) = delete;
+  DeviceLinkSetup& operator=(const DeviceLinkSetup&) = delete;
+
+  // Installs the real backend or, when simulating, an emulator whose devices are fitted to
+  // `package` when one is given (ready). False with a message in `error` when the trace file
+  // cannot be written or the fault script cannot be read or parsed.
+  bool Install(const DeviceLinkOptions& options, const BackendFactory& realBackend,
+               const DatFileExamine* package, std::string* error);
+
+ private:
+  std::shared_ptr<emu::Emulator> emulator_;
+};
+
+}  // namespace vortan::cli

@@ -1,0 +1,59 @@
+#include "cli/devices_command.h"
+
+#include <cstdio>
+#include <iostream>
+
+#include "app/main_window.h"
+#include "cli/device_access.h"
+#include "cli/exit_codes.h"
+#include "link/hid_device.h"
+
+namespace vortan::cli {
+namespace {
+
+std::string IdsText() {
+  char text[48];
+  std::snprintf(text, sizeof text, "VID 0x%04X, PID 0x%04X", HidDevice::Vid() & 0xFFFFu,
+                HidDevice::Pid() & 0xFFFFu);
+  return text;
+}
+
+}  // namespace
+
+DevicesCommand::DevicesCommand(CLI::App& app)
+    : command_(app.add_subcommand("devices", "Count the attached devices and try to open one")) {
+  AddDeviceLinkOptions(*command_, link_);
+}
+
+bool DevicesCommand::Selected() const {
+  return command_->parsed();
+}
+
+int DevicesCommand::Run(const GlobalOptions& options) const {
+  DeviceLinkSetup setup;
+  std::string error;
+  if (!setup.Install(link_, options.deviceBackend, nullptr, &error)) {
+    std::cerr << error << '\n';
+    return kExitUsage;
+  }
+  HidDevice& link = HidDevice::Instance();
+  const int count = link.CountDevices();
+  // The no-device text of a package object holding no package, as the window shows before one
+  // is opened.
+  const DatFileExamine noPackage(options.workFolder);
+  std::cout << "Matching devices (" << IdsText() << "): " << count << '\n'
+            << (count > 1    ? std::string(kTextMoreThanOneDevice)
+                : count == 1 ? std::string(kTextDeviceConnected)
+                             : noPackage.GetNoDeviceText())
+            << '\n';
+  if (count != 1) return kExitNoSingleDevice;
+  if (!link.EnsureOpen()) {
+    std::cerr << OpenFailureText(link.LastOpenError(), link.LastOpenDeniedPermission(),
+                                 HidDevice::Vid(), HidDevice::Pid());
+    return kExitNoSingleDevice;
+  }
+  link.Close();
+  return kExitSuccess;
+}
+
+}  // namespace vortan::cli

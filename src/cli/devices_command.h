@@ -1,0 +1,25 @@
+#pragma once
+// `vortan-flash devices`: counts the attached devices with the configured IDs and prints the
+// status text the window would show without a package. When exactly one is attached it opens
+// and closes it, and if that fails says why (and, for a permission refusal, how to install the
+// udev rule). Exit status kExitSuccess only when exactly one device is attached and opens;
+// otherwise kExitNoSingleDevice.
+#include <CLI/CLI.hpp>
+
+#include "cli/device_link_setup.h"
+#include "cli/global_options.h"
+
+namespace vortan::cli {
+
+class DevicesCommand {
+ public:
+  explicit DevicesCommand(CLI::App& app);
+  bool Selected() const;
+  int Run(const GlobalOptions& options) const;
+
+ private:
+  CLI::App* command_;
+  DeviceLinkOptions link_;
+};
+
+}  // namespace vortan::cli

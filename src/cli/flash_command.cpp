@@ -1,0 +1,118 @@
+#include "cli/flash_command.h"
+
+#include <signal.h>
+#include <unistd.h>
+
+#include <iostream>
+
+#include "app/main_window.h"
+#include "app/package_steps.h"
+#include "app/update_run.h"
+#include "cli/device_access.h"
+#include "cli/exit_codes.h"
+#include "cli/package_opening.h"
+#include "cli/progress_display.h"
+#include "config/diag_log.h"
+#include "link/hid_device.h"
+
+namespace vortan::cli {
+namespace {
+
+extern "C" void WarnOfInterruptedUpdate(int) {
+  static constexpr char kWarning[] =
+      "\nAn update is running; stopping it now can leave the keyboard without firmware. "
+      "Press Ctrl-C again to stop anyway.\n";
+  [[maybe_unused]] const ssize_t written = ::write(STDERR_FILENO, kWarning, sizeof kWarning - 1);
+}
+
+// While a run is active the first Ctrl-C only warns (the window likewise refuses to quit
+// during a run); SA_RESETHAND lets the second one end the program.
+class InterruptGuard {
+ public:
+  InterruptGuard() {
+    struct sigaction action = {};
+    action.sa_handler = WarnOfInterruptedUpdate;
+    action.sa_flags = SA_RESETHAND | SA_RESTART;
+    sigemptyset(&action.sa_mask);
+    installed_ = ::sigaction(SIGINT, &action, &previous_) == 0;
+  }
+  ~InterruptGuard() {
+    if (installed_) ::sigaction(SIGINT, &previous_, nullptr);
+  }
+  InterruptGuard(const InterruptGuard&) = delete;
+  InterruptGuard& operator=(const InterruptGuard&) = delete;
+
+ private:
+  struct sigaction previous_ = {};
+  bool installed_ = false;
+};
+
+}  // namespace
+
+FlashCommand::FlashCommand(CLI::App& app)
+    : command_(app.add_subcommand("flash", "Update the attached device with a package")) {
+  command_->add_option("package", packagePath_, "Update package (.dat)")->required();
+  command_->add_flag("--verbose,-v", verbose_,
+                     "Show the diagnostic log (completed steps, skipped description lines)");
+  AddDeviceLinkOptions(*command_, link_);
+}
+
+bool FlashCommand::Selected() const {
+  return command_->parsed();
+}
+
+int FlashCommand::Run(const GlobalOptions& options) const {
+  const LogSink previousLog = verbose_ ? SetLogSink({}) : SetLogSink([](std::string_view) {});
+  DatFileExamine datFile(options.workFolder);
+  const int status = Flash(datFile, options);
+  datFile.DeleteTempFiles();
+  SetLogSink(previousLog);
+  return status;
+}
+
+int FlashCommand::Flash(DatFileExamine& datFile, const GlobalOptions& options) const {
+  if (!OpenPackage(datFile, packagePath_)) return kExitPackageRefused;
+
+  DeviceLinkSetup setup;
+  std::string error;
+  if (!setup.Install(link_, options.deviceBackend, &datFile, &error)) {
+    std::cerr << error << '\n';
+    return kExitUsage;
+  }
+  HidDevice& link = HidDevice::Instance();
+  const int count = link.CountDevices();
+  if (count != 1) {
+    std::cerr << (count > 1 ? std::string(kTextMoreThanOneDevice) : datFile.GetNoDeviceText())
+              << '\n';
+    return kExitNoSingleDevice;
+  }
+
+  PackageSteps steps(datFile);
+  const int32_t total = steps.TotalStepCount();
+  std::cout << "Updating " << datFile.GetProductModel() << " to firmware "
+            << datFile.GetFirmwareVersion() << " in " << total << " steps" << std::endl;
+  ProgressDisplay display(std::cerr, ::isatty(STDERR_FILENO) == 1, total);
+  LogSink outsideRun;
+  if (verbose_) outsideRun = SetLogSink([&display](std::string_view line) { display.Log(line); });
+  bool success = false;
+  {
+    InterruptGuard guard;
+    success = RunUpdate(steps, [&display](int32_t value) { display.Show(value); });
+  }
+  if (verbose_) SetLogSink(outsideRun);
+
+  if (success) {
+    std::cout << "Update Success!" << std::endl;
+    return kExitSuccess;
+  }
+  std::cerr << "Update Error!\n";
+  // The run opens the link itself; when that is what failed, the user needs the reason more
+  // than the bare outcome.
+  if (!link.LastOpenError().empty() || link.LastOpenDeniedPermission()) {
+    std::cerr << OpenFailureText(link.LastOpenError(), link.LastOpenDeniedPermission(),
+                                 HidDevice::Vid(), HidDevice::Pid());
+  }
+  return kExitUpdateFailed;
+}
+
+}  // namespace vortan::cli
