@@ -1,0 +1,249 @@
+// Whole updates: a package examined, run through the update run against an emulated device, and
+// the device's flash checked afterwards. Every wait runs on the virtual clock.
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "app/package_steps.h"
+#include "app/update_run.h"
+#include "config/diag_log.h"
+#include "emulator/a1_model.h"
+#include "emulator/a2_model.h"
+#include "emulator/c1_model.h"
+#include "emulator/simulation/simulated_device.h"
+#include "link/clock.h"
+#include "link/hid_device.h"
+#include "package/dat_file_examine.h"
+#include "support/package_fixtures.h"
+#include "support/simulated_link.h"
+#include "support/temp_dir.h"
+
+namespace vortan {
+namespace {
+
+using testing::A1Pack;
+using testing::A2Pack;
+using testing::C1Pack;
+
+pack::PackageContents Packs(std::vector<pack::DataPackContents> packs) {
+  pack::PackageContents contents = testing::OnePackPackage();
+  contents.packs = std::move(packs);
+  return contents;
+}
+
+// The fixture's A2 description with buffer programming in place of word programming.
+pack::DataPackContents A2BufferPack() {
+  pack::DataPackContents pack = A2Pack();
+  const std::string from = "Mode = 0";
+  pack.description.replace(pack.description.find(from), from.size(), "Mode = 1");
+  return pack;
+}
+
+// Models configured by hand as a device of the fixture descriptions would carry them.
+void AddHandModels(emu::LoaderDevice& device) {
+  emu::A2ModelConfig a2;
+  a2.sectorAddresses = {0x0000, 0x1000, 0x2000, 0x6000, 0xA000};
+  device.AddFamily(1, std::make_unique<emu::A2Model>(a2));
+  device.AddFamily(3, std::make_unique<emu::C1Model>(emu::C1ModelConfig{.capacity = 0x100000}));
+  device.AddFamily(2, std::make_unique<emu::A1Model>(
+                          emu::A1ModelConfig{.startAddress = 0x4000, .chipSize = 0x20000}));
+}
+
+class PackageUpdateTest : public ::testing::Test {
+ protected:
+  void Open(const pack::PackageContents& contents) {
+    ASSERT_TRUE(datFile_.ReadFile(testing::WritePackage(dir_, "update.dat", contents)));
+    ASSERT_TRUE(datFile_.Examine());
+  }
+  // Runs the package; returns every progress value posted.
+  std::vector<int32_t> Run() {
+    std::vector<int32_t> progress;
+    RunUpdate(PackageSteps(datFile_), [&](int32_t v) { progress.push_back(v); });
+    return progress;
+  }
+  void ExpectLinkClosed() {
+    EXPECT_FALSE(HidDevice::Instance().IsOpen());
+    EXPECT_EQ(link_.emulator().OpenHandles(), 0);
+  }
+  // The last report the host wrote is command 9 with the failure flag, alone in its message.
+  bool LastHostMessageIsFailedFinish() {
+    const std::vector<std::string> trace = link_.emulator().Trace();
+    for (auto line = trace.rbegin(); line != trace.rend(); ++line) {
+      if (line->starts_with("H>D")) {
+        return line->starts_with("H>D 51 04 00 00 00 00 00 00 00 09 01 00 00");
+      }
+    }
+    return false;
+  }
+  void ExpectHoldsEveryImage(const emu::LoaderDevice& device) {
+    for (int pack = 1; pack <= datFile_.CountDataPack(); ++pack) {
+      EXPECT_TRUE(testing::HoldsImage(device, *datFile_.Updater(pack))) << "pack " << pack;
+    }
+  }
+
+  ~PackageUpdateTest() override { SetLogSink(previousLog_); }
+
+  VirtualClock clock_;
+  ScopedProcessClock useClock_{&clock_};
+  LogSink previousLog_ = SetLogSink([](std::string_view) {});
+  testing::SimulatedLink link_;
+  testing::TempDir dir_;
+  testing::TempDir work_;
+  DatFileExamine datFile_{work_.path().string()};
+};
+
+TEST_F(PackageUpdateTest, WholeUpdatesFollowTheStepPlanAndLeaveEveryImageOnTheDevice) {
+  struct Case {
+    const char* name;
+    std::vector<pack::DataPackContents> packs;
+  };
+  const Case cases[] = {
+      {"A2", {A2Pack()}},
+      {"A2 buffer programming", {A2BufferPack()}},
+      {"C1", {C1Pack()}},
+      {"A1", {A1Pack()}},
+      {"A2 then A1", {A2Pack(), A1Pack()}},
+      {"C1 then A2", {C1Pack(), A2Pack()}},
+  };
+  for (const Case& c : cases) {
+    for (const bool fitted : {true, false}) {
+      SCOPED_TRACE(std::string(c.name) + (fitted ? ", fitted device" : ", hand-made models"));
+      Open(Packs(c.packs));
+      emu::LoaderDevice& device = emu::AttachSimulatedDevice(link_.emulator());
+      if (fitted) {
+        ASSERT_TRUE(emu::FitSimulatedDevice(device, datFile_));
+      } else {
+        AddHandModels(device);
+      }
+      const int32_t total = datFile_.TotalStepCount();
+      int32_t planned = 0;
+      for (int pack = 1; pack <= datFile_.CountDataPack(); ++pack) {
+        planned += datFile_.Updater(pack)->StepCount();
+      }
+      EXPECT_EQ(total, planned);
+      std::vector<int32_t> expected;
+      for (int32_t i = 0; i < total; ++i) expected.push_back(i);
+      expected.push_back(kProgressSuccess);
+      const int64_t before = clock_.SleptMs();
+
+      EXPECT_EQ(Run(), expected);
+      EXPECT_GE(clock_.SleptMs() - before, int64_t{500} * total);
+      EXPECT_EQ(device.LastFinishOutcome(), std::optional<uint8_t>(0));
+      EXPECT_EQ(device.MessageCount("update_mode"), datFile_.CountDataPack());
+      ExpectLinkClosed();
+      ExpectHoldsEveryImage(device);
+      device.Unplug();  // the next case gets a device of its own
+    }
+  }
+}
+
+TEST_F(PackageUpdateTest, EveryFaultOfEveryCommandEndsTheRunCleanlyAndANewRunSucceeds) {
+  struct Kind {
+    const char* name;
+    int echoByte = 0;  // a reply byte the host compares
+    // False where the host by design does not examine reply byte 0 (erase polls read only the
+    // word at bytes 5-6): a wrong status there must not fail the run.
+    bool statusExamined = true;
+    // True where a failed exchange may leave the loader awaiting the announced data, so that it
+    // takes the finish command for data and never records its outcome.
+    bool finishTakenForData = false;
+  };
+  struct Family {
+    const char* name;
+    pack::DataPackContents pack;
+    std::vector<Kind> kinds;
+  };
+  const std::vector<Kind> common = {{"update_mode"}, {"region_check"}, {"finish"}};
+  const Family families[] = {
+      {"A2",
+       A2Pack(),
+       {{"a2.erase_cycle"},
+        {"a2.erase_poll", 5, false},
+        {"a2.program_cycle"},
+        {"a2.write"},
+        {"a2.data"}}},
+      {"A2 buffer", A2BufferPack(), {{"a2.write_buffer_cycle"}, {"a2.program_buffer_cycle"}}},
+      {"C1",
+       C1Pack(),
+       {{"c1.setup"},
+        {"c1.erase"},
+        {"c1.erase_poll", 5, false},
+        {"c1.write", 0, true, true},
+        {"c1.data"}}},
+      {"A1", A1Pack(0x80), {{"a1.write", 0, true, true}, {"a1.data"}}},
+  };
+  const emu::FaultType faults[] = {emu::FaultType::kNoReply, emu::FaultType::kWrongEcho,
+                                   emu::FaultType::kWrongStatus, emu::FaultType::kUnplug};
+  for (const Family& family : families) {
+    Open(Packs({family.pack}));
+    std::vector<Kind> kinds = family.kinds;
+    kinds.insert(kinds.end(), common.begin(), common.end());
+    for (const Kind& kind : kinds) {
+      for (const emu::FaultType type : faults) {
+        SCOPED_TRACE(std::string(family.name) + " " + kind.name + " fault " +
+                     std::to_string(static_cast<int>(type)));
+        emu::LoaderDevice* device = &emu::AttachSimulatedDevice(link_.emulator());
+        ASSERT_TRUE(emu::FitSimulatedDevice(*device, datFile_));
+        // Every occurrence, so the updaters' own retries cannot get past it.
+        device->AddFault({.type = type,
+                          .kind = kind.name,
+                          .occurrence = 0,
+                          .byte = kind.echoByte,
+                          .value = 0x5A});
+
+        const std::vector<int32_t> progress = Run();
+        ASSERT_FALSE(progress.empty());
+        EXPECT_GT(device->MessageCount(kind.name), 0) << "the fault never met its command";
+        ExpectLinkClosed();
+        const bool unplugged = type == emu::FaultType::kUnplug;
+        const bool tolerated = type == emu::FaultType::kWrongStatus && !kind.statusExamined;
+        if (std::string(kind.name) == "finish" || tolerated) {
+          // A finish fault comes after the data was verified: the run still succeeds.
+          EXPECT_EQ(progress.back(), kProgressSuccess);
+        } else {
+          EXPECT_EQ(progress.back(), kProgressFailure);
+          if (!unplugged) {
+            EXPECT_TRUE(LastHostMessageIsFailedFinish());
+            if (!kind.finishTakenForData) {
+              EXPECT_EQ(device->LastFinishOutcome(), std::optional<uint8_t>(1));
+            }
+          }
+        }
+
+        if (unplugged) {
+          device = &emu::AttachSimulatedDevice(link_.emulator());
+          ASSERT_TRUE(emu::FitSimulatedDevice(*device, datFile_));
+        } else {
+          device->ClearFaults();
+          link_.DropQueuedReplies();
+        }
+        EXPECT_EQ(Run().back(), kProgressSuccess);
+        EXPECT_EQ(device->LastFinishOutcome(), std::optional<uint8_t>(0));
+        ExpectLinkClosed();
+        ExpectHoldsEveryImage(*device);
+        device->Unplug();
+      }
+    }
+  }
+}
+
+// Guards against a refused package running steps with the updater it left behind.
+TEST_F(PackageUpdateTest, APackageThatIsNotReadyRunsNothing) {
+  Open(Packs({A2Pack()}));
+  emu::LoaderDevice& device = emu::AttachSimulatedDevice(link_.emulator());
+  ASSERT_TRUE(emu::FitSimulatedDevice(device, datFile_));
+  ASSERT_TRUE(datFile_.ReadFile(testing::WritePackage(
+      dir_, "refused.dat", Packs({A2Pack(), A1Pack()}), {pack::Fault::kChipFamily, 2})));
+  EXPECT_FALSE(datFile_.Examine());
+  ASSERT_NE(datFile_.Updater(1), nullptr);
+
+  EXPECT_EQ(Run(), std::vector<int32_t>{kProgressFailure});
+  EXPECT_EQ(device.MessageCount("update_mode"), 0);
+  EXPECT_EQ(device.LastFinishOutcome(), std::nullopt);
+  ExpectLinkClosed();
+}
+
+}  // namespace
+}  // namespace vortan

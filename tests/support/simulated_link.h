@@ -1,0 +1,42 @@
+#pragma once
+// Helpers for whole updates against emulated devices: the link routed to a fresh emulator for
+// the life of a test, and a check that a device's flash model holds what an updater planned to
+// write there.
+#include <gtest/gtest.h>
+
+#include <memory>
+
+#include "emulator/emulator.h"
+#include "link/ax_update.h"
+
+namespace vortan::testing {
+
+// IDs the link is configured with while a SimulatedLink lives.
+constexpr uint16_t kSimVid = 0xF1A5;
+constexpr uint16_t kSimPid = 0x1234;
+
+// Routes the one device link to a new emulator with no device attached; on destruction closes
+// the link and restores the link's earlier IDs and no backend.
+class SimulatedLink {
+ public:
+  SimulatedLink();
+  ~SimulatedLink();
+  SimulatedLink(const SimulatedLink&) = delete;
+  SimulatedLink& operator=(const SimulatedLink&) = delete;
+
+  emu::Emulator& emulator() { return *emulator_; }
+  // Drops the replies still queued for the host, as closing a hidraw handle does; the emulator
+  // keeps them across a close, so one run's unread replies would answer the next run.
+  void DropQueuedReplies();
+
+ private:
+  std::shared_ptr<emu::Emulator> emulator_;
+  uint32_t previousVid_;
+  uint32_t previousPid_;
+};
+
+// Success when the model `device` holds under the updater's family code contains every byte the
+// loaded updater (A2, C1 or A1) writes, where its plan puts them.
+::testing::AssertionResult HoldsImage(const emu::LoaderDevice& device, const AXUpdate& updater);
+
+}  // namespace vortan::testing
