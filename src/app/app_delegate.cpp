@@ -64,8 +64,10 @@ StoreCoordinator* AppDelegate::persistentStoreCoordinator() {
   }
   const std::filesystem::path& folder = filesDirectory_;
   if (folder.empty()) {
-    ui_.PresentError(FileSystemError(std::make_error_code(std::errc::no_such_file_or_directory),
-                                     "$XDG_DATA_HOME"));
+    const std::error_code missing = std::make_error_code(std::errc::no_such_file_or_directory);
+    ui_.PresentError({missing.category().name(), missing.value(),
+                      "No folder to store application data: neither XDG_DATA_HOME nor HOME is set",
+                      ""});
     return nullptr;
   }
   std::error_code ec;
@@ -79,10 +81,10 @@ StoreCoordinator* AppDelegate::persistentStoreCoordinator() {
     ui_.PresentError(FileSystemError(ec, folder));
     return nullptr;
   } else if (status.type() != std::filesystem::file_type::directory) {
-    ui_.PresentError({kStoreErrorDomain, kErrorFolderIsFile,
-                      "Expected a folder to store application data, found a file (" +
-                          folder.string() + ").",
-                      ""});
+    ui_.PresentError(
+        {kStoreErrorDomain, kErrorFolderIsFile,
+         "Expected a folder to store application data, found a file (" + folder.string() + ").",
+         ""});
     return nullptr;
   }
   StoreError error;

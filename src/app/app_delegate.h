@@ -82,8 +82,7 @@ class AppDelegate {
  public:
   // `loadSettings` reads the settings and gives the window its title and the link its IDs.
   AppDelegate(MainWindow& window, DelegateUi& ui, StoreProvider& store,
-              std::filesystem::path filesDirectory,
-              std::function<void(MainWindow&)> loadSettings);
+              std::filesystem::path filesDirectory, std::function<void(MainWindow&)> loadSettings);
   ~AppDelegate();
 
   void applicationDidFinishLaunching();

@@ -9,6 +9,7 @@
 // is enabled only by a refresh that counts exactly one device while the package is ready. A run
 // disables all three; its end enables all three.
 #include <cstdint>
+#include <functional>
 #include <string>
 
 #include "app/main_window_view.h"
@@ -57,6 +58,11 @@ class MainWindow {
   void RemoveTempFile();
 
   void SetTitle(const std::string& title);
+  // Called after each successful examination, before the devices are counted: lets --simulate
+  // fit its emulated device to the package.
+  void SetPackageOpenedHook(std::function<void(const DatFileExamine&)> hook) {
+    packageOpened_ = std::move(hook);
+  }
   // From UpdateDevice until the run's last progress value has reached the main thread.
   bool IsRunActive() const { return running_; }
   // The last progress value that reached the main thread.
@@ -70,6 +76,7 @@ class MainWindow {
   // The eight interface fields live in the view and are reached through it.
   MainWindowView& view_;
   bool running_ = false;
+  std::function<void(const DatFileExamine&)> packageOpened_;
 };
 
 }  // namespace vortan

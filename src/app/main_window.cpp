@@ -1,0 +1,138 @@
+#include "app/main_window.h"
+
+#include "app/package_steps.h"
+#include "app/update_run.h"
+
+namespace vortan {
+namespace {
+
+constexpr char kOpenPanelMessage[] = "Open the update file";
+constexpr char kOpenPanelTitle[] = "Open File";
+constexpr char kPackageExtension[] = "dat";
+constexpr char kTextUnableToOpen[] = "Unable to open dat file: ";
+constexpr char kTextFormatError[] = "Checksum or file format error: ";
+constexpr char kTextPackageNotReady[] = "The dat file is not ready. Open dat file first";
+constexpr char kTextSuccess[] = "Update Success!";
+constexpr char kTextFailure[] = "Update Error!";
+
+}  // namespace
+
+MainWindow::MainWindow(MainWindowView& view, const std::string& workFolder)
+    : datFile(workFolder), view_(view) {}
+
+MainWindow::~MainWindow() = default;
+
+void MainWindow::InitButton() {
+  view_.SetButtonEnabled(Button::kRefresh, false);
+  view_.SetButtonEnabled(Button::kUpdate, false);
+}
+
+void MainWindow::SetButtonEnable(bool enable) {
+  view_.SetButtonEnabled(Button::kRefresh, enable);
+  view_.SetButtonEnabled(Button::kUpdate, enable);
+  view_.SetButtonEnabled(Button::kOpen, enable);
+}
+
+void MainWindow::ShowErrorMessage(const std::string& text) {
+  view_.ShowAlert("Error", text, AlertStyle::kWarning);
+}
+
+void MainWindow::OpenDat() {
+  if (running_) return;
+  OpenPanelOptions options;
+  options.canChooseDirectories = false;
+  options.allowsMultipleSelection = false;
+  options.message = kOpenPanelMessage;
+  options.allowedFileTypes = {kPackageExtension};
+  options.title = kOpenPanelTitle;
+  const OpenPanelResult chosen = view_.RunOpenPanel(options);
+  if (!chosen.confirmed) return;
+  OpenPath(chosen.path);
+}
+
+bool MainWindow::OpenPath(const std::string& path) {
+  // Buttons keep the package from being replaced under a run; drops and arguments need this.
+  if (running_) return false;
+  view_.SetText(TextField::kPath, path);
+  if (!datFile.ReadFile(path)) {
+    ShowErrorMessage(kTextUnableToOpen + path);
+    return false;
+  }
+  if (!datFile.Examine()) {
+    ShowErrorMessage(kTextFormatError + path);
+    return false;
+  }
+  if (packageOpened_) packageOpened_(datFile);
+  view_.SetText(TextField::kProductModel, datFile.GetProductModel());
+  view_.SetText(TextField::kFirmwareVersion, datFile.GetFirmwareVersion());
+  view_.SetButtonEnabled(Button::kRefresh, true);
+  RefreshDevice();
+  return true;
+}
+
+void MainWindow::RefreshDevice() {
+  if (running_) return;
+  pUSB = &HidDevice::Instance();
+  const int count = pUSB->CountDevices();
+  if (count >= 2) {
+    view_.SetText(TextField::kDeviceStatus, kTextMoreThanOneDevice);
+    view_.SetButtonEnabled(Button::kUpdate, false);
+  } else if (count == 1 && !datFile.IsFileReady()) {
+    // A refused open leaves the package not ready; its updaters must never run.
+    view_.SetText(TextField::kDeviceStatus, kTextDeviceConnectedNoPackage);
+    view_.SetButtonEnabled(Button::kUpdate, false);
+  } else if (count == 1) {
+    view_.SetText(TextField::kDeviceStatus, kTextDeviceConnected);
+    view_.SetButtonEnabled(Button::kUpdate, true);
+    view_.SetProgressMaximum(datFile.TotalStepCount());
+    view_.SetProgressMinimum(0);
+    view_.SetProgressValue(0);
+  } else {
+    view_.SetText(TextField::kDeviceStatus, datFile.GetNoDeviceText());
+    view_.SetButtonEnabled(Button::kUpdate, false);
+  }
+}
+
+void MainWindow::UpdateDevice() {
+  if (running_) return;
+  // After a refused open the Update button keeps its state, but the package is not ready.
+  if (!datFile.IsFileReady()) {
+    view_.SetButtonEnabled(Button::kUpdate, false);
+    ShowErrorMessage(kTextPackageNotReady);
+    return;
+  }
+  running_ = true;
+  SetButtonEnable(false);
+  view_.StartUpdateThread([this] { ThreadUpdate(); });
+}
+
+void MainWindow::ThreadUpdate() {
+  MainWindowView& view = view_;
+  RunUpdate(PackageSteps(datFile), [&view](int32_t value) { view.PostProgress(value); });
+}
+
+void MainWindow::RefreshProgress(int32_t value) {
+  pVal = value;
+  if (value >= 0) {
+    view_.SetProgressValue(value);
+  } else if (value == kProgressSuccess) {
+    running_ = false;
+    view_.SetProgressValue(view_.ProgressMaximum());
+    view_.ShowAlert("Information", kTextSuccess, AlertStyle::kInformational);
+    SetButtonEnable(true);
+  } else if (value == kProgressFailure) {
+    running_ = false;
+    ShowErrorMessage(kTextFailure);
+    SetButtonEnable(true);
+  }
+}
+
+void MainWindow::RemoveTempFile() {
+  datFile.DeleteTempFiles();
+}
+
+void MainWindow::SetTitle(const std::string& title) {
+  view_.SetTitle(title);
+}
+
+}  // namespace vortan

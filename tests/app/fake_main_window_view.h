@@ -1,0 +1,86 @@
+#pragma once
+// A recording MainWindowView for the window and delegate tests. The "update thread" runs only
+// when the test calls RunThread, and posted progress reaches the window only when the test
+// pumps it, as the main thread's event loop would.
+#include <functional>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "app/main_window.h"
+#include "app/main_window_view.h"
+
+namespace vortan::testing {
+
+struct Alert {
+  std::string message;
+  std::string informative;
+  AlertStyle style;
+  bool operator==(const Alert&) const = default;
+};
+
+class FakeMainWindowView : public MainWindowView {
+ public:
+  void SetTitle(const std::string& t) override { title = t; }
+  void SetText(TextField field, const std::string& text) override { texts[field] = text; }
+  void SetButtonEnabled(Button button, bool enabled) override { buttons[button] = enabled; }
+  void SetProgressMinimum(double v) override { progressMin = v; }
+  void SetProgressMaximum(double v) override { progressMax = v; }
+  void SetProgressValue(double v) override { progressValues.push_back(v); }
+  double ProgressMaximum() const override { return progressMax; }
+  void ShowAlert(const std::string& message, const std::string& informative,
+                 AlertStyle style) override {
+    alerts.push_back({message, informative, style});
+    // What the buttons were while the modal alert was up.
+    buttonsDuringAlert = buttons;
+  }
+  OpenPanelResult RunOpenPanel(const OpenPanelOptions& options) override {
+    panelOptions.push_back(options);
+    return panelAnswer;
+  }
+  void PostProgress(int32_t value) override { posted.push_back(value); }
+  void StartUpdateThread(std::function<void()> body) override { thread = std::move(body); }
+
+  // Runs the pending update thread to its end; what it posted waits for Pump.
+  void RunThread() {
+    auto body = std::move(thread);
+    thread = nullptr;
+    if (body) body();
+  }
+  // Delivers the posted values on the "main thread", in order.
+  void Pump(MainWindow& window) {
+    std::vector<int32_t> values = std::move(posted);
+    posted.clear();
+    for (int32_t v : values) window.RefreshProgress(v);
+    delivered.insert(delivered.end(), values.begin(), values.end());
+  }
+  void RunThreadAndPump(MainWindow& window) {
+    RunThread();
+    Pump(window);
+  }
+
+  bool Enabled(Button b) const {
+    auto it = buttons.find(b);
+    return it == buttons.end() ? true : it->second;  // enabled by the window's design
+  }
+  std::string Text(TextField f) const {
+    auto it = texts.find(f);
+    return it == texts.end() ? "" : it->second;
+  }
+
+  std::string title;
+  std::map<TextField, std::string> texts;
+  std::map<Button, bool> buttons;
+  std::map<Button, bool> buttonsDuringAlert;
+  double progressMin = 0;
+  double progressMax = 100;
+  std::vector<double> progressValues;
+  std::vector<Alert> alerts;
+  std::vector<OpenPanelOptions> panelOptions;
+  OpenPanelResult panelAnswer;
+  std::function<void()> thread;
+  std::vector<int32_t> posted;
+  std::vector<int32_t> delivered;
+};
+
+}  // namespace vortan::testing
