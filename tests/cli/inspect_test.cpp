@@ -40,6 +40,11 @@ TEST_F(InspectTest, TheSamplePackagePrintsItsModelVersionKeysAndPacks) {
   EXPECT_NE(shown.out.find("Key names:        \"Fn\" \"Esc\" \"\"\n"), std::string::npos);
   EXPECT_NE(shown.out.find("Data pack 1:      chip family A2\n"), std::string::npos);
   EXPECT_NE(shown.out.find("Firmware image:   offset "), std::string::npos);
+  EXPECT_NE(shown.out.find("Data pack 2:      chip family A1\n"), std::string::npos);
+  EXPECT_NE(shown.out.find("\nTotal steps:      13\n"
+                           "No-device text:   No Device (Press \"Fn\" + \"Esc\" to open)\n"),
+            std::string::npos)
+      << shown.out;
   // The work files go as when the window closes.
   EXPECT_TRUE(std::filesystem::is_empty(work_.path()));
 }
@@ -57,6 +62,11 @@ TEST_F(InspectTest, JsonCarriesTheSameFacts) {
   EXPECT_EQ(out["dataPacks"][1]["chipFamily"], "A1");
   EXPECT_EQ(out["dataPacks"][0]["description"]["offset"], 384);
   EXPECT_EQ(out["dataPacks"][1]["image"]["length"], testing::A1Pack().image.size());
+  // A1: update mode, one step per 2 KiB block of the 4 KiB image, the region check.
+  EXPECT_EQ(out["dataPacks"][1]["steps"], 4);
+  EXPECT_EQ(out["totalSteps"],
+            out["dataPacks"][0]["steps"].get<int>() + out["dataPacks"][1]["steps"].get<int>());
+  EXPECT_EQ(out["noDeviceText"], "No Device (Press \"Fn\" + \"Esc\" to open)");
 }
 
 TEST_F(InspectTest, RefusedPackagesPrintTheWindowsMessageAndExit3) {

@@ -1,0 +1,79 @@
+// Pieces of vortan-flash checked in-process: the progress bar, the udev rule text and the report
+// trace.
+#include <gtest/gtest.h>
+
+#include <sstream>
+
+#include "app/update_run.h"
+#include "cli/device_access.h"
+#include "cli/progress_display.h"
+#include "emulator/emulator.h"
+#include "link/tracing_backend.h"
+#include "support/temp_dir.h"
+
+namespace vortan {
+namespace {
+
+TEST(ProgressBarTest, FillsInProportionAndClampsOutOfRangeCounts) {
+  EXPECT_EQ(cli::ProgressBar(0, 4, 8), "[--------]    0/4");
+  EXPECT_EQ(cli::ProgressBar(3, 4, 8), "[######--]    3/4");
+  EXPECT_EQ(cli::ProgressBar(9, 4, 8), "[########]    4/4");
+  EXPECT_EQ(cli::ProgressBar(-3, 4, 8), "[--------]    0/4");
+  // A plan without steps must not divide by zero.
+  EXPECT_EQ(cli::ProgressBar(0, 0, 4), "[####]    0/0");
+}
+
+TEST(ProgressDisplayTest, TerminalRedrawsOneLineAndKeepsTheBarBelowLogLines) {
+  std::ostringstream out;
+  cli::ProgressDisplay display(out, /*terminal=*/true, 2);
+  display.Show(0);
+  display.Log("0");
+  display.Show(kProgressFailure);
+  const std::string half = cli::ProgressBar(1, 2, cli::ProgressDisplay::kBarWidth);
+  EXPECT_EQ(out.str(), "\r" + cli::ProgressBar(0, 2, cli::ProgressDisplay::kBarWidth) + "\r" +
+                           half + "\r\033[K0\n\r" + half + "\r" + half + "\n");
+}
+
+TEST(ProgressDisplayTest, PlainOutputHasOneLinePerStepAndNothingAtTheEnd) {
+  std::ostringstream out;
+  cli::ProgressDisplay display(out, /*terminal=*/false, 2);
+  display.Show(0);
+  display.Show(1);
+  display.Show(kProgressSuccess);
+  EXPECT_EQ(out.str(), "Step 1 of 2 done\nStep 2 of 2 done\n");
+}
+
+TEST(UdevRuleTest, TheRuleForTheDefaultIdsIsTheShippedOneAndAZeroIdMatchesAny) {
+  bool ok = false;
+  const std::vector<uint8_t> bytes =
+      testing::ReadBytes(VORTAN_PACKAGING_DIR "/70-vortan-updater.rules", &ok);
+  ASSERT_TRUE(ok);
+  const std::string shipped(bytes.begin(), bytes.end());
+  EXPECT_NE(shipped.find("\n" + cli::UdevRuleLine(0xF1A5, 0x1234) + "\n"), std::string::npos)
+      << shipped;
+  EXPECT_EQ(cli::UdevRuleLine(0x10000, 0x5750),
+            "KERNEL==\"hidraw*\", SUBSYSTEM==\"hidraw\", ATTRS{idProduct}==\"5750\", "
+            "TAG+=\"uaccess\"");
+}
+
+TEST(TracingBackendTest, RecordsWrittenReportsAndDeliveredRepliesOnly) {
+  auto emulator = std::make_shared<emu::Emulator>();
+  emulator->Attach(0xF1A5, 0x1234);
+  std::vector<std::string> lines;
+  TracingBackend tracing(emulator, [&lines](const std::string& line) { lines.push_back(line); });
+  HidBackend::Handle handle = tracing.Open(0xF1A5, 0x1234);
+  ASSERT_NE(handle, nullptr);
+  uint8_t report[64] = {0x51, 0x04, 0, 0, 0, 0, 0, 0, 0, 0x01, 0x0A, 0x4D, 0x07};
+  ASSERT_EQ(tracing.Write(handle, report, sizeof report), 64);
+  uint8_t reply[64] = {};
+  ASSERT_GT(tracing.Read(handle, reply, sizeof reply, 0), 0);
+  // Nothing more is queued: an expired read crossed nothing.
+  EXPECT_EQ(tracing.Read(handle, reply, sizeof reply, 0), 0);
+  tracing.Close(handle);
+  EXPECT_EQ(lines, emulator->Trace());
+  ASSERT_EQ(lines.size(), 2u);
+  EXPECT_EQ(lines[0], ReportTraceLine("H>D", report, sizeof report));
+}
+
+}  // namespace
+}  // namespace vortan
