@@ -10,11 +10,26 @@
 #include <exception>
 #include <utility>
 
+#include "config/bulk_buffer.h"
 #include "link/checksums.h"
 #include "link/loader_commands.h"
 
 namespace vortan {
 namespace {
+
+bool SizeFor(std::string& out, size_t size) {
+  try {
+    out.assign(size, '\0');
+  } catch (const std::exception&) {  // too large to hold: a failed read, not a crash
+    return false;
+  }
+  return true;
+}
+
+// The image goes straight into the vector the updater keeps: no second copy of it is made.
+bool SizeFor(std::vector<uint8_t>& out, size_t size) {
+  return SizeForWholeRead(out, size);
+}
 
 // Reads a whole regular file into `out`; false on any error or short read. O_NONBLOCK keeps the
 // open from waiting on a FIFO put in a work file's place; the type check then refuses it.
@@ -23,14 +38,8 @@ bool ReadWholeFile(const std::string& path, Container& out) {
   int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
   if (fd < 0) return false;
   struct stat st {};
-  bool ok = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
-  if (ok) {
-    try {
-      out.assign(static_cast<size_t>(st.st_size), 0);
-    } catch (const std::exception&) {  // too large to hold: a failed read, not a crash
-      ok = false;
-    }
-  }
+  bool ok =
+      ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && SizeFor(out, static_cast<size_t>(st.st_size));
   size_t done = 0;
   while (ok && done < out.size()) {
     ssize_t n = ::read(fd, reinterpret_cast<char*>(out.data()) + done, out.size() - done);
