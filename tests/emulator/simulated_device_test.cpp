@@ -74,7 +74,6 @@ TEST_F(SimulatedDeviceTest, FittedDevicesRunEveryPackageAndSharedCodesShareOneFl
     std::vector<int> heldPacks;  // packs whose image the flash holds afterwards
   };
   const Case cases[] = {
-      {"A2 then A1", {A2Pack(), A1Pack()}, true, {1, 2}, {1, 2}},
       // A larger image needs a larger flash than the first package's.
       {"C1 of 0x40000 bytes", {C1Pack(0x40000)}, true, {3}, {1}},
       // The second pack writes over the same flash: only its image remains.
