@@ -1,0 +1,219 @@
+// Runs every benchmark, then the memory measurement of `vortan-flash inspect`, and prints one
+// table of the results against the project's targets. Progress goes to standard error, the
+// table to standard output. Benchmark flags (--benchmark_filter=...) pass through.
+#include <benchmark/benchmark.h>
+
+#include <cmath>
+#include <cstdio>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "bench/bench_support.h"
+
+namespace vortan::bench {
+namespace {
+
+struct Result {
+  double cpuSeconds = 0;   // per iteration
+  double realSeconds = 0;  // per iteration
+  std::map<std::string, double> counters;
+};
+
+// Keeps the best repetition of each benchmark: on a shared machine the fastest run is the one
+// least disturbed by others.
+class Collector final : public benchmark::BenchmarkReporter {
+ public:
+  bool ReportContext(const Context&) override { return true; }
+  void ReportRuns(const std::vector<Run>& runs) override {
+    for (const Run& run : runs) {
+      if (run.run_type != Run::RT_Iteration) continue;
+      const std::string name = run.run_name.function_name;
+      if (run.error_occurred) {
+        std::fprintf(stderr, "  %-34s ERROR %s\n", name.c_str(), run.error_message.c_str());
+        errors[name] = run.error_message;
+        continue;
+      }
+      const double n = static_cast<double>(run.iterations);
+      Result r{run.cpu_accumulated_time / n, run.real_accumulated_time / n, {}};
+      for (const auto& [key, counter] : run.counters) r.counters[key] = counter.value;
+      std::fprintf(stderr, "  %-34s %10.3f ms cpu %10.3f ms real\n", name.c_str(),
+                   r.cpuSeconds * 1e3, r.realSeconds * 1e3);
+      auto it = results.find(name);
+      if (it == results.end() ||
+          r.cpuSeconds + r.realSeconds < it->second.cpuSeconds + it->second.realSeconds) {
+        results[name] = r;
+      }
+    }
+  }
+
+  std::map<std::string, Result> results;
+  std::map<std::string, std::string> errors;
+};
+
+std::string Format(const char* format, double value) {
+  char text[64];
+  std::snprintf(text, sizeof text, format, value);
+  return text;
+}
+
+class Table {
+ public:
+  void Section(const std::string& title) { lines_.push_back("\n" + title); }
+
+  // `missedBy` > 0: how far the result is from the target, as a fraction of the target.
+  void Row(const std::string& what, const std::string& result, const std::string& reference,
+           const std::string& ratio, const std::string& target, bool met, double missedBy = 0) {
+    std::string verdict = met ? "met" : "MISSED";
+    if (!met && missedBy > 0) verdict += " by " + Format("%.0f%%", 100 * missedBy);
+    Add(what, result, reference, ratio, target, verdict);
+  }
+  void Info(const std::string& what, const std::string& result, const std::string& reference) {
+    Add(what, result, reference, "", "", "");
+  }
+  void Error(const std::string& what, const std::string& why) {
+    Add(what, "not measured", why, "", "", "MISSED");
+    ++missed_;
+  }
+  void Print() const {
+    std::printf("%-40s %-16s %-22s %-8s %-22s %s\n", "Measurement", "Result", "Reference", "Ratio",
+                "Target", "Verdict");
+    for (const std::string& line : lines_) std::printf("%s\n", line.c_str());
+    std::printf("\n%d target(s) missed\n", missed_);
+  }
+  int Missed() const { return missed_; }
+
+ private:
+  void Add(const std::string& what, const std::string& result, const std::string& reference,
+           const std::string& ratio, const std::string& target, const std::string& verdict) {
+    char line[256];
+    std::snprintf(line, sizeof line, "%-40s %-16s %-22s %-8s %-22s %s", what.c_str(),
+                  result.c_str(), reference.c_str(), ratio.c_str(), target.c_str(),
+                  verdict.c_str());
+    lines_.push_back(line);
+    if (verdict.rfind("MISSED", 0) == 0) ++missed_;
+  }
+
+  std::vector<std::string> lines_;
+  int missed_ = 0;
+};
+
+const Result* Find(const Collector& c, const std::string& name) {
+  const auto it = c.results.find(name);
+  return it == c.results.end() ? nullptr : &it->second;
+}
+
+double GBps(const Result& r, double bytes) {
+  return bytes / r.cpuSeconds / 1e9;
+}
+
+void ChecksumRows(const Collector& c, Table& table) {
+  table.Section("Sums over 64 MiB (target: at least half the speed of a plain read)");
+  const double bytes = 64.0 * kMiB;
+  const Result* reference = Find(c, names::kReadReference);
+  const std::pair<const char*, const char*> sums[] = {
+      {"byte sum (package sums)", names::kByteSum},
+      {"ByteChecksum", names::kByteChecksum},
+      {"WordChecksum", names::kWordChecksum},
+      {"ImageChecksum", names::kImageChecksum},
+  };
+  for (const auto& [label, name] : sums) {
+    const Result* r = Find(c, name);
+    if (!r || !reference) {
+      table.Error(label, "benchmark did not run");
+      continue;
+    }
+    const double ratio = GBps(*r, bytes) / GBps(*reference, bytes);
+    table.Row(label, Format("%.1f GB/s", GBps(*r, bytes)),
+              Format("read %.1f GB/s", GBps(*reference, bytes)), Format("%.2f", ratio), ">= 0.50",
+              ratio >= 0.5, (0.5 - ratio) / 0.5);
+  }
+}
+
+void ExamineRows(const Collector& c, Table& table) {
+  table.Section("Opening a 64 MiB package (target: within 1.5 times a plain copy to /tmp)");
+  const Result* examine = Find(c, names::kExamine);
+  const Result* copy = Find(c, names::kCopy);
+  if (!examine || !copy) {
+    table.Error("ReadFile + Examine", "benchmark did not run");
+    return;
+  }
+  const double ratio = examine->realSeconds / copy->realSeconds;
+  table.Row("ReadFile + Examine", Format("%.1f ms", examine->realSeconds * 1e3),
+            Format("copy %.1f ms", copy->realSeconds * 1e3), Format("%.2f", ratio), "<= 1.50",
+            ratio <= 1.5, (ratio - 1.5) / 1.5);
+}
+
+void UpdateRows(const Collector& c, Table& table) {
+  table.Section(
+      "Whole update of a 4 MiB image, virtual clock (target: <= 2 us host CPU per report, "
+      "no report beyond the minimum)");
+  for (const char* family : {"A2", "C1", "A1"}) {
+    const std::string label = std::string(family) + " ";
+    const Result* host = Find(c, names::UpdateHostOnly(family));
+    const Result* emulated = Find(c, names::UpdateEmulated(family));
+    if (!host || !emulated) {
+      table.Error(label + "update", "benchmark did not run");
+      continue;
+    }
+    const double reports = host->counters.at(kReports);
+    const double minimum = host->counters.at(kMinimumReports);
+    const double mib = host->counters.at(kImageBytes) / kMiB;
+    if (host->counters.at(kSucceeded) != 1 || emulated->counters.at(kSucceeded) != 1) {
+      table.Error(label + "update", "the update failed");
+      continue;
+    }
+    const double hostUs = host->cpuSeconds * 1e6 / reports;
+    const double withUs = emulated->cpuSeconds * 1e6 / emulated->counters.at(kReports);
+    table.Row(label + "host CPU per report", Format("%.3f us", hostUs),
+              Format("with device %.3f us", withUs), "", "<= 2 us", hostUs <= 2.0,
+              (hostUs - 2.0) / 2.0);
+    table.Info(label + "host CPU per MiB of image", Format("%.2f ms", host->cpuSeconds * 1e3 / mib),
+               Format("with device %.2f ms", emulated->cpuSeconds * 1e3 / mib));
+    table.Row(label + "reports exchanged", Format("%.0f", reports), Format("minimum %.0f", minimum),
+              Format("%.3f", reports / minimum), "= minimum",
+              reports <= minimum && emulated->counters.at(kReports) == reports,
+              (reports - minimum) / minimum);
+  }
+}
+
+void MemoryRows(Table& table) {
+  table.Section("Peak memory of vortan-flash inspect (target: <= 2.2 x package + 16 MiB)");
+  for (const size_t mib : {16, 64}) {
+    const std::string label = "inspect " + std::to_string(mib) + " MiB package";
+    const std::string path = ScratchFolder() + "/inspect.dat";
+    const double size = static_cast<double>(mib * kMiB);
+    WriteSizedPackage(path, mib * kMiB);
+    std::fprintf(stderr, "  %s\n", label.c_str());
+    const uint64_t rss = InspectPeakRss(path);
+    if (rss == 0) {
+      table.Error(label, "vortan-flash failed");
+      continue;
+    }
+    const double limit = 2.2 * size + 16.0 * kMiB;
+    table.Row(label, Format("%.1f MiB", rss / double(kMiB)), "", Format("%.2fx", rss / size),
+              Format("<= %.1f MiB", limit / kMiB), rss <= limit, (rss - limit) / limit);
+  }
+}
+
+}  // namespace
+}  // namespace vortan::bench
+
+int main(int argc, char** argv) {
+  using namespace vortan::bench;
+  if (argc > 2 && std::string(argv[1]) == kPeakRssHelperFlag)
+    return PeakRssHelper(argc - 2, argv + 2);
+  benchmark::Initialize(&argc, argv);
+  if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 2;
+  Collector collector;
+  std::fprintf(stderr, "running benchmarks (best of 3 repetitions is kept)\n");
+  benchmark::RunSpecifiedBenchmarks(&collector);
+  Table table;
+  ChecksumRows(collector, table);
+  ExamineRows(collector, table);
+  UpdateRows(collector, table);
+  MemoryRows(table);
+  benchmark::Shutdown();
+  table.Print();
+  return table.Missed() == 0 ? 0 : 1;
+}

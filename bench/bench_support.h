@@ -1,0 +1,52 @@
+#pragma once
+// What the benchmark files share: a private scratch folder, package files of a given size, and
+// the names under which each measurement is registered so the table can find it.
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace vortan::bench {
+
+constexpr size_t kMiB = size_t{1} << 20;
+
+// A private folder under /tmp for this run, removed with its contents at exit.
+const std::string& ScratchFolder();
+
+// Writes an update package of exactly `size` bytes to `path`: one C1 data pack whose image fills
+// the rest (C1 places an image of any length, so the package object accepts it whole).
+// Aborts the program if it cannot.
+void WriteSizedPackage(const std::string& path, size_t size);
+
+// Peak resident memory, in bytes, of `vortan-flash inspect PACKAGE` run as a child process with
+// its work files in the scratch folder; 0 when the program could not be run or refused the
+// package.
+uint64_t InspectPeakRss(const std::string& packagePath);
+
+// `vortan_bench --peak-rss-of PROGRAM ARGS...` runs PROGRAM and prints its peak resident memory
+// in bytes (0 when it failed); InspectPeakRss goes through it. argv starts at PROGRAM.
+inline constexpr char kPeakRssHelperFlag[] = "--peak-rss-of";
+int PeakRssHelper(int argc, char** argv);
+
+// Benchmark names (the table looks the results up by them).
+namespace names {
+inline constexpr char kReadReference[] = "checksum/read_reference";
+inline constexpr char kByteSum[] = "checksum/byte_sum";
+inline constexpr char kByteChecksum[] = "checksum/ByteChecksum";
+inline constexpr char kWordChecksum[] = "checksum/WordChecksum";
+inline constexpr char kImageChecksum[] = "checksum/ImageChecksum";
+inline constexpr char kExamine[] = "package/ReadFile+Examine";
+inline constexpr char kCopy[] = "package/copy_to_tmp";
+// Per family ("A2", "C1", "A1"): the update through the emulator, and the same host work against
+// the emulator's recorded replies.
+std::string UpdateEmulated(const std::string& family);
+std::string UpdateHostOnly(const std::string& family);
+}  // namespace names
+
+// Counters the update benchmarks set.
+inline constexpr char kReports[] = "reports";
+inline constexpr char kMinimumReports[] = "minimum_reports";
+inline constexpr char kImageBytes[] = "image_bytes";
+inline constexpr char kSucceeded[] = "succeeded";
+
+}  // namespace vortan::bench
