@@ -1,0 +1,40 @@
+// vortan-updater: the desktop window that puts new firmware on a VORTAN keyboard.
+#include <QApplication>
+#include <QStringList>
+#include <cstdio>
+
+#include "gui/updater_app.h"
+
+int main(int argc, char** argv) {
+  // Help and version are answered before the window system is reached, so they work without a
+  // display.
+  QStringList rawArguments;
+  for (int i = 0; i < argc; ++i) rawArguments << QString::fromLocal8Bit(argv[i]);
+  vortan::GuiOptions options;
+  QString message;
+  switch (vortan::ParseGuiArguments(rawArguments, &options, &message)) {
+    case vortan::ParseOutcome::kHelp:
+      std::fputs(qPrintable(message), stdout);
+      return 0;
+    case vortan::ParseOutcome::kVersion:
+      std::printf("vortan-updater %s\n", VORTAN_VERSION);
+      return 0;
+    default:
+      break;  // Qt's own options are taken out by QApplication below
+  }
+
+  QApplication app(argc, argv);
+  QApplication::setApplicationName(QStringLiteral("vortan-updater"));
+  QApplication::setApplicationDisplayName(QStringLiteral("VORTAN Updater"));
+  QApplication::setApplicationVersion(QStringLiteral(VORTAN_VERSION));
+  QApplication::setDesktopFileName(QStringLiteral("org.vortan.updater"));
+  options = {};
+  if (vortan::ParseGuiArguments(QApplication::arguments(), &options, &message) !=
+      vortan::ParseOutcome::kRun) {
+    std::fputs(qPrintable(message), stderr);
+    return 2;
+  }
+  vortan::UpdaterApp updater(options);
+  updater.Start();
+  return QApplication::exec();
+}

@@ -1,0 +1,272 @@
+#include "gui/qt_main_window_view.h"
+
+#include <QCloseEvent>
+#include <QDir>
+#include <QDragEnterEvent>
+#include <QDropEvent>
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QFormLayout>
+#include <QGroupBox>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QMimeData>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QShortcut>
+#include <QStringList>
+#include <QUrl>
+#include <QVBoxLayout>
+#include <algorithm>
+#include <cmath>
+#include <optional>
+
+#include "app/main_window.h"
+#include "app/update_run.h"
+#include "gui/modal.h"
+
+namespace vortan {
+namespace {
+
+QString ToQ(const std::string& text) {
+  return QString::fromStdString(text);
+}
+
+QLineEdit* MakeReadOnlyField(QWidget* parent, const QString& placeholder) {
+  auto* field = new QLineEdit(parent);
+  field->setReadOnly(true);
+  field->setFocusPolicy(Qt::ClickFocus);
+  field->setPlaceholderText(placeholder);
+  return field;
+}
+
+int ToBarUnits(double value) {
+  return static_cast<int>(std::lround(value));
+}
+
+// The one local "*.dat" file of a drag, if that is what it carries.
+std::optional<QString> DroppedPackage(const QMimeData* mime) {
+  if (!mime || !mime->hasUrls()) return std::nullopt;
+  const QList<QUrl> urls = mime->urls();
+  if (urls.size() != 1 || !urls.front().isLocalFile()) return std::nullopt;
+  const QString path = urls.front().toLocalFile();
+  if (QFileInfo(path).suffix().compare(QStringLiteral("dat"), Qt::CaseInsensitive) != 0) {
+    return std::nullopt;
+  }
+  return path;
+}
+
+}  // namespace
+
+QtMainWindowView::QtMainWindowView(QWidget* parent) : QWidget(parent) {
+  path_ = MakeReadOnlyField(this, tr("No update file opened"));
+  model_ = MakeReadOnlyField(this, QString());
+  version_ = MakeReadOnlyField(this, QString());
+  status_ = MakeReadOnlyField(this, QString());
+  progress_ = new QProgressBar(this);
+  progress_->setRange(0, 1);
+  progress_->setValue(0);
+  open_ = new QPushButton(tr("Open…"), this);
+  refresh_ = new QPushButton(tr("Refresh"), this);
+  update_ = new QPushButton(tr("Update"), this);
+  update_->setDefault(true);
+  open_->setToolTip(tr("Choose an update file (.dat)"));
+  refresh_->setToolTip(tr("Look for the keyboard again"));
+  update_->setToolTip(tr("Write the firmware of the update file to the keyboard"));
+
+  // One label width for both groups, so their fields line up.
+  const QStringList labels = {tr("File:"), tr("Product model:"), tr("Firmware version:"),
+                              tr("Status:"), tr("Progress:")};
+  int labelWidth = 0;
+  for (const QString& label : labels) {
+    labelWidth = std::max(labelWidth, fontMetrics().horizontalAdvance(label));
+  }
+  auto addRow = [this, labelWidth](QFormLayout* form, const QString& text, auto* field) {
+    auto* label = new QLabel(text, this);
+    label->setMinimumWidth(labelWidth);
+    label->setBuddy(qobject_cast<QWidget*>(field));
+    form->addRow(label, field);
+  };
+
+  auto* package = new QGroupBox(tr("Update file"), this);
+  auto* pathRow = new QHBoxLayout;
+  pathRow->addWidget(path_, 1);
+  pathRow->addWidget(open_);
+  auto* packageForm = new QFormLayout;
+  addRow(packageForm, labels[0], pathRow);
+  addRow(packageForm, labels[1], model_);
+  addRow(packageForm, labels[2], version_);
+  package->setLayout(packageForm);
+
+  auto* device = new QGroupBox(tr("Keyboard"), this);
+  auto* statusRow = new QHBoxLayout;
+  statusRow->addWidget(status_, 1);
+  statusRow->addWidget(refresh_);
+  auto* deviceForm = new QFormLayout;
+  addRow(deviceForm, labels[3], statusRow);
+  addRow(deviceForm, labels[4], progress_);
+  device->setLayout(deviceForm);
+
+  auto* buttons = new QHBoxLayout;
+  buttons->addStretch(1);
+  buttons->addWidget(update_);
+
+  auto* layout = new QVBoxLayout(this);
+  layout->addWidget(package);
+  layout->addWidget(device);
+  layout->addStretch(1);
+  layout->addLayout(buttons);
+
+  setAcceptDrops(true);
+  setMinimumWidth(560);
+  auto* quit = new QShortcut(QKeySequence::Quit, this);
+  connect(quit, &QShortcut::activated, this, &QWidget::close);
+}
+
+QtMainWindowView::~QtMainWindowView() {
+  JoinUpdateThread();
+}
+
+void QtMainWindowView::Bind(MainWindow* window) {
+  window_ = window;
+  connect(open_, &QPushButton::clicked, this, [this] { window_->OpenDat(); });
+  connect(refresh_, &QPushButton::clicked, this, [this] { window_->RefreshDevice(); });
+  connect(update_, &QPushButton::clicked, this, [this] { window_->UpdateDevice(); });
+}
+
+void QtMainWindowView::JoinUpdateThread() {
+  if (updateThread_.joinable()) updateThread_.join();
+}
+
+QPushButton* QtMainWindowView::ButtonFor(Button button) const {
+  switch (button) {
+    case Button::kUpdate:
+      return update_;
+    case Button::kRefresh:
+      return refresh_;
+    case Button::kOpen:
+      return open_;
+  }
+  return nullptr;
+}
+
+QLineEdit* QtMainWindowView::FieldFor(TextField field) const {
+  switch (field) {
+    case TextField::kPath:
+      return path_;
+    case TextField::kDeviceStatus:
+      return status_;
+    case TextField::kProductModel:
+      return model_;
+    case TextField::kFirmwareVersion:
+      return version_;
+  }
+  return nullptr;
+}
+
+void QtMainWindowView::SetTitle(const std::string& title) {
+  setWindowTitle(ToQ(title));
+}
+
+void QtMainWindowView::SetText(TextField field, const std::string& text) {
+  QLineEdit* edit = FieldFor(field);
+  edit->setText(ToQ(text));
+  edit->setCursorPosition(0);
+  edit->setToolTip(edit->text());
+}
+
+void QtMainWindowView::SetButtonEnabled(Button button, bool enabled) {
+  ButtonFor(button)->setEnabled(enabled);
+}
+
+void QtMainWindowView::SetProgressMinimum(double value) {
+  progress_->setMinimum(ToBarUnits(value));
+}
+
+void QtMainWindowView::SetProgressMaximum(double value) {
+  progress_->setMaximum(ToBarUnits(value));
+}
+
+void QtMainWindowView::SetProgressValue(double value) {
+  progress_->setValue(ToBarUnits(value));
+}
+
+double QtMainWindowView::ProgressMaximum() const {
+  return progress_->maximum();
+}
+
+void QtMainWindowView::ShowAlert(const std::string& message, const std::string& informativeText,
+                                 AlertStyle style) {
+  QMessageBox box(this);
+  box.setIcon(style == AlertStyle::kWarning ? QMessageBox::Warning : QMessageBox::Information);
+  box.setWindowTitle(windowTitle());
+  box.setText(ToQ(message));
+  box.setInformativeText(ToQ(informativeText));
+  box.setStandardButtons(QMessageBox::Ok);
+  ExecModal(box);
+}
+
+OpenPanelResult QtMainWindowView::RunOpenPanel(const OpenPanelOptions& options) {
+  QFileDialog dialog(this, ToQ(options.title));
+  dialog.setAcceptMode(QFileDialog::AcceptOpen);
+  dialog.setFileMode(options.allowsMultipleSelection ? QFileDialog::ExistingFiles
+                                                     : QFileDialog::ExistingFile);
+  QStringList patterns;
+  for (const std::string& type : options.allowedFileTypes) patterns << "*." + ToQ(type);
+  dialog.setNameFilter(ToQ(options.message) + " (" + patterns.join(' ') + ")");
+  const QFileInfo current(path_->text());
+  if (!path_->text().isEmpty() && current.dir().exists()) {
+    dialog.setDirectory(current.dir());
+  } else {
+    dialog.setDirectory(QDir::home());
+  }
+  if (ExecModal(dialog) != QDialog::Accepted) return {};
+  const QStringList files = dialog.selectedFiles();
+  if (files.isEmpty()) return {};
+  return {true, files.front().toStdString()};
+}
+
+void QtMainWindowView::PostProgress(int32_t value) {
+  QMetaObject::invokeMethod(
+      this, [this, value] { DeliverProgress(value); }, Qt::QueuedConnection);
+}
+
+void QtMainWindowView::DeliverProgress(int32_t value) {
+  if (value == kProgressSuccess || value == kProgressFailure) inhibitor_.Release();
+  if (window_) window_->RefreshProgress(value);
+}
+
+void QtMainWindowView::StartUpdateThread(std::function<void()> body) {
+  // The previous run posted its last value before ending; this join does not wait long.
+  JoinUpdateThread();
+  inhibitor_.Acquire();  // without a login manager the update goes on unguarded
+  updateThread_ = std::thread(std::move(body));
+}
+
+void QtMainWindowView::closeEvent(QCloseEvent* event) {
+  if (mayClose_ && !mayClose_()) {
+    event->ignore();
+    return;
+  }
+  event->accept();
+}
+
+void QtMainWindowView::dragEnterEvent(QDragEnterEvent* event) {
+  if (window_ && !window_->IsRunActive() && DroppedPackage(event->mimeData())) {
+    event->acceptProposedAction();
+  }
+}
+
+void QtMainWindowView::dropEvent(QDropEvent* event) {
+  const std::optional<QString> path = DroppedPackage(event->mimeData());
+  if (!window_ || !path) return;
+  event->acceptProposedAction();
+  // Opened after the drop has finished: a refusal alert must not hold the drag source.
+  const std::string file = path->toStdString();
+  QMetaObject::invokeMethod(
+      this, [this, file] { window_->OpenPath(file); }, Qt::QueuedConnection);
+}
+
+}  // namespace vortan

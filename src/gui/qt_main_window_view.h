@@ -1,0 +1,76 @@
+#pragma once
+// The Qt window of vortan-updater: package path, product model, firmware version and device
+// status fields, the progress bar, and the Open, Refresh and Update buttons. It is the passive
+// view of MainWindow: the buttons call the window's actions, and the update thread's progress
+// comes back as queued calls on the main thread.
+#include <QWidget>
+#include <functional>
+#include <thread>
+
+#include "app/main_window_view.h"
+#include "gui/sleep_inhibitor.h"
+
+class QLineEdit;
+class QProgressBar;
+class QPushButton;
+
+namespace vortan {
+
+class MainWindow;
+
+class QtMainWindowView final : public QWidget, public MainWindowView {
+ public:
+  explicit QtMainWindowView(QWidget* parent = nullptr);
+  // Joins a running update thread first.
+  ~QtMainWindowView() override;
+
+  // Connects the buttons, dropped files and progress to `window`, which must outlive the view's
+  // use of it (call JoinUpdateThread before destroying it).
+  void Bind(MainWindow* window);
+  // Asked on every close request; a false answer keeps the window open.
+  void SetCloseGuard(std::function<bool()> mayClose) { mayClose_ = std::move(mayClose); }
+  // Waits for the update thread, if any, to end.
+  void JoinUpdateThread();
+  bool SleepInhibited() const { return inhibitor_.Held(); }
+
+  QProgressBar* ProgressBar() const { return progress_; }
+  QPushButton* ButtonFor(Button button) const;
+  QLineEdit* FieldFor(TextField field) const;
+
+  // MainWindowView
+  void SetTitle(const std::string& title) override;
+  void SetText(TextField field, const std::string& text) override;
+  void SetButtonEnabled(Button button, bool enabled) override;
+  void SetProgressMinimum(double value) override;
+  void SetProgressMaximum(double value) override;
+  void SetProgressValue(double value) override;
+  double ProgressMaximum() const override;
+  void ShowAlert(const std::string& message, const std::string& informativeText,
+                 AlertStyle style) override;
+  OpenPanelResult RunOpenPanel(const OpenPanelOptions& options) override;
+  void PostProgress(int32_t value) override;
+  void StartUpdateThread(std::function<void()> body) override;
+
+ protected:
+  void closeEvent(QCloseEvent* event) override;
+  void dragEnterEvent(QDragEnterEvent* event) override;
+  void dropEvent(QDropEvent* event) override;
+
+ private:
+  void DeliverProgress(int32_t value);
+
+  MainWindow* window_ = nullptr;
+  std::function<bool()> mayClose_;
+  QLineEdit* path_;
+  QLineEdit* status_;
+  QLineEdit* model_;
+  QLineEdit* version_;
+  QProgressBar* progress_;
+  QPushButton* open_;
+  QPushButton* refresh_;
+  QPushButton* update_;
+  std::thread updateThread_;
+  SleepInhibitor inhibitor_;
+};
+
+}  // namespace vortan

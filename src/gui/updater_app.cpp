@@ -1,0 +1,102 @@
+#include "gui/updater_app.h"
+
+#include <QCommandLineParser>
+#include <QFileInfo>
+#include <QTimer>
+
+#include "app/load_settings.h"
+#include "config/ini_config.h"
+#include "emulator/emulator.h"
+#include "emulator/simulation/simulated_device.h"
+#include "link/hid_device.h"
+
+namespace vortan {
+
+ParseOutcome ParseGuiArguments(const QStringList& arguments, GuiOptions* options,
+                               QString* message) {
+  QCommandLineParser parser;
+  parser.setApplicationDescription(QStringLiteral("Puts new firmware on a VORTAN keyboard."));
+  const QCommandLineOption help = parser.addHelpOption();
+  const QCommandLineOption version = parser.addVersionOption();
+  const QCommandLineOption simulate(
+      QStringLiteral("simulate"),
+      QStringLiteral("Update an emulated keyboard that fits the opened package instead of a "
+                     "real one."));
+  const QCommandLineOption config(QStringLiteral("config"),
+                                  QStringLiteral("Read the settings from FILE instead of "
+                                                 "Config.ini beside the program."),
+                                  QStringLiteral("FILE"));
+  parser.addOption(simulate);
+  parser.addOption(config);
+  parser.addPositionalArgument(QStringLiteral("PACKAGE"),
+                               QStringLiteral("Update file (.dat) to open at start."),
+                               QStringLiteral("[PACKAGE]"));
+  if (!parser.parse(arguments)) {
+    *message = parser.errorText() + QLatin1Char('\n');
+    return ParseOutcome::kError;
+  }
+  if (parser.isSet(help) || parser.isSet(QStringLiteral("help-all"))) {
+    // Help may be asked before any QApplication exists, which Qt's usage line relies on.
+    *message = parser.helpText().replace(QStringLiteral("<executable_name>"),
+                                         QFileInfo(arguments.value(0)).fileName());
+    return ParseOutcome::kHelp;
+  }
+  if (parser.isSet(version)) return ParseOutcome::kVersion;
+  const QStringList positional = parser.positionalArguments();
+  if (positional.size() > 1) {
+    *message = QStringLiteral("Only one PACKAGE can be opened.\n");
+    return ParseOutcome::kError;
+  }
+  options->simulate = parser.isSet(simulate);
+  options->configFile = parser.value(config);
+  options->package = positional.isEmpty() ? QString() : positional.front();
+  return ParseOutcome::kRun;
+}
+
+UpdaterApp::UpdaterApp(GuiOptions options) : options_(std::move(options)) {
+  if (!options_.configFile.isEmpty()) IniConfig::UsePath(options_.configFile.toStdString());
+  if (options_.simulate) {
+    emulator_ = std::make_shared<emu::Emulator>();
+    HidDevice::UseBackend(emulator_);
+  } else {
+    HidDevice::UseBackend(MakeHidapiBackend());
+  }
+  if (options_.filesDirectory.empty()) {
+    options_.filesDirectory = DefaultApplicationFilesDirectory();
+  }
+  view_ = std::make_unique<QtMainWindowView>();
+  window_ = std::make_unique<MainWindow>(*view_, options_.workFolder);
+  view_->Bind(window_.get());
+  ui_ = std::make_unique<QtDelegateUi>(view_.get());
+  delegate_ = std::make_unique<AppDelegate>(
+      *window_, *ui_, store_, options_.filesDirectory, [](MainWindow& window) {
+        LoadSettings([&window](const std::string& title) { window.SetTitle(title); });
+      });
+  view_->SetCloseGuard(
+      [this] { return delegate_->applicationShouldTerminate() == TerminateReply::kTerminateNow; });
+}
+
+UpdaterApp::~UpdaterApp() {
+  view_->JoinUpdateThread();
+  view_->SetCloseGuard({});
+}
+
+void UpdaterApp::Start() {
+  view_->show();
+  delegate_->applicationDidFinishLaunching();
+  if (emulator_) {
+    // Attached once the settings have given the link its IDs; refitted to every package opened.
+    emu::LoaderDevice* device = &emu::AttachSimulatedDevice(*emulator_);
+    window_->SetPackageOpenedHook(
+        [device](const DatFileExamine& package) { emu::FitSimulatedDevice(*device, package); });
+  }
+  // The store is opened with the window, so a data folder that cannot hold it is reported at
+  // launch rather than when quitting.
+  delegate_->managedObjectContext();
+  if (!options_.package.isEmpty()) {
+    const std::string package = options_.package.toStdString();
+    QTimer::singleShot(0, view_.get(), [this, package] { window_->OpenPath(package); });
+  }
+}
+
+}  // namespace vortan

@@ -1,0 +1,68 @@
+#pragma once
+// The program vortan-updater put together: the Qt window, the window logic, the application
+// delegate with its local store, and the device backend (hidapi, or the loader emulator with
+// --simulate).
+#include <QString>
+#include <QStringList>
+#include <filesystem>
+#include <memory>
+#include <string>
+
+#include "app/app_delegate.h"
+#include "app/main_window.h"
+#include "gui/qt_delegate_ui.h"
+#include "gui/qt_main_window_view.h"
+#include "gui/xml_store.h"
+
+namespace vortan {
+
+namespace emu {
+class Emulator;
+}
+
+struct GuiOptions {
+  QString package;  // opened at start when given
+  bool simulate = false;
+  QString configFile;
+  // Where the work files go, and the store folder (empty: the user's data folder). Tests point
+  // both at private folders.
+  std::string workFolder = "/tmp";
+  std::filesystem::path filesDirectory;
+};
+
+enum class ParseOutcome { kRun, kHelp, kVersion, kError };
+
+// Reads `arguments` (program name first): [--simulate] [--config FILE] [PACKAGE]. For kHelp and
+// kError `message` holds the text to print.
+ParseOutcome ParseGuiArguments(const QStringList& arguments, GuiOptions* options, QString* message);
+
+class UpdaterApp {
+ public:
+  // Needs a QApplication. Installs the device backend and the settings file to read.
+  explicit UpdaterApp(GuiOptions options);
+  // Waits for a running update thread before the window logic goes away.
+  ~UpdaterApp();
+  UpdaterApp(const UpdaterApp&) = delete;
+  UpdaterApp& operator=(const UpdaterApp&) = delete;
+
+  // Shows the window and runs the launch; the package of the command line is opened once the
+  // event loop runs.
+  void Start();
+
+  QtMainWindowView& View() { return *view_; }
+  MainWindow& Window() { return *window_; }
+  AppDelegate& Delegate() { return *delegate_; }
+  // The emulated devices with --simulate, else null.
+  emu::Emulator* Emulator() { return emulator_.get(); }
+
+ private:
+  GuiOptions options_;
+  std::shared_ptr<emu::Emulator> emulator_;
+  std::unique_ptr<QtMainWindowView> view_;
+  std::unique_ptr<MainWindow> window_;
+  std::unique_ptr<QtDelegateUi> ui_;
+  XmlStoreProvider store_;
+  std::unique_ptr<AppDelegate> delegate_;
+};
+
+}  // namespace vortan
