@@ -76,6 +76,12 @@ TEST_F(DeviceCommandsTest, ADeviceThatCannotBeOpenedForLackOfPermissionGetsTheUd
                            "TAG+=\"uaccess\"\n"),
             std::string::npos)
       << shown.err;
+
+  // flash opens the link only in its first step, so the refusal ends the run.
+  const testing::ProgramResult run = Flash({"flash", Package(), "--simulate-denied"});
+  EXPECT_EQ(run.exitCode, 5);
+  EXPECT_EQ(run.err.rfind("Update Error!\nThe device cannot be opened: Permission denied\n", 0), 0u)
+      << run.err;
 }
 
 TEST_F(DeviceCommandsTest, FlashWithoutExactlyOneDeviceShowsTheStatusTextAndExits4) {
