@@ -37,12 +37,14 @@ Handled A1Model::Write(const Bytes& m) {
   return Handled{"a1.write", {std::move(echo)}};
 }
 
-Handled A1Model::Piece(const Bytes& m) {
+std::optional<Handled> A1Model::Piece(const Bytes& m) {
   PendingBlock& b = *pending_;
   const size_t expected = std::min<size_t>(kPieceSize, b.length - b.received.size());
   if (m.size() != expected) {
+    // Not a piece of the announced block: the block is abandoned and the message is left to the
+    // loader as a command (the host's finish after a failed write).
     pending_.reset();
-    return Handled{"a1.data", {{kModelRefused}}};
+    return std::nullopt;
   }
   b.received.insert(b.received.end(), m.begin(), m.end());
   if (b.received.size() < b.length) return Handled{"a1.data", {}};

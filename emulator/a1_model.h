@@ -42,7 +42,7 @@ class A1Model final : public FamilyModel {
   };
 
   Handled Write(const Bytes& m);
-  Handled Piece(const Bytes& m);
+  std::optional<Handled> Piece(const Bytes& m);
   uint8_t At(uint64_t address) const;
 
   A1ModelConfig config_;

@@ -189,6 +189,7 @@ int Emulator::Read(Handle handle, uint8_t* data, size_t length, int timeout_ms) 
 
 void Emulator::Close(Handle handle) {
   std::lock_guard lock(mutex_);
+  if (LoaderDevice* device = Lookup(handle)) device->DropPending();
   handles_.erase(handle);
 }
 

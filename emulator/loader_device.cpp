@@ -122,6 +122,13 @@ void LoaderDevice::AddFamily(uint8_t familyCode, std::unique_ptr<FamilyModel> mo
   slot = std::move(model);
 }
 
+void LoaderDevice::DropPending() {
+  outgoing_.clear();
+  message_.clear();
+  messageTotal_ = 0;
+  assembling_ = false;
+}
+
 void LoaderDevice::ClearFamilies() {
   selected_ = nullptr;
   families_.clear();
@@ -253,6 +260,8 @@ void LoaderDevice::Dispatch(const Bytes& message) {
   std::optional<Handled> handled;
   if (selected_ && selected_->ExpectingData()) {
     handled = selected_->OnMessage(message);
+    // Data the model refuses may be the host's next command (a finish after a failed write).
+    if (!handled) handled = Common(message);
   } else {
     handled = Common(message);
     if (!handled && selected_) handled = selected_->OnMessage(message);

@@ -97,6 +97,9 @@ class LoaderDevice {
   // earlier model of that code.
   void AddFamily(uint8_t familyCode, std::unique_ptr<FamilyModel> model);
   FamilyModel* Family(uint8_t familyCode) const;
+  // Discards queued replies and any half-received message, as closing a hidraw handle discards
+  // the reports queued for it; a failed run's unread replies must not answer the next run.
+  void DropPending();
   // Removes every model (a simulated device refitted for another package); ends update mode.
   void ClearFamilies();
   // The model the last accepted update-mode request selected; nullptr outside update mode.

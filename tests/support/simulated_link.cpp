@@ -52,15 +52,6 @@ SimulatedLink::~SimulatedLink() {
   HidDevice::SetIds(previousVid_, previousPid_);
 }
 
-void SimulatedLink::DropQueuedReplies() {
-  HidBackend::Handle handle = emulator_->Open(kSimVid, kSimPid);
-  if (!handle) return;
-  uint8_t report[HidDevice::kReportSize];
-  while (emulator_->Read(handle, report, sizeof report, 0) > 0) {
-  }
-  emulator_->Close(handle);
-}
-
 ::testing::AssertionResult HoldsImage(const emu::LoaderDevice& device, const AXUpdate& updater) {
   const emu::FamilyModel* model = device.Family(static_cast<uint8_t>(updater.FamilyCode()));
   if (!model) return ::testing::AssertionFailure() << "no model for the family code";

@@ -25,10 +25,6 @@ class SimulatedLink {
   SimulatedLink& operator=(const SimulatedLink&) = delete;
 
   emu::Emulator& emulator() { return *emulator_; }
-  // Drops the replies still queued for the host, as closing a hidraw handle does; the emulator
-  // keeps them across a close, so one run's unread replies would answer the next run.
-  void DropQueuedReplies();
-
  private:
   std::shared_ptr<emu::Emulator> emulator_;
   uint32_t previousVid_;
