@@ -48,9 +48,9 @@ class MainWindowTest : public ::testing::Test {
     HidDevice::UseBackend(nullptr);
   }
 
-  std::string Package(const std::string& name, const pack::PackageContents& spec,
+  std::string Package(const std::string& name, const pack::PackageContents& contents,
                       const pack::Breakage& breakage = {}) {
-    return testing::WritePackage(dir, name, spec, breakage);
+    return testing::WritePackage(dir, name, contents, breakage);
   }
   std::string GoodPackage() { return Package("good.dat", testing::OnePackPackage()); }
   std::string BrokenPackage() {
@@ -192,9 +192,9 @@ TEST_F(MainWindowTest, NoDeviceTextNamesThePackageKeys) {
       {{"", "", ""}, "No Device (Open device first)"},
   };
   for (const Case& c : cases) {
-    pack::PackageContents spec = testing::OnePackPackage();
-    spec.keys = c.keys;
-    ASSERT_TRUE(window.OpenPath(Package("keys.dat", spec)));
+    pack::PackageContents contents = testing::OnePackPackage();
+    contents.keys = c.keys;
+    ASSERT_TRUE(window.OpenPath(Package("keys.dat", contents)));
     EXPECT_EQ(Status(), c.text);
   }
 }
@@ -292,39 +292,46 @@ TEST_F(MainWindowTest, TwoPackRunPostsEveryStepThenSucceeds) {
 }
 
 TEST_F(MainWindowTest, FailedRunKeepsTheBarAndASecondRunCanStartAtOnce) {
+  struct Case {
+    const char* name;
+    emu::Fault fault;
+    bool stepsBefore;  // whether steps completed before the failure
+  };
+  const std::vector<Case> cases = {
+      {"no update mode: the bar stays at 0",
+       {.type = emu::FaultType::kNoReply, .kind = "update_mode", .occurrence = 0},
+       false},
+      {"verification fails", {.type = emu::FaultType::kNoReply, .kind = "region_check"}, true},
+  };
   emu::LoaderDevice& device = SimulatedDevice();
   ASSERT_TRUE(window.OpenPath(GoodPackage()));
   const int32_t total = window.DatFile().TotalStepCount();
-  device.AddFault({.type = emu::FaultType::kNoReply, .kind = "region_check"});
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    device.ClearFaults();
+    device.AddFault(c.fault);
+    view = FakeMainWindowView();
+    window.UpdateDevice();
+    view.RunThreadAndPump(window);
+    EXPECT_EQ(view.delivered.back(), kProgressFailure);
+    if (!c.stepsBefore) {
+      EXPECT_TRUE(view.progressValues.empty()) << "the bar stays at 0";
+    } else {
+      ASSERT_GE(view.delivered.size(), 2u);
+      const int32_t lastStep = view.delivered[view.delivered.size() - 2];
+      EXPECT_LT(lastStep, total - 1);
+      EXPECT_EQ(view.progressValues.back(), lastStep) << "the bar keeps the last step shown";
+    }
+    EXPECT_EQ(view.alerts, std::vector<Alert>{kFailure});
+    EXPECT_EQ(Buttons(), (ButtonState{true, true, true}));
+  }
 
+  device.ClearFaults();
+  view = FakeMainWindowView();
   window.UpdateDevice();
   view.RunThreadAndPump(window);
-  ASSERT_GE(view.delivered.size(), 2u);
-  EXPECT_EQ(view.delivered.back(), kProgressFailure);
-  const int32_t lastStep = view.delivered[view.delivered.size() - 2];
-  EXPECT_LT(lastStep, total - 1);
-  EXPECT_EQ(view.progressValues.back(), lastStep) << "the bar keeps the last step shown";
-  EXPECT_EQ(view.alerts, std::vector<Alert>{kFailure});
-  EXPECT_EQ(Buttons(), (ButtonState{true, true, true}));
-
-  view.delivered.clear();
-  view.alerts.clear();
-  window.UpdateDevice();
-  view.RunThreadAndPump(window);
-  EXPECT_EQ(view.delivered.back(), kProgressSuccess);
   EXPECT_EQ(view.delivered.size(), static_cast<size_t>(total) + 1);
   EXPECT_EQ(view.alerts, std::vector<Alert>{kSuccess});
-}
-
-TEST_F(MainWindowTest, FailureAtStepZeroLeavesTheBarAtZero) {
-  emu::LoaderDevice& device = SimulatedDevice();
-  ASSERT_TRUE(window.OpenPath(GoodPackage()));
-  device.AddFault({.type = emu::FaultType::kNoReply, .kind = "update_mode", .occurrence = 0});
-  window.UpdateDevice();
-  view.RunThreadAndPump(window);
-  EXPECT_EQ(view.delivered, std::vector<int32_t>{kProgressFailure});
-  EXPECT_EQ(view.progressValues, std::vector<double>{0});
-  EXPECT_EQ(view.alerts, std::vector<Alert>{kFailure});
 }
 
 // Guards against a run on a package that a later open refused (its updaters may be stale).
