@@ -44,15 +44,19 @@ int A2Model::SectorOf(uint32_t address) const {
   return index;
 }
 
+uint32_t A2Model::SectorWords(int index) const {
+  const auto& starts = config_.sectorAddresses;
+  const size_t i = static_cast<size_t>(index);
+  return i + 1 < starts.size() ? starts[i + 1] - starts[i] : starts[i] - starts[i - 1];
+}
+
 std::vector<uint16_t>& A2Model::Sector(int index) {
   auto it = sectors_.find(index);
   if (it != sectors_.end()) return it->second;
-  const auto& starts = config_.sectorAddresses;
-  const size_t i = static_cast<size_t>(index);
-  const uint32_t size =
-      i + 1 < starts.size() ? starts[i + 1] - starts[i] : starts[i] - starts[i - 1];
+  const uint32_t first = config_.sectorAddresses[static_cast<size_t>(index)];
+  const uint32_t size = SectorWords(index);
   std::vector<uint16_t> words(size);
-  for (uint32_t k = 0; k < size; ++k) words[k] = config_.initialContent(starts[i] + k);
+  for (uint32_t k = 0; k < size; ++k) words[k] = config_.initialContent(first + k);
   return sectors_.emplace(index, std::move(words)).first->second;
 }
 
@@ -123,15 +127,21 @@ Handled A2Model::Data(const Bytes& message) {
   if (!ready || WordSum(message.data(), message.size()) != write.sum) {
     return {"a2.data", {{kDataReceived}, {kNotProgrammed}}};
   }
-  for (uint32_t k = 0; k < write.words; ++k) {
+  for (uint32_t k = 0; k < write.words;) {
     const uint32_t a = write.address + k;
     const int sector = SectorOf(a);
     if (sector < 0) {
       ++strayWords_;
+      ++k;
       continue;
     }
-    uint16_t& word = Sector(sector)[a - config_.sectorAddresses[static_cast<size_t>(sector)]];
-    word &= GetU16(&message[2 * size_t{k}]);
+    // The rest of the write that falls in this sector, programmed in one pass.
+    const uint32_t start = config_.sectorAddresses[static_cast<size_t>(sector)];
+    const uint32_t run = static_cast<uint32_t>(
+        std::min<uint64_t>(write.words - k, uint64_t{start} + SectorWords(sector) - a));
+    uint16_t* words = Sector(sector).data() + (a - start);
+    for (uint32_t i = 0; i < run; ++i) words[i] &= GetU16(&message[2 * size_t{k + i}]);
+    k += run;
   }
   return {"a2.data", {{kDataReceived}, {kDataProgrammed}}};
 }
@@ -190,9 +200,26 @@ std::optional<Handled> A2Model::OnMessage(const Bytes& message) {
 }
 
 uint16_t A2Model::RegionChecksum(uint32_t address, uint32_t length) const {
-  uint16_t sum = 0;
-  for (uint32_t k = 0; k < length; ++k) sum = static_cast<uint16_t>(sum + Word(address + k));
-  return sum;
+  // Summed a sector at a time: looking each word's sector up costs more than the sum itself.
+  uint32_t sum = 0;
+  for (uint32_t k = 0; k < length;) {
+    const uint32_t a = address + k;
+    const int sector = SectorOf(a);
+    if (sector < 0) {
+      sum += 0xFFFF;
+      ++k;
+      continue;
+    }
+    const uint32_t start = config_.sectorAddresses[static_cast<size_t>(sector)];
+    const uint32_t run = static_cast<uint32_t>(
+        std::min<uint64_t>(length - k, uint64_t{start} + SectorWords(sector) - a));
+    const auto it = sectors_.find(sector);
+    for (uint32_t i = 0; i < run; ++i) {
+      sum += it == sectors_.end() ? config_.initialContent(a + i) : it->second[a - start + i];
+    }
+    k += run;
+  }
+  return static_cast<uint16_t>(sum);
 }
 
 }  // namespace vortan::emu

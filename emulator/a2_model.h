@@ -76,6 +76,8 @@ class A2Model final : public FamilyModel {
     uint16_t sum;
   };
 
+  // Words in sector `index` (the last as large as the one before it).
+  uint32_t SectorWords(int index) const;
   std::vector<uint16_t>& Sector(int index);
   void Erase(int sector);
   Handled Echo(const char* kind, const Bytes& message) const;
