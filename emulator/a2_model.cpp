@@ -68,9 +68,32 @@ uint16_t A2Model::Word(uint32_t address) const {
   return it->second[address - config_.sectorAddresses[static_cast<size_t>(sector)]];
 }
 
+template <typename Visit>
+void A2Model::ForEachWord(uint32_t address, uint32_t count, Visit visit) const {
+  // A sector at a time: looking each word's sector up costs more than the work on the word.
+  for (uint32_t k = 0; k < count;) {
+    const uint32_t a = address + k;
+    const int sector = SectorOf(a);
+    if (sector < 0) {
+      visit(uint16_t{0xFFFF});
+      ++k;
+      continue;
+    }
+    const uint32_t start = config_.sectorAddresses[static_cast<size_t>(sector)];
+    const uint32_t run = static_cast<uint32_t>(
+        std::min<uint64_t>(count - k, uint64_t{start} + SectorWords(sector) - a));
+    const auto it = sectors_.find(sector);
+    for (uint32_t i = 0; i < run; ++i) {
+      visit(it == sectors_.end() ? config_.initialContent(a + i) : it->second[a - start + i]);
+    }
+    k += run;
+  }
+}
+
 std::vector<uint16_t> A2Model::Words(uint32_t address, uint32_t count) const {
-  std::vector<uint16_t> words(count);
-  for (uint32_t k = 0; k < count; ++k) words[k] = Word(address + k);
+  std::vector<uint16_t> words;
+  words.reserve(count);
+  ForEachWord(address, count, [&](uint16_t w) { words.push_back(w); });
   return words;
 }
 
@@ -200,25 +223,8 @@ std::optional<Handled> A2Model::OnMessage(const Bytes& message) {
 }
 
 uint16_t A2Model::RegionChecksum(uint32_t address, uint32_t length) const {
-  // Summed a sector at a time: looking each word's sector up costs more than the sum itself.
   uint32_t sum = 0;
-  for (uint32_t k = 0; k < length;) {
-    const uint32_t a = address + k;
-    const int sector = SectorOf(a);
-    if (sector < 0) {
-      sum += 0xFFFF;
-      ++k;
-      continue;
-    }
-    const uint32_t start = config_.sectorAddresses[static_cast<size_t>(sector)];
-    const uint32_t run = static_cast<uint32_t>(
-        std::min<uint64_t>(length - k, uint64_t{start} + SectorWords(sector) - a));
-    const auto it = sectors_.find(sector);
-    for (uint32_t i = 0; i < run; ++i) {
-      sum += it == sectors_.end() ? config_.initialContent(a + i) : it->second[a - start + i];
-    }
-    k += run;
-  }
+  ForEachWord(address, length, [&sum](uint16_t w) { sum += w; });
   return static_cast<uint16_t>(sum);
 }
 

@@ -76,6 +76,9 @@ class A2Model final : public FamilyModel {
     uint16_t sum;
   };
 
+  // Calls visit(word) for the `count` words from `address` on, in order.
+  template <typename Visit>
+  void ForEachWord(uint32_t address, uint32_t count, Visit visit) const;
   // Words in sector `index` (the last as large as the one before it).
   uint32_t SectorWords(int index) const;
   std::vector<uint16_t>& Sector(int index);
