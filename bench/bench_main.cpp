@@ -170,6 +170,9 @@ void UpdateRows(const Collector& c, Table& table) {
               (hostUs - 2.0) / 2.0);
     table.Info(label + "host CPU per MiB of image", Format("%.2f ms", host->cpuSeconds * 1e3 / mib),
                Format("with device %.2f ms", emulated->cpuSeconds * 1e3 / mib));
+    const double allocations = host->counters.at(kAllocations);
+    table.Info(label + "host heap allocations", Format("%.0f per update", allocations),
+               Format("%.5f per report", allocations / reports));
     table.Row(label + "reports exchanged", Format("%.0f", reports), Format("minimum %.0f", minimum),
               Format("%.3f", reports / minimum), "= minimum",
               reports <= minimum && emulated->counters.at(kReports) == reports,

@@ -28,6 +28,9 @@ uint64_t InspectPeakRss(const std::string& packagePath);
 inline constexpr char kPeakRssHelperFlag[] = "--peak-rss-of";
 int PeakRssHelper(int argc, char** argv);
 
+// Heap allocations (operator new) made by this program so far.
+uint64_t Allocations();
+
 // Benchmark names (the table looks the results up by them).
 namespace names {
 inline constexpr char kReadReference[] = "checksum/read_reference";
@@ -48,5 +51,6 @@ inline constexpr char kReports[] = "reports";
 inline constexpr char kMinimumReports[] = "minimum_reports";
 inline constexpr char kImageBytes[] = "image_bytes";
 inline constexpr char kSucceeded[] = "succeeded";
+inline constexpr char kAllocations[] = "allocations";
 
 }  // namespace vortan::bench

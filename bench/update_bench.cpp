@@ -381,11 +381,14 @@ void UpdateHostOnly(benchmark::State& state, const Family& family) {
   const int64_t reports = recorder->reports;
   const auto replay = std::make_shared<ReplayBackend>(replies);
   HidDevice::UseBackend(replay);
+  const uint64_t allocationsBefore = Allocations();
   for (auto _ : state) {
     replay->Rewind();
     ok = RunOnce(*package) && ok;
   }
   SetCounters(state, family, reports, ok);
+  state.counters[kAllocations] = static_cast<double>(Allocations() - allocationsBefore) /
+                                 static_cast<double>(state.iterations());
 }
 
 const bool registered = [] {
