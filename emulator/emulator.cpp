@@ -5,20 +5,9 @@
 #include <cstring>
 
 #include "link/clock.h"
+#include "link/tracing_backend.h"
 
 namespace vortan::emu {
-
-std::string HexLine(const char* direction, const uint8_t* data, size_t length) {
-  static constexpr char kDigits[] = "0123456789ABCDEF";
-  std::string line(direction);
-  line.reserve(line.size() + 3 * length);
-  for (size_t i = 0; i < length; ++i) {
-    line += ' ';
-    line += kDigits[data[i] >> 4];
-    line += kDigits[data[i] & 0x0F];
-  }
-  return line;
-}
 
 Emulator::Emulator() = default;
 Emulator::~Emulator() = default;
@@ -140,7 +129,7 @@ void Emulator::Record(const char* direction, const uint8_t* data, size_t length)
     ++traceDropped_;
     return;
   }
-  std::string line = HexLine(direction, data, length);
+  std::string line = ReportTraceLine(direction, data, length);
   if (sink_) sink_(line);
   if (traceLimit_ == 0) {
     ++traceDropped_;

@@ -97,7 +97,4 @@ class Emulator final : public HidBackend {
   std::function<void(const std::string&)> sink_;
 };
 
-// "H>D" or "D>H" followed by the bytes as two-digit upper-case hex, space-separated.
-std::string HexLine(const char* direction, const uint8_t* data, size_t length);
-
 }  // namespace vortan::emu
