@@ -52,6 +52,26 @@ size_t DecodeAt(std::string_view text, size_t pos, char32_t& cp, size_t& bad) {
 
 }  // namespace
 
+std::optional<std::u16string> Utf8ToUtf16(std::string_view bytes) {
+  std::u16string units;
+  size_t pos = 0;
+  while (pos < bytes.size()) {
+    char32_t cp;
+    size_t bad;
+    const size_t n = DecodeAt(bytes, pos, cp, bad);
+    if (n == 0) return std::nullopt;
+    pos += n;
+    if (cp >= 0x10000) {
+      const char32_t v = cp - 0x10000;
+      units.push_back(static_cast<char16_t>(0xD800 + (v >> 10)));
+      units.push_back(static_cast<char16_t>(0xDC00 + (v & 0x3FF)));
+    } else {
+      units.push_back(static_cast<char16_t>(cp));
+    }
+  }
+  return units;
+}
+
 bool IsValidUtf8(std::string_view bytes) {
   size_t pos = 0;
   while (pos < bytes.size()) {

@@ -2,6 +2,7 @@
 // Byte texts that are meant to be UTF-8: a strict validity test, a decoding that never fails
 // (ill-formed bytes become U+FFFD), and trimming of the platform's white-space and line-break
 // characters.
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -10,6 +11,10 @@ namespace vortan {
 // True when `bytes` is well-formed UTF-8: no overlong forms, no surrogates, nothing above
 // U+10FFFF, no truncated sequence.
 bool IsValidUtf8(std::string_view bytes);
+
+// The text as UTF-16 code units (the units in which character counts of text are taken), or
+// nullopt when it is not well-formed UTF-8.
+std::optional<std::u16string> Utf8ToUtf16(std::string_view bytes);
 
 // `bytes` with each maximal ill-formed subpart replaced by one U+FFFD, as the Unicode standard
 // recommends; well-formed input comes back unchanged. NUL bytes are kept.

@@ -4,99 +4,13 @@
 #include <optional>
 
 #include "config/diag_log.h"
+#include "config/utf8_text.h"
 
 namespace vortan {
 namespace {
 
 // One 100-byte fgets read holds at most 99 bytes of the line.
 constexpr size_t kLineReadBytes = 99;
-
-// Decodes the code point at `text[pos]`, advancing pos; nullopt for any malformed, overlong or
-// surrogate sequence, as a strict UTF-8 decoder refuses them.
-std::optional<char32_t> DecodeUtf8(std::string_view text, size_t& pos) {
-  const auto byte = [&](size_t i) { return static_cast<uint8_t>(text[i]); };
-  const uint8_t b0 = byte(pos);
-  if (b0 < 0x80) {
-    ++pos;
-    return b0;
-  }
-  size_t extra;
-  char32_t cp;
-  char32_t min;
-  if ((b0 & 0xE0) == 0xC0) {
-    extra = 1, cp = b0 & 0x1F, min = 0x80;
-  } else if ((b0 & 0xF0) == 0xE0) {
-    extra = 2, cp = b0 & 0x0F, min = 0x800;
-  } else if ((b0 & 0xF8) == 0xF0) {
-    extra = 3, cp = b0 & 0x07, min = 0x10000;
-  } else {
-    return std::nullopt;
-  }
-  if (pos + extra >= text.size()) return std::nullopt;
-  for (size_t i = 1; i <= extra; ++i) {
-    const uint8_t b = byte(pos + i);
-    if ((b & 0xC0) != 0x80) return std::nullopt;
-    cp = (cp << 6) | (b & 0x3F);
-  }
-  if (cp < min || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) return std::nullopt;
-  pos += extra + 1;
-  return cp;
-}
-
-bool ValidUtf8(std::string_view text) {
-  size_t pos = 0;
-  while (pos < text.size()) {
-    if (!DecodeUtf8(text, pos)) return false;
-  }
-  return true;
-}
-
-// The platform's "whitespace and newline" set: tab to carriage return, the Unicode space
-// separators, line and paragraph separators and next-line.
-bool IsTrimmed(char32_t c) {
-  return (c >= 0x09 && c <= 0x0D) || c == 0x20 || c == 0x85 || c == 0xA0 || c == 0x1680 ||
-         (c >= 0x2000 && c <= 0x200A) || c == 0x2028 || c == 0x2029 || c == 0x202F || c == 0x205F ||
-         c == 0x3000;
-}
-
-// Trims valid UTF-8 text at both ends.
-std::string_view Trim(std::string_view text) {
-  size_t begin = 0;
-  while (begin < text.size()) {
-    size_t next = begin;
-    auto cp = DecodeUtf8(text, next);
-    if (!cp || !IsTrimmed(*cp)) break;
-    begin = next;
-  }
-  size_t end = text.size();
-  while (end > begin) {
-    size_t start = end - 1;
-    while (start > begin && (static_cast<uint8_t>(text[start]) & 0xC0) == 0x80) --start;
-    size_t next = start;
-    auto cp = DecodeUtf8(text, next);
-    if (!cp || next != end || !IsTrimmed(*cp)) break;
-    end = start;
-  }
-  return text.substr(begin, end - begin);
-}
-
-// The text as UTF-16 units, the units in which the number syntax counts characters.
-std::optional<std::u16string> ToUtf16(std::string_view text) {
-  std::u16string units;
-  size_t pos = 0;
-  while (pos < text.size()) {
-    auto cp = DecodeUtf8(text, pos);
-    if (!cp) return std::nullopt;
-    if (*cp >= 0x10000) {
-      const char32_t v = *cp - 0x10000;
-      units.push_back(static_cast<char16_t>(0xD800 + (v >> 10)));
-      units.push_back(static_cast<char16_t>(0xDC00 + (v & 0x3FF)));
-    } else {
-      units.push_back(static_cast<char16_t>(*cp));
-    }
-  }
-  return units;
-}
 
 uint32_t DecimalReading(std::u16string_view units) {
   uint32_t value = 0;
@@ -139,7 +53,7 @@ bool ContainsNoCase(std::string_view text, std::string_view part) {
 }
 
 bool ParseNumber(std::string_view text, uint32_t& value) {
-  auto units = ToUtf16(text);
+  auto units = Utf8ToUtf16(text);
   if (!units || units->empty()) return false;
   if (units->size() == 1) {
     const char16_t c = (*units)[0];
@@ -147,7 +61,7 @@ bool ParseNumber(std::string_view text, uint32_t& value) {
     value = c - u'0';
     return true;
   }
-  const std::string_view s = Trim(text);
+  const std::string_view s = TrimSpace(text);
   const bool hexPrefix = s.size() >= 2 && s[0] == '0' && Lower(s[1]) == 'x';
   const bool hexSuffix = !s.empty() && Lower(s.back()) == 'h';
   if (hexPrefix || hexSuffix) {
@@ -164,7 +78,7 @@ bool ParseNumber(std::string_view text, uint32_t& value) {
     value = v;
     return true;
   }
-  const std::u16string trimmed = *ToUtf16(s);
+  const std::u16string trimmed = *Utf8ToUtf16(s);
   std::u16string_view all(trimmed);
   const auto allButLast = [&] { return all.empty() ? all : all.substr(0, all.size() - 1); };
   if (s.find_first_of("Kk") != std::string_view::npos) {
@@ -189,7 +103,7 @@ std::vector<std::string> SplitDescriptionLines(std::string_view bytes) {
     pos = end;
     // The read line is a C string: its text ends at the first NUL.
     piece = piece.substr(0, piece.find('\0'));
-    lines.emplace_back(ValidUtf8(piece) ? Trim(piece) : std::string_view());
+    lines.emplace_back(IsValidUtf8(piece) ? TrimSpace(piece) : std::string_view());
   }
   return lines;
 }
@@ -207,7 +121,7 @@ bool ReadChipDescription(std::string_view bytes, const ChipSyntax& syntax,
     if (line[0] == '[') {
       const size_t close = line.find(']');
       if (close == std::string::npos) return false;
-      currentName = Trim(std::string_view(line).substr(1, close - 1));
+      currentName = TrimSpace(std::string_view(line).substr(1, close - 1));
       current = FindSection(sections, currentName);
       if (current && current->enter) current->enter();
       continue;
@@ -222,8 +136,8 @@ bool ReadChipDescription(std::string_view bytes, const ChipSyntax& syntax,
     if (current->kind != SectionKind::kLines) {
       const size_t eq = line.find('=');
       if (eq == std::string::npos) return false;
-      key = Trim(std::string_view(line).substr(0, eq));
-      value = Trim(std::string_view(line).substr(eq + 1));
+      key = TrimSpace(std::string_view(line).substr(0, eq));
+      value = TrimSpace(std::string_view(line).substr(eq + 1));
     }
     switch (current->line(key, value)) {
       case LineOutcome::kTaken:
