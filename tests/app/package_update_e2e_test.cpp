@@ -164,11 +164,7 @@ TEST_F(PackageUpdateTest, EveryFaultOfEveryCommandEndsTheRunCleanlyAndANewRunSuc
       {"A2 buffer", A2BufferPack(), {{"a2.write_buffer_cycle"}, {"a2.program_buffer_cycle"}}},
       {"C1",
        C1Pack(),
-       {{"c1.setup"},
-        {"c1.erase"},
-        {"c1.erase_poll", 5, false},
-        {"c1.write"},
-        {"c1.data"}}},
+       {{"c1.setup"}, {"c1.erase"}, {"c1.erase_poll", 5, false}, {"c1.write"}, {"c1.data"}}},
       {"A1", A1Pack(0x80), {{"a1.write"}, {"a1.data"}}},
   };
   const emu::FaultType faults[] = {emu::FaultType::kNoReply, emu::FaultType::kWrongEcho,

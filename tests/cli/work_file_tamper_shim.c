@@ -34,26 +34,26 @@ static mode_t ModeArg(int flags, va_list args) {
   return (flags & (O_CREAT | O_TMPFILE)) ? (mode_t)va_arg(args, int) : 0;
 }
 
-#define DEFINE_OPEN(name)                                    \
-  int name(const char* path, int flags, ...) {               \
-    va_list args;                                            \
-    va_start(args, flags);                                   \
-    mode_t mode = ModeArg(flags, args);                      \
-    va_end(args);                                            \
-    Tamper(path, flags);                                     \
-    OpenFn real = (OpenFn)dlsym(RTLD_NEXT, #name);           \
-    return real(path, flags, mode);                          \
+#define DEFINE_OPEN(name)                          \
+  int name(const char* path, int flags, ...) {     \
+    va_list args;                                  \
+    va_start(args, flags);                         \
+    mode_t mode = ModeArg(flags, args);            \
+    va_end(args);                                  \
+    Tamper(path, flags);                           \
+    OpenFn real = (OpenFn)dlsym(RTLD_NEXT, #name); \
+    return real(path, flags, mode);                \
   }
 
-#define DEFINE_OPENAT(name)                                  \
-  int name(int dirfd, const char* path, int flags, ...) {    \
-    va_list args;                                            \
-    va_start(args, flags);                                   \
-    mode_t mode = ModeArg(flags, args);                      \
-    va_end(args);                                            \
-    Tamper(path, flags);                                     \
-    OpenAtFn real = (OpenAtFn)dlsym(RTLD_NEXT, #name);       \
-    return real(dirfd, path, flags, mode);                   \
+#define DEFINE_OPENAT(name)                               \
+  int name(int dirfd, const char* path, int flags, ...) { \
+    va_list args;                                         \
+    va_start(args, flags);                                \
+    mode_t mode = ModeArg(flags, args);                   \
+    va_end(args);                                         \
+    Tamper(path, flags);                                  \
+    OpenAtFn real = (OpenAtFn)dlsym(RTLD_NEXT, #name);    \
+    return real(dirfd, path, flags, mode);                \
   }
 
 DEFINE_OPEN(open)

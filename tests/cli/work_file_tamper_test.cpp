@@ -30,10 +30,10 @@ TEST(WorkFileTamperTest, AChangedWorkFileRefusesThePackageAndNothingIsSent) {
   const std::string package = testing::WritePackage(dir, "pack.dat", testing::TwoPackPackage());
   const std::string trace = dir.File("trace.txt");
   const auto flash = [&] {
-    return testing::RunProgram(VORTAN_FLASH_PATH,
-                               {"--work-dir", work.path().string(), "flash", package,
-                                "--simulate", "--trace", trace},
-                               dir);
+    return testing::RunProgram(
+        VORTAN_FLASH_PATH,
+        {"--work-dir", work.path().string(), "flash", package, "--simulate", "--trace", trace},
+        dir);
   };
 
   for (const char* file : {"TEMP1.INI", "TEMP1.BIN", "TEMP2.INI", "TEMP2.BIN"}) {

@@ -25,6 +25,7 @@ class SimulatedLink {
   SimulatedLink& operator=(const SimulatedLink&) = delete;
 
   emu::Emulator& emulator() { return *emulator_; }
+
  private:
   std::shared_ptr<emu::Emulator> emulator_;
   uint32_t previousVid_;

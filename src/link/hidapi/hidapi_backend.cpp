@@ -41,8 +41,8 @@ class HidapiBackend final : public HidBackend {
       // hid_error(NULL) reports the last global error of hidapi (the failed open).
       openError_ = Narrow(hid_error(nullptr));
       if (openError_.empty() && saved) openError_ = std::strerror(saved);
-      denied_ = saved == EACCES || saved == EPERM ||
-                openError_.find("ermission") != std::string::npos;
+      denied_ =
+          saved == EACCES || saved == EPERM || openError_.find("ermission") != std::string::npos;
     }
     return dev;
   }
@@ -69,6 +69,8 @@ class HidapiBackend final : public HidBackend {
 
 }  // namespace
 
-std::shared_ptr<HidBackend> MakeHidapiBackend() { return std::make_shared<HidapiBackend>(); }
+std::shared_ptr<HidBackend> MakeHidapiBackend() {
+  return std::make_shared<HidapiBackend>();
+}
 
 }  // namespace vortan
