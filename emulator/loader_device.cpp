@@ -140,7 +140,7 @@ FamilyModel* LoaderDevice::Family(uint8_t familyCode) const {
 }
 
 void LoaderDevice::AddFault(Fault fault) {
-  if (fault.kind.empty()) fault.kind = "*";
+  if (fault.kind.empty()) fault.kind.push_back('*');
   faults_.push_back(Armed{std::move(fault)});
 }
 

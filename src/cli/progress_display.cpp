@@ -12,7 +12,10 @@ std::string ProgressBar(int32_t done, int32_t total, int width) {
   const int filled = total > 0 ? static_cast<int>(shown * width / total) : width;
   char count[32];
   std::snprintf(count, sizeof count, " %4lld/%d", static_cast<long long>(shown), total);
-  return "[" + std::string(filled, '#') + std::string(width - filled, '-') + "]" + count;
+  std::string bar(1, '[');
+  bar.append(static_cast<size_t>(filled), '#').append(static_cast<size_t>(width - filled), '-');
+  bar.push_back(']');
+  return bar.append(count);
 }
 
 ProgressDisplay::ProgressDisplay(std::ostream& out, bool terminal, int32_t totalSteps)

@@ -1,20 +1,28 @@
 #include "updaters/a2_commands.h"
 
+#include <initializer_list>
+
 #include "link/byte_order.h"
 
 namespace vortan {
 namespace {
 
-std::vector<uint8_t> CycleCommand(std::vector<uint8_t> head, std::span<const uint32_t> addresses,
+std::vector<uint8_t> CycleCommand(std::initializer_list<uint8_t> head,
+                                  std::span<const uint32_t> addresses,
                                   std::span<const uint32_t> data) {
-  head[1] = static_cast<uint8_t>(addresses.size() * 2);
-  const size_t start = head.size();
-  head.resize(start + 4 * addresses.size());
+  std::vector<uint8_t> m;
+  m.reserve(head.size() + 4 * addresses.size());
+  m.assign(head);
+  m[1] = static_cast<uint8_t>(addresses.size() * 2);
   for (size_t k = 0; k < addresses.size(); ++k) {
-    PutU16(&head[start + 4 * k], static_cast<uint16_t>(addresses[k]));
-    PutU16(&head[start + 4 * k + 2], static_cast<uint16_t>(k < data.size() ? data[k] : 0));
+    const uint16_t address = static_cast<uint16_t>(addresses[k]);
+    const uint16_t value = static_cast<uint16_t>(k < data.size() ? data[k] : 0);
+    for (const uint16_t field : {address, value}) {
+      m.push_back(static_cast<uint8_t>(field));
+      m.push_back(static_cast<uint8_t>(field >> 8));
+    }
   }
-  return head;
+  return m;
 }
 
 }  // namespace
