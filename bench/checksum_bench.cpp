@@ -24,7 +24,7 @@ const std::vector<uint8_t>& Buffer() {
 class ImageHolder final : public AXUpdate {
  public:
   explicit ImageHolder(const std::vector<uint8_t>& image) : AXUpdate("", "") {
-    imageData = image;
+    imageData.assign(image.begin(), image.end());
     imageLength = static_cast<int64_t>(imageData.size());
   }
 };

@@ -26,8 +26,8 @@ void AdviseHugePages(void* data, size_t size) {
 
 }  // namespace
 
-bool SizeForWholeRead(std::vector<uint8_t>& buffer, size_t length) {
-  std::vector<uint8_t>().swap(buffer);
+bool SizeForWholeRead(ByteBuffer& buffer, size_t length) {
+  ByteBuffer().swap(buffer);
   try {
     // Reserved first so the advice reaches the pages before the zeroing touches them.
     buffer.reserve(length);

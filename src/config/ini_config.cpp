@@ -26,7 +26,7 @@ InstanceState& State() {
 }  // namespace
 
 IniConfig::IniConfig(const std::string& path) {
-  std::vector<uint8_t> bytes;
+  ByteBuffer bytes;
   if (!ReadRegularFile(path, kMaxFileBytes, bytes)) return;
   const std::string_view text(reinterpret_cast<const char*>(bytes.data()), bytes.size());
   if (!IsValidUtf8(text)) return;

@@ -5,24 +5,18 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <new>
-#include <stdexcept>
+
+#include "config/bulk_buffer.h"
 
 namespace vortan {
 namespace {
 
-bool ReadOpenFile(int fd, uint64_t maxBytes, std::vector<uint8_t>& out) {
+bool ReadOpenFile(int fd, uint64_t maxBytes, ByteBuffer& out) {
   struct stat st {};
   if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || st.st_size < 0) return false;
   const uint64_t size = static_cast<uint64_t>(st.st_size);
   if (size > maxBytes) return false;
-  try {
-    out.resize(static_cast<size_t>(size));
-  } catch (const std::bad_alloc&) {
-    return false;
-  } catch (const std::length_error&) {
-    return false;
-  }
+  if (!SizeForWholeRead(out, static_cast<size_t>(size))) return false;
   size_t done = 0;
   while (done < out.size()) {
     const ssize_t n = ::read(fd, out.data() + done, out.size() - done);
@@ -36,7 +30,7 @@ bool ReadOpenFile(int fd, uint64_t maxBytes, std::vector<uint8_t>& out) {
 
 }  // namespace
 
-bool ReadRegularFile(const std::string& path, uint64_t maxBytes, std::vector<uint8_t>& out) {
+bool ReadRegularFile(const std::string& path, uint64_t maxBytes, ByteBuffer& out) {
   out.clear();
   // Non-blocking so that opening a FIFO returns at once instead of waiting for a writer; it has
   // no effect on reads of a regular file.

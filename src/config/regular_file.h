@@ -4,7 +4,8 @@
 // read count is checked.
 #include <cstdint>
 #include <string>
-#include <vector>
+
+#include "config/bulk_buffer.h"
 
 namespace vortan {
 
@@ -12,6 +13,6 @@ namespace vortan {
 // cannot be opened, is not a regular file, is larger than `maxBytes`, cannot be held in memory,
 // or yields fewer bytes than its size. An empty regular file gives true and an empty `out`.
 // Symbolic links are followed: the caller chose the path.
-bool ReadRegularFile(const std::string& path, uint64_t maxBytes, std::vector<uint8_t>& out);
+bool ReadRegularFile(const std::string& path, uint64_t maxBytes, ByteBuffer& out);
 
 }  // namespace vortan

@@ -27,7 +27,7 @@ bool SizeFor(std::string& out, size_t size) {
 }
 
 // The image goes straight into the vector the updater keeps: no second copy of it is made.
-bool SizeFor(std::vector<uint8_t>& out, size_t size) {
+bool SizeFor(ByteBuffer& out, size_t size) {
   return SizeForWholeRead(out, size);
 }
 
@@ -151,7 +151,7 @@ bool AXUpdate::ReadDescriptionFile() {
 }
 
 bool AXUpdate::ReadImageFile() {
-  std::vector<uint8_t> bytes;
+  ByteBuffer bytes;
   if (!ReadWholeFile(dataPath, bytes) || bytes.empty()) return false;
   imageData = std::move(bytes);
   imageLength = static_cast<int64_t>(imageData.size());

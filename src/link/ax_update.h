@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "config/bulk_buffer.h"
 #include "link/hid_device.h"
 
 namespace vortan {
@@ -71,7 +72,7 @@ class AXUpdate {
 
   std::string cnfgPath;
   std::string dataPath;
-  std::vector<uint8_t> imageData;
+  ByteBuffer imageData;
   int64_t imageLength = 0;
   uint16_t imageChecksum = 0;
   int32_t stepCount = 0;

@@ -57,7 +57,7 @@ bool DatFileExamine::ReadFile(const std::string& path) {
   fileLength = 0;
   isFileReady = false;
   filePath = path;
-  std::vector<uint8_t> bytes;
+  ByteBuffer bytes;
   if (!ReadRegularFile(path, kMaxFileLength, bytes) || bytes.empty()) return false;
   datBuffer = std::move(bytes);
   fileLength = static_cast<int64_t>(datBuffer.size());

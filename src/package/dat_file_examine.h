@@ -116,7 +116,7 @@ class DatFileExamine {
   std::string filePath;
   int64_t fileLength = 0;
   bool isFileReady = false;
-  std::vector<uint8_t> datBuffer;
+  ByteBuffer datBuffer;
   uint8_t countDataPack = 0;
   uint32_t dataType1 = 0;
   uint32_t dataType2 = 0;

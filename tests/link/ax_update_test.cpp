@@ -47,7 +47,7 @@ class TestUpdate : public AXUpdate {
   using AXUpdate::ReadImageFile;
   void SetImage(Report bytes) {
     imageLength = static_cast<int64_t>(bytes.size());
-    imageData = std::move(bytes);
+    imageData.assign(bytes.begin(), bytes.end());
   }
 };
 

@@ -15,7 +15,11 @@ using nlohmann::json;
 constexpr uint64_t kMaxInputBytes = uint64_t{1} << 30;
 
 bool ReadInput(const std::filesystem::path& path, std::vector<uint8_t>& bytes, std::string& error) {
-  if (ReadRegularFile(path.string(), kMaxInputBytes, bytes)) return true;
+  ByteBuffer read;
+  if (ReadRegularFile(path.string(), kMaxInputBytes, read)) {
+    bytes.assign(read.begin(), read.end());
+    return true;
+  }
   error = "cannot read " + path.string();
   return false;
 }
