@@ -35,6 +35,7 @@
 #include "link/clock.h"
 #include "link/hid_device.h"
 #include "package/dat_file_examine.h"
+#include "package_builder/description_pieces.h"
 #include "package_builder/package_builder.h"
 #include "updaters/a1_update.h"
 #include "updaters/a2_update.h"
@@ -51,57 +52,22 @@ constexpr uint16_t kPid = 0x5A25;
 constexpr int64_t kMaxReads = 200000;
 
 // Two 8 KiB sectors, then 32 KiB sectors; the first is reserved.
-constexpr char kA2Description[] = R"([Flash Modle]
+std::string A2Description() {
+  return R"([Flash Modle]
 VX29LV800B
 [Reserved Sector]
 0x0000
 [Block Size]
 Size = 0x800
-[Sector Erase Cycle]
-EraseCycles = 6
-Addr1 = 0x555
-Data1 = 0xAA
-Addr2 = 0x2AA
-Data2 = 0x55
-Addr3 = 0x555
-Data3 = 0x80
-Addr4 = 0x555
-Data4 = 0xAA
-Addr5 = 0x2AA
-Data5 = 0x55
-Addr6 = 0x0
-Data6 = 0x30
-[Program Cycle]
-ProgramCycles = 3
-Addr1 = 0x555
-Data1 = 0xAA
-Addr2 = 0x2AA
-Data2 = 0x55
-Addr3 = 0x555
-Data3 = 0xA0
-[Write Buffer Cycle]
-WriteBufferCycles = 4
-WriteBufferSA2 = 0xFF
-Addr1 = 0x555
-Data1 = 0xAA
-Addr2 = 0x2AA
-Data2 = 0x55
-Addr3 = 0x0
-Data3 = 0x25
-Addr4 = 0x0
-Data4 = 0x0
-[Program Buffer Cycle]
-ProgramBufferCycles = 1
-ProgramBufferSA2 = 0xFF
-Addr1 = 0x0
-Data1 = 0x29
-[Sector Address List]
+)" + pack::A2CycleSections() +
+         R"([Sector Address List]
 0x0000
 0x1000
 0x2000
 0x6000
 0xA000
 )";
+}
 
 constexpr char kC1Description[] = R"([reserved sector]
 0x0
@@ -143,7 +109,7 @@ const std::string& BaseFolder() {
 pack::DataPackContents Pack(char family, size_t length, uint32_t seed) {
   switch (family) {
     case '2':
-      return {"A2", 0, kA2Description, pack::GenerateImage(length, seed)};
+      return {"A2", 0, A2Description(), pack::GenerateImage(length, seed)};
     case 'C':
       return {"C1", 0, kC1Description, pack::GenerateImage(length, seed)};
     default:
