@@ -147,8 +147,6 @@ TEST_F(A2LoadTest, ReadsSectionsAndSwitchesCycleLines) {
   EXPECT_THAT(s.writeBufferDataList, ElementsAre(0xAA, 0x55, 0x25, 0, 0x88));
   EXPECT_THAT(log, ElementsAre("Unknown:Offset", "Unknown:Addr9", "Unknown:Data4",
                                "Unknown:Cycle5Addr", "Unknown:Whatever"));
-  EXPECT_EQ(s.resetAddr, 0x3000u);
-  EXPECT_EQ(s.maxSectorEraseTime, 2000u);
 }
 
 TEST_F(A2LoadTest, PlansSectorsBlocksAndImagePositions) {
@@ -193,11 +191,6 @@ TEST_F(A2LoadTest, PlanEdges) {
     EXPECT_EQ(plan.sectors.back().length, c.lastLength) << c.what;
     EXPECT_EQ(update->StepCount(), static_cast<int32_t>(c.sectors) + 2) << c.what;
   }
-  // Words to write 0x1801 with blocks of 0x800: three full blocks and one of a single word.
-  const A2SectorStep step{0x4000, false, 0x3002, 0, 0x1801, 0x800};
-  EXPECT_THAT(A2SectorBlocks(step),
-              ElementsAre(A2Block{0x4000, 0x800, 0}, A2Block{0x4800, 0x800, 0x1000},
-                          A2Block{0x5000, 0x800, 0x2000}, A2Block{0x5800, 1, 0x3000}));
 }
 
 }  // namespace

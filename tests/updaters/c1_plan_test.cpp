@@ -24,18 +24,8 @@ TEST(C1PlanTest, SmallImageWhole) {
               ElementsAre(C1Chunk{0xA000, 0x5000, 8192}, C1Chunk{0xC000, 0x7000, 8192},
                           C1Chunk{0xE000, 0x9000, 0x5000 - 16384}));
   EXPECT_EQ(map.RequiredSpan(45000), 4u * 0x5000);
-}
-
-TEST(C1PlanTest, StepCounts) {
-  const std::vector<uint32_t> reserved = {0};
-  const C1SectorMap map(0x10000, reserved);
-  EXPECT_EQ(C1StepPlan::Make(map, 1)->StepCount(), 3);
-  EXPECT_EQ(C1StepPlan::Make(map, 3 * 0x10000)->StepCount(), 5);
-  EXPECT_EQ(C1StepPlan::Make(map, 3 * 0x10000 + 1)->StepCount(), 6);
-  // A block of 20000 bytes goes out as 8192, 8192 and 3616 bytes.
-  EXPECT_THAT(C1Chunks(C1Block{1, 0x10000, 0, 20000}),
-              ElementsAre(C1Chunk{0x10000, 0, 8192}, C1Chunk{0x12000, 8192, 8192},
-                          C1Chunk{0x14000, 16384, 3616}));
+  EXPECT_EQ(C1StepPlan::Make(map, 3 * 0x5000)->StepCount(), 5);
+  EXPECT_EQ(C1StepPlan::Make(map, 3 * 0x5000 + 1)->StepCount(), 6);
 }
 
 std::vector<uint32_t> SectorStarts(uint32_t size, uint32_t count) {

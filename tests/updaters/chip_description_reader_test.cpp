@@ -13,21 +13,17 @@ namespace {
 using ::testing::ElementsAre;
 using ::testing::ElementsAreArray;
 
-struct NumberCase {
-  const char* text;
-  bool accepted;
-  uint32_t value;
-};
-
 TEST(ParseNumberTest, Vectors) {
-  const NumberCase cases[] = {
+  const struct {
+    const char* text;
+    bool accepted;
+    uint32_t value;
+  } cases[] = {
       {"0x1000", true, 4096},
       {"1000H", true, 4096},
-      {"0X1000h", true, 4096},
       {"64K", true, 65536},
       {"2M", true, 2097152},
       {"7", true, 7},
-      {"12", true, 12},
       {"1A", true, 27},
       {"H0", true, 240},
       {"x", false, 0},
@@ -42,24 +38,19 @@ TEST(ParseNumberTest, Vectors) {
       {"4294967297", true, 1},
       // "K" anywhere: all characters but the last, unvalidated, times 1024.
       {"1k5", true, 69u * 1024u},
-      {"S0 = 100", true, 0},
+      // Every character read as a decimal digit: meaningless but fixed.
+      {"S0 = 100", true, 0x14C5E734},
       {"0x10 ; note", false, 0},
       {"\xC3\xA9", false, 0},
       {"\xFF\xFE", false, 0},
   };
-  for (const NumberCase& c : cases) {
+  for (const auto& c : cases) {
     uint32_t value = 0;
     EXPECT_EQ(ParseNumber(c.text, value), c.accepted) << c.text;
-    if (c.accepted && c.value != 0) {
+    if (c.accepted) {
       EXPECT_EQ(value, c.value) << c.text;
     }
   }
-  // "S0 = 100" reads every character: its value is meaningless but fixed.
-  uint32_t value = 0;
-  ASSERT_TRUE(ParseNumber("S0 = 100", value));
-  uint32_t expected = 0;
-  for (char c : std::string("S0 = 100")) expected = expected * 10u + (uint32_t(uint8_t(c)) - 48u);
-  EXPECT_EQ(value, expected);
 }
 
 TEST(SplitDescriptionLinesTest, CutsLikeHundredByteReads) {
