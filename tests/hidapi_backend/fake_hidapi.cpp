@@ -6,8 +6,6 @@
 #include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
-#include <cwchar>
 #include <memory>
 
 struct hid_device_ {
@@ -38,18 +36,6 @@ void Log(const char* format, ...) {
   S().calls.emplace_back(line);
 }
 
-char* Copy(const std::string& text) {
-  auto* out = static_cast<char*>(std::calloc(text.size() + 1, 1));
-  std::memcpy(out, text.data(), text.size());
-  return out;
-}
-
-wchar_t* Wide(const std::string& text) {
-  auto* out = static_cast<wchar_t*>(std::calloc(text.size() + 1, sizeof(wchar_t)));
-  for (size_t i = 0; i < text.size(); ++i) out[i] = static_cast<unsigned char>(text[i]);
-  return out;
-}
-
 }  // namespace
 
 emu::Emulator& Backend() {
@@ -74,11 +60,6 @@ using vortan::fakehid::S;
 
 extern "C" {
 
-int HID_API_EXPORT hid_init(void) {
-  Log("hid_init");
-  return 0;
-}
-
 int HID_API_EXPORT hid_exit(void) {
   Log("hid_exit");
   Backend().Exit();
@@ -98,14 +79,10 @@ struct hid_device_info HID_API_EXPORT* hid_enumerate(unsigned short vendor_id,
       continue;
     }
     for (int interface = 0; interface < d.Interfaces(); ++interface) {
+      // The backend only counts entries: every other field stays empty.
       auto* info = static_cast<hid_device_info*>(std::calloc(1, sizeof(hid_device_info)));
-      const std::string path = "emu:" + std::to_string(i) + ":" + std::to_string(interface);
-      info->path = vortan::fakehid::Copy(path);
       info->vendor_id = d.Vid();
       info->product_id = d.Pid();
-      info->serial_number = vortan::fakehid::Wide("");
-      info->manufacturer_string = vortan::fakehid::Wide("emulated");
-      info->product_string = vortan::fakehid::Wide("loader");
       info->interface_number = interface;
       *tail = info;
       tail = &info->next;
@@ -118,10 +95,6 @@ void HID_API_EXPORT hid_free_enumeration(struct hid_device_info* devs) {
   int entries = 0;
   while (devs) {
     hid_device_info* next = devs->next;
-    std::free(devs->path);
-    std::free(devs->serial_number);
-    std::free(devs->manufacturer_string);
-    std::free(devs->product_string);
     std::free(devs);
     devs = next;
     ++entries;
@@ -152,11 +125,6 @@ int HID_API_EXPORT HID_API_CALL hid_read_timeout(hid_device* dev, unsigned char*
                                                  size_t length, int milliseconds) {
   Log("hid_read_timeout %zu %d", length, milliseconds);
   return Backend().Read(dev->handle, data, length, milliseconds);
-}
-
-int HID_API_EXPORT HID_API_CALL hid_read(hid_device* dev, unsigned char* data, size_t length) {
-  Log("hid_read %zu", length);
-  return Backend().Read(dev->handle, data, length, -1);
 }
 
 void HID_API_EXPORT HID_API_CALL hid_close(hid_device* dev) {

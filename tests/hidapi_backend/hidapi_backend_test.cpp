@@ -69,18 +69,18 @@ TEST_F(HidapiBackendTest, RunMakesTheExpectedCalls) {
   EXPECT_EQ(fakehid::Calls(), expected);
 }
 
-TEST_F(HidapiBackendTest, CountsEveryListedInterface) {
+// Several listed interfaces count as several devices, so no open follows; a failed open reports
+// hidapi's own reason.
+TEST_F(HidapiBackendTest, CountsEveryListedInterfaceAndReportsAFailedOpen) {
   fakehid::Backend().Attach(0x3151, 0x4002, 2);
   fakehid::Backend().Attach(0x3151, 0x7777);
   EXPECT_EQ(HidDevice::Instance().CountDevices(), 2);
   HidDevice::SetIds(0x3151, 0);
   EXPECT_EQ(HidDevice::Instance().CountDevices(), 3);
-  Updater updater;
-  EXPECT_FALSE(updater.EnterUpdateMode(5));
-  EXPECT_EQ(fakehid::Calls().back(), "hid_free_enumeration 3");  // several devices: no open
-}
-
-TEST_F(HidapiBackendTest, FailedOpenReportsHidapisReason) {
+  EXPECT_FALSE(Updater().EnterUpdateMode(5));
+  EXPECT_EQ(fakehid::Calls().back(), "hid_free_enumeration 3");
+  fakehid::Reset();
+  HidDevice::SetIds(0x3151, 0x4002);
   Attach();
   fakehid::Backend().FailOpens(1, "Permission denied", true);
   EXPECT_FALSE(HidDevice::Instance().EnsureOpen());
@@ -89,21 +89,17 @@ TEST_F(HidapiBackendTest, FailedOpenReportsHidapisReason) {
   EXPECT_EQ(fakehid::Calls().back(), "hid_error null");
 }
 
+// Guards against parsing our own request as a reply when hidapi reports 0 (expiry) or -1.
 TEST_F(HidapiBackendTest, SilentAndUnpluggedDevicesFail) {
-  emu::LoaderDevice& device = Attach();
   std::vector<emu::Fault> faults;
   ASSERT_TRUE(emu::ParseFaultScript("no_reply region_check\nunplug finish", faults, nullptr));
-  device.AddFaults(faults);
+  Attach().AddFaults(faults);
   Updater updater;
   ASSERT_TRUE(updater.EnterUpdateMode(1));
-  EXPECT_FALSE(updater.CheckRegion(0, 2, 2 * 0xFF));  // hid_read_timeout gives 0
+  EXPECT_FALSE(updater.CheckRegion(0, 2, 2 * 0xFF));
+  EXPECT_FALSE(updater.FinishUpdate(true));
   EXPECT_EQ(clock.SleptMs(), HidDevice::kReplyTimeoutMs);
-  EXPECT_FALSE(updater.FinishUpdate(true));  // hid_read_timeout gives -1
-  EXPECT_EQ(clock.SleptMs(), HidDevice::kReplyTimeoutMs);
-  const auto& calls = fakehid::Calls();
-  ASSERT_GE(calls.size(), 4u);
-  EXPECT_EQ(std::vector<std::string>(calls.end() - 4, calls.end()),
-            (std::vector<std::string>{"hid_write 64", kRead, "hid_close", "hid_exit"}));
+  EXPECT_EQ(fakehid::Calls().back(), "hid_exit");
 }
 
 }  // namespace
