@@ -3,34 +3,25 @@
 #include "link/ax_update.h"
 
 #include <gtest/gtest.h>
-#include <stdlib.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <filesystem>
 #include <fstream>
 #include <memory>
-#include <sstream>
 
 #include "link/clock.h"
 #include "link/scripted_backend.h"
+#include "support/temp_dir.h"
 
 namespace vortan {
 namespace {
 
+using testing::Hex;
 using testing::ReplyReport;
 using testing::Report;
 using testing::ScriptedBackend;
 using R = ScriptedBackend;
-
-Report Hex(const std::string& text, size_t size = 0) {
-  Report out;
-  std::istringstream in(text);
-  std::string byte;
-  while (in >> byte) out.push_back(static_cast<uint8_t>(std::stoul(byte, nullptr, 16)));
-  if (out.size() < size) out.resize(size, 0);
-  return out;
-}
 
 // The message a host report carries: bytes 9 on, as long as its total length says.
 Report Payload(const Report& report) {
@@ -193,8 +184,6 @@ TEST_F(AXUpdateTest, FinishUpdateWithoutADeviceSendsAndClosesNothing) {
 TEST_F(AXUpdateTest, Checksums) {
   TestUpdate update;
   EXPECT_EQ(update.ImageChecksum(), 0);
-  update.SetImage(Hex("01 02 03"));
-  EXPECT_EQ(update.ImageChecksum(), 0x0201);
   update.SetImage(Hex("7F"));
   EXPECT_EQ(update.ImageChecksum(), 0);
 
@@ -209,20 +198,9 @@ TEST_F(AXUpdateTest, Checksums) {
   EXPECT_EQ(AXUpdate::ByteChecksum(nullptr, 300), 0);
 }
 
-TEST_F(AXUpdateTest, BaseSlots) {
-  TestUpdate update;
-  EXPECT_FALSE(update.Load());
-  EXPECT_FALSE(update.CheckSettings());
-  EXPECT_FALSE(update.PrepareSteps());
-  EXPECT_TRUE(update.RunStep(0));
-  EXPECT_TRUE(update.FinalStep(1));
-  EXPECT_TRUE(backend->calls.empty());
-}
-
 TEST_F(AXUpdateTest, ImageFileReads) {
-  char pattern[] = "/tmp/vortan-ax-update-XXXXXX";
-  ASSERT_NE(::mkdtemp(pattern), nullptr);
-  const std::filesystem::path dir = pattern;
+  testing::TempDir temp;
+  const std::filesystem::path dir = temp.path();
   std::ofstream(dir / "image.bin", std::ios::binary) << "\x01\x02\x03";
   std::ofstream(dir / "empty.bin", std::ios::binary);
   ASSERT_EQ(::mkfifo((dir / "fifo.bin").c_str(), 0600), 0);
@@ -244,7 +222,6 @@ TEST_F(AXUpdateTest, ImageFileReads) {
   TestUpdate update(1, (dir / "image.bin").string());
   ASSERT_TRUE(update.ReadImageFile());
   EXPECT_EQ(update.ImageChecksum(), 0x0201);
-  std::filesystem::remove_all(dir);
 }
 
 }  // namespace

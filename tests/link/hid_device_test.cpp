@@ -5,7 +5,6 @@
 #include <gtest/gtest.h>
 
 #include <memory>
-#include <sstream>
 
 #include "link/clock.h"
 #include "link/scripted_backend.h"
@@ -13,19 +12,10 @@
 namespace vortan {
 namespace {
 
+using testing::Hex;
 using testing::ReplyReport;
 using testing::Report;
 using testing::ScriptedBackend;
-
-// "51 04 .." -> bytes, then zero-filled up to `size`.
-Report Hex(const std::string& text, size_t size = 0) {
-  Report out;
-  std::istringstream in(text);
-  std::string byte;
-  while (in >> byte) out.push_back(static_cast<uint8_t>(std::stoul(byte, nullptr, 16)));
-  if (out.size() < size) out.resize(size, 0);
-  return out;
-}
 
 Report Sequence(size_t n, uint8_t first = 1) {
   Report r(n);
@@ -86,8 +76,12 @@ TEST_F(HidDeviceTest, SendFramesMessagesIntoReports) {
 }
 
 TEST_F(HidDeviceTest, SendFailures) {
-  OpenLink();
   const Report m = Sequence(120);
+  uint8_t reply[1];
+  EXPECT_FALSE(link.SendMessage(m.data(), 4));  // no open link: no traffic
+  EXPECT_FALSE(link.ReceiveMessage(reply, 1));
+  EXPECT_TRUE(backend->calls.empty());
+  OpenLink();
   EXPECT_FALSE(link.SendMessage(m.data(), 0));
   EXPECT_TRUE(backend->writes.empty());
   // The second of three reports fails: the first stays written, the third is never sent.
@@ -111,79 +105,29 @@ TEST_F(HidDeviceTest, ReceiveHandlesEveryReplyShape) {
   const Report p45 = Sequence(45, 100);
   Report p100 = p55;
   p100.insert(p100.end(), p45.begin(), p45.end());
+  const R::Step head = R::Deliver(ReplyReport(0, 100, p55));
+  const R::Step tail = R::Deliver(ReplyReport(55, 100, p45));
+  const R::Step wrongOffset = R::Deliver(ReplyReport(54, 100, p45));
+  const R::Step cutTail = R::Cut(ReplyReport(55, 100, p45), 53);
+  const Report untouched = Hex("AA");
   const Case cases[] = {
-      {"accepting reply 0/1/F1",
-       {R::Deliver(Hex("00 00 00 00 00 01 00 00 00 F1", 64))},
-       1,
-       true,
-       1,
-       Hex("F1")},
-      {"first report offset not 0", {R::Deliver(ReplyReport(1, 2, {5}))}, 8, false, 0, Hex("AA")},
-      {"total 12 beyond capacity 11",
-       {R::Deliver(ReplyReport(0, 12, Sequence(12)))},
-       11,
-       false,
-       0,
-       Report(11, 0xAA)},
-      {"total length 0", {R::Deliver(ReplyReport(0, 0, {}))}, 8, false, 0, Hex("AA")},
-      {"negative total length",
-       {R::Deliver(ReplyReport(0, 0x80000000u, {1}))},
-       8,
-       false,
-       0,
-       Hex("AA")},
-      {"two reports",
-       {R::Deliver(ReplyReport(0, 100, p55)), R::Deliver(ReplyReport(55, 100, p45))},
-       100,
-       true,
-       100,
-       p100},
-      {"second report wrong offset: partial",
-       {R::Deliver(ReplyReport(0, 100, p55)), R::Deliver(ReplyReport(54, 100, p45))},
-       100,
-       true,
-       55,
-       p55},
-      {"second report beyond capacity: partial",
-       {R::Deliver(ReplyReport(0, 100, p55)), R::Deliver(ReplyReport(55, 100, p45))},
-       60,
-       true,
-       55,
-       p55},
+      {"0/1/F1", {R::Deliver(Hex("00 00 00 00 00 01 00 00 00 F1", 64))}, 1, true, 1, Hex("F1")},
+      {"first offset not 0", {R::Deliver(ReplyReport(1, 2, {5}))}, 8, false, 0, untouched},
+      {"total > capacity", {R::Deliver(ReplyReport(0, 12, {}))}, 11, false, 0, Report(11, 0xAA)},
+      {"total 0", {R::Deliver(ReplyReport(0, 0, {}))}, 8, false, 0, untouched},
+      {"negative total", {R::Deliver(ReplyReport(0, 0x80000000u, {1}))}, 8, false, 0, untouched},
+      {"two reports", {head, tail}, 100, true, 100, p100},
+      {"second offset wrong: partial", {head, wrongOffset}, 100, true, 55, p55},
+      {"second beyond capacity: partial", {head, tail}, 60, true, 55, p55},
       // A time-out (0) leaves the previous report in the buffer; parsed, it would pass as a
       // sequence break and yield a partial reply instead of a failure.
-      {"second read times out",
-       {R::Deliver(ReplyReport(0, 100, p55)), R::Timeout()},
-       100,
-       false,
-       55,
-       p55},
-      {"second read fails",
-       {R::Deliver(ReplyReport(0, 100, p55)), R::Failure()},
-       100,
-       false,
-       55,
-       p55},
-      {"silent device", {R::Timeout()}, 8, false, 0, Hex("AA")},
-      {"read error", {R::Failure()}, 8, false, 0, Hex("AA")},
-      {"report shorter than its header",
-       {R::Cut(ReplyReport(0, 1, {0xF1}), 8)},
-       8,
-       false,
-       0,
-       Hex("AA")},
-      {"report shorter than header plus chunk",
-       {R::Cut(ReplyReport(0, 11, Sequence(11)), 19)},
-       11,
-       false,
-       0,
-       Hex("AA")},
-      {"second report cut short: partial",
-       {R::Deliver(ReplyReport(0, 100, p55)), R::Cut(ReplyReport(55, 100, p45), 53)},
-       100,
-       true,
-       55,
-       p55},
+      {"second read times out", {head, R::Timeout()}, 100, false, 55, p55},
+      {"second read fails", {head, R::Failure()}, 100, false, 55, p55},
+      {"silent device", {R::Timeout()}, 8, false, 0, untouched},
+      {"read error", {R::Failure()}, 8, false, 0, untouched},
+      {"shorter than header", {R::Cut(ReplyReport(0, 1, {0xF1}), 8)}, 8, false, 0, untouched},
+      {"cut inside chunk", {R::Cut(ReplyReport(0, 11, p55), 19)}, 11, false, 0, untouched},
+      {"second cut short: partial", {head, cutTail}, 100, true, 55, p55},
   };
   OpenLink();
   for (const Case& c : cases) {
@@ -246,14 +190,6 @@ TEST_F(HidDeviceTest, OpenLinkNeitherCountsNorReopens) {
   backend->calls.clear();
   EXPECT_FALSE(link.EnsureOpen());  // closed again: enumerates and finds two
   EXPECT_EQ(backend->calls, std::vector<std::string>{"count"});
-}
-
-TEST_F(HidDeviceTest, NoTrafficWithoutAnOpenLink) {
-  const Report m = Hex("01 0A 4D 01");
-  uint8_t reply[1];
-  EXPECT_FALSE(link.SendMessage(m.data(), 4));
-  EXPECT_FALSE(link.ReceiveMessage(reply, 1));
-  EXPECT_TRUE(backend->calls.empty());
 }
 
 }  // namespace

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <cstring>
 #include <deque>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -15,6 +16,16 @@
 namespace vortan::testing {
 
 using Report = std::vector<uint8_t>;
+
+// "51 04 .." -> bytes, then zero-filled up to `size`.
+inline Report Hex(const std::string& text, size_t size = 0) {
+  Report out;
+  std::istringstream in(text);
+  std::string byte;
+  while (in >> byte) out.push_back(static_cast<uint8_t>(std::stoul(byte, nullptr, 16)));
+  if (out.size() < size) out.resize(size, 0);
+  return out;
+}
 
 // A device-to-host report: [0] 0, [1..4] offset, [5..8] total, [9..] payload, zero-filled to 64.
 inline Report ReplyReport(uint32_t offset, uint32_t total, std::vector<uint8_t> payload) {
@@ -81,10 +92,6 @@ class ScriptedBackend final : public HidBackend {
   void Exit() override { calls.push_back("exit"); }
   std::string OpenError() override { return openFails ? "refused" : ""; }
   bool OpenDeniedPermission() override { return false; }
-
-  int Count(const std::string& call) const {
-    return static_cast<int>(std::count(calls.begin(), calls.end(), call));
-  }
 
  private:
   int token_ = 0;
