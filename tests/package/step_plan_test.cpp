@@ -5,50 +5,41 @@
 namespace vortan {
 namespace {
 
-struct PlanCase {
-  uint32_t index;
-  PlannedStep expected;
-};
-
-void ExpectPlan(int32_t s1, int32_t s2, int packs, const std::vector<PlanCase>& cases) {
-  for (const auto& c : cases) {
-    const PlannedStep got = PlanStep(c.index, s1, s2, packs);
-    EXPECT_EQ(got.pack, c.expected.pack) << "step " << c.index;
-    EXPECT_EQ(got.kind, c.expected.kind) << "step " << c.index;
-    EXPECT_EQ(got.argument, c.expected.argument) << "step " << c.index;
+TEST(StepPlan, MapsEachStepIndexToItsPackAndCommand) {
+  constexpr auto kEnter = StepKind::kEnterUpdateMode;
+  constexpr auto kRun = StepKind::kRunStep;
+  constexpr auto kFinal = StepKind::kFinalStep;
+  constexpr auto kNone = StepKind::kNone;
+  struct Case {
+    int32_t s1, s2;
+    int packs;
+    uint32_t index;
+    PlannedStep expected;
+  };
+  const Case cases[] = {
+      {4, 3, 2, 0, {1, kEnter, 5}},
+      {4, 3, 2, 1, {1, kRun, 0}},
+      {4, 3, 2, 2, {1, kRun, 1}},
+      {4, 3, 2, 3, {1, kFinal, 0}},
+      {4, 3, 2, 4, {2, kEnter, 5}},
+      {4, 3, 2, 5, {2, kRun, 0}},
+      {4, 3, 2, 6, {2, kFinal, 0}},
+      {4, 3, 2, 7, {0, kNone, 0}},
+      {2, 0, 1, 1, {1, kFinal, 0}},  // two steps: no RunStep at all
+      {1, 0, 1, 0, {1, kEnter, 5}},  // one step only enters update mode
+      {1, 0, 1, 1, {0, kNone, 0}},
+      {3, 5, 1, 3, {0, kNone, 0}},    // the second pack is ignored with one pack
+      {-3, 2, 2, 0, {2, kEnter, 5}},  // a negative count never maps a step
+      {-3, 2, 2, 1, {2, kFinal, 0}},
+      {-3, 2, 2, 2, {0, kNone, 0}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(::testing::Message() << c.s1 << "+" << c.s2 << " step " << c.index);
+    const PlannedStep got = PlanStep(c.index, c.s1, c.s2, c.packs);
+    EXPECT_EQ(got.pack, c.expected.pack);
+    EXPECT_EQ(got.kind, c.expected.kind);
+    EXPECT_EQ(got.argument, c.expected.argument);
   }
-}
-
-constexpr auto kEnter = StepKind::kEnterUpdateMode;
-constexpr auto kRun = StepKind::kRunStep;
-constexpr auto kFinal = StepKind::kFinalStep;
-constexpr auto kNone = StepKind::kNone;
-
-TEST(StepPlan, TwoPacksOfFourAndThreeSteps) {
-  ExpectPlan(4, 3, 2,
-             {{0, {1, kEnter, 5}},
-              {1, {1, kRun, 0}},
-              {2, {1, kRun, 1}},
-              {3, {1, kFinal, 0}},
-              {4, {2, kEnter, 5}},
-              {5, {2, kRun, 0}},
-              {6, {2, kFinal, 0}},
-              {7, {0, kNone, 0}}});
-}
-
-TEST(StepPlan, ShortUpdaters) {
-  // Two steps: enter update mode, then verify; no RunStep at all.
-  ExpectPlan(2, 0, 1, {{0, {1, kEnter, 5}}, {1, {1, kFinal, 0}}, {2, {0, kNone, 0}}});
-  // One step only enters update mode: step 0 is tested before the last step.
-  ExpectPlan(1, 0, 1, {{0, {1, kEnter, 5}}, {1, {0, kNone, 0}}});
-}
-
-TEST(StepPlan, SecondPackIgnoredWithOnePack) {
-  ExpectPlan(3, 5, 1, {{2, {1, kFinal, 0}}, {3, {0, kNone, 0}}});
-}
-
-TEST(StepPlan, NegativeCountsNeverMapSteps) {
-  ExpectPlan(-3, 2, 2, {{0, {2, kEnter, 5}}, {1, {2, kFinal, 0}}, {2, {0, kNone, 0}}});
 }
 
 }  // namespace
