@@ -33,6 +33,60 @@ class DatFileExamineTest : public ::testing::Test {
   DatFileExamine datFile_{work_.path().string()};
 };
 
+TEST_F(DatFileExamineTest, EachRefusalReasonRefusesOnItsOwn) {
+  struct Case {
+    const char* reason;
+    pack::PackageContents contents;
+    Breakage breakage;
+  };
+  const auto model = [](std::string text) {
+    pack::PackageContents contents = OnePackPackage();
+    contents.productModel = std::move(text);
+    return contents;
+  };
+  const pack::PackageContents one = OnePackPackage();
+  const pack::PackageContents two = TwoPackPackage();
+  const Case cases[] = {
+      {"count byte 0", one, {Fault::kCountByte, 1, 0}},
+      {"count byte 3", one, {Fault::kCountByte, 1, 3}},
+      {"count byte 255", two, {Fault::kCountByte, 1, 255}},
+      {"header sum", one, {Fault::kHeaderSum}},
+      {"descriptor 1 sum", one, {Fault::kDescriptorSum, 1}},
+      {"descriptor 2 sum", two, {Fault::kDescriptorSum, 2}},
+      {"chip description 1 sum", two, {Fault::kDescriptionSum, 1}},
+      {"chip description 2 sum", two, {Fault::kDescriptionSum, 2}},
+      {"image 1 sum", two, {Fault::kImageSum, 1}},
+      {"image 2 sum", two, {Fault::kImageSum, 2}},
+      {"chip description 1 past the end", one, {Fault::kDescriptionOutside, 1}},
+      {"chip description 2 past the end", two, {Fault::kDescriptionOutside, 2}},
+      {"image 1 past the end", one, {Fault::kImageOutside, 1}},
+      {"image 2 past the end", two, {Fault::kImageOutside, 2}},
+      // A 32-bit offset + length would wrap to 0x10 and pass.
+      {"image 1 offset wraps", one, {Fault::kImageOffsetWrap, 1}},
+      {"image 2 offset wraps", two, {Fault::kImageOffsetWrap, 2}},
+      {"product model without 25", one, {Fault::kProductModel}},
+      {"model VORTAN KB 26", model("VORTAN KB 26"), {}},
+      {"model KB 25", model("KB 25"), {}},
+      {"model case differs", model("Vortan KB 25"), {}},
+      {"model 25 after its NUL", model(std::string("VORTAN\0 25", 10)), {}},
+      {"chip family 1 unknown", one, {Fault::kChipFamily, 1}},
+      {"chip family 2 unknown", two, {Fault::kChipFamily, 2}},
+      // Too short for the blocks declared: the length is checked before each block is read.
+      {"no room for the count byte", one, {Fault::kTruncate, 1, 127}},
+      {"no room for descriptor 1", one, {Fault::kTruncate, 1, 255}},
+      {"no room for descriptor 2", two, {Fault::kTruncate, 1, 383}},
+      {"sections cut off", two, {Fault::kTruncate, 1, 1000}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.reason);
+    ASSERT_TRUE(datFile_.ReadFile(Write(c.contents, c.breakage)));
+    EXPECT_FALSE(datFile_.Examine());
+    EXPECT_FALSE(datFile_.IsFileReady());
+    EXPECT_EQ(datFile_.GetProductModel(), "");
+    EXPECT_EQ(datFile_.GetNoDeviceText(), "No Device (Open dat file first)");
+  }
+}
+
 // Each accepted package is unpacked into its work files byte for byte.
 TEST_F(DatFileExamineTest, AcceptedVariantsOfTheFormat) {
   struct Case {
