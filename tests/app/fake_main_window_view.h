@@ -24,14 +24,13 @@ class FakeMainWindowView : public MainWindowView {
   void SetTitle(const std::string& t) override { title = t; }
   void SetText(TextField field, const std::string& text) override { texts[field] = text; }
   void SetButtonEnabled(Button button, bool enabled) override { buttons[button] = enabled; }
-  void SetProgressMinimum(double v) override { progressMin = v; }
+  void SetProgressMinimum(double) override {}
   void SetProgressMaximum(double v) override { progressMax = v; }
   void SetProgressValue(double v) override { progressValues.push_back(v); }
   double ProgressMaximum() const override { return progressMax; }
   void ShowAlert(const std::string& message, const std::string& informative,
                  AlertStyle style) override {
     alerts.push_back({message, informative, style});
-    // What the buttons were while the modal alert was up.
     buttonsDuringAlert = buttons;
   }
   OpenPanelResult RunOpenPanel(const OpenPanelOptions& options) override {
@@ -41,13 +40,11 @@ class FakeMainWindowView : public MainWindowView {
   void PostProgress(int32_t value) override { posted.push_back(value); }
   void StartUpdateThread(std::function<void()> body) override { thread = std::move(body); }
 
-  // Runs the pending update thread to its end; what it posted waits for Pump.
   void RunThread() {
     auto body = std::move(thread);
     thread = nullptr;
     if (body) body();
   }
-  // Delivers the posted values on the "main thread", in order.
   void Pump(MainWindow& window) {
     std::vector<int32_t> values = std::move(posted);
     posted.clear();
@@ -58,21 +55,14 @@ class FakeMainWindowView : public MainWindowView {
     RunThread();
     Pump(window);
   }
-
-  bool Enabled(Button b) const {
-    auto it = buttons.find(b);
-    return it == buttons.end() ? true : it->second;  // enabled by the window's design
-  }
-  std::string Text(TextField f) const {
-    auto it = texts.find(f);
-    return it == texts.end() ? "" : it->second;
-  }
+  // A button never set is enabled, as the window is designed.
+  bool Enabled(Button b) const { return !buttons.contains(b) || buttons.at(b); }
+  std::string Text(TextField f) const { return texts.contains(f) ? texts.at(f) : ""; }
 
   std::string title;
   std::map<TextField, std::string> texts;
   std::map<Button, bool> buttons;
   std::map<Button, bool> buttonsDuringAlert;
-  double progressMin = 0;
   double progressMax = 100;
   std::vector<double> progressValues;
   std::vector<Alert> alerts;

@@ -1,5 +1,3 @@
-// Whole updates: a package examined, run through the update run against an emulated device, and
-// the device's flash checked afterwards. Every wait runs on the virtual clock.
 #include <gtest/gtest.h>
 
 #include <memory>
@@ -57,7 +55,6 @@ class PackageUpdateTest : public ::testing::Test {
     ASSERT_TRUE(datFile_.ReadFile(testing::WritePackage(dir_, "update.dat", contents)));
     ASSERT_TRUE(datFile_.Examine());
   }
-  // Runs the package; returns every progress value posted.
   std::vector<int32_t> Run() {
     std::vector<int32_t> progress;
     RunUpdate(PackageSteps(datFile_), [&](int32_t v) { progress.push_back(v); });
@@ -66,16 +63,6 @@ class PackageUpdateTest : public ::testing::Test {
   void ExpectLinkClosed() {
     EXPECT_FALSE(HidDevice::Instance().IsOpen());
     EXPECT_EQ(link_.emulator().OpenHandles(), 0);
-  }
-  // The last report the host wrote is command 9 with the failure flag, alone in its message.
-  bool LastHostMessageIsFailedFinish() {
-    const std::vector<std::string> trace = link_.emulator().Trace();
-    for (auto line = trace.rbegin(); line != trace.rend(); ++line) {
-      if (line->starts_with("H>D")) {
-        return line->starts_with("H>D 51 04 00 00 00 00 00 00 00 09 01 00 00");
-      }
-    }
-    return false;
   }
   void ExpectHoldsEveryImage(const emu::LoaderDevice& device) {
     for (int pack = 1; pack <= datFile_.CountDataPack(); ++pack) {
@@ -118,11 +105,6 @@ TEST_F(PackageUpdateTest, WholeUpdatesFollowTheStepPlanAndLeaveEveryImageOnTheDe
         AddHandModels(device);
       }
       const int32_t total = datFile_.TotalStepCount();
-      int32_t planned = 0;
-      for (int pack = 1; pack <= datFile_.CountDataPack(); ++pack) {
-        planned += datFile_.Updater(pack)->StepCount();
-      }
-      EXPECT_EQ(total, planned);
       std::vector<int32_t> expected;
       for (int32_t i = 0; i < total; ++i) expected.push_back(i);
       expected.push_back(kProgressSuccess);
@@ -198,7 +180,6 @@ TEST_F(PackageUpdateTest, EveryFaultOfEveryCommandEndsTheRunCleanlyAndANewRunSuc
         } else {
           EXPECT_EQ(progress.back(), kProgressFailure);
           if (!unplugged) {
-            EXPECT_TRUE(LastHostMessageIsFailedFinish());
             EXPECT_EQ(device->LastFinishOutcome(), std::optional<uint8_t>(1));
           }
         }

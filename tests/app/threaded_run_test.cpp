@@ -25,8 +25,8 @@
 namespace vortan {
 namespace {
 
-// Starts the update body on a real thread; posted values queue under a lock until the main
-// thread delivers them, as the toolkit's event loop does.
+// Posted values queue under a lock until the main thread delivers them, as the toolkit's event
+// loop does.
 class ThreadedView final : public testing::FakeMainWindowView {
  public:
   ~ThreadedView() override { Join(); }
@@ -88,8 +88,6 @@ TEST(ThreadedRun, ProgressCrossesThreadsInOrderAndASecondRunFollows) {
   ASSERT_TRUE(window.OpenPath(testing::WritePackage(dir, "two.dat", testing::TwoPackPackage())));
   const int32_t total = window.DatFile().TotalStepCount();
 
-  // A failed run, then a successful one on the same window: the second thread starts after the
-  // first was joined.
   device.AddFault({emu::FaultType::kNoReply, "region_check", 1});
   for (const int32_t outcome : {kProgressFailure, kProgressSuccess}) {
     SCOPED_TRACE(outcome);

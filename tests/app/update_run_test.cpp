@@ -29,17 +29,16 @@ class FakeSteps : public UpdateSteps {
   int failAt_;
 };
 
-struct RunCase {
-  const char* name;
-  int32_t total;
-  int failAt;  // -1: no failure
-  bool success;
-  std::vector<int32_t> progress;
-  int64_t sleptMs;
-};
-
 TEST(UpdateRun, ProgressFinishAndPauses) {
-  const std::vector<RunCase> cases = {
+  struct Case {
+    const char* name;
+    int32_t total;
+    int failAt;  // -1: no failure
+    bool success;
+    std::vector<int32_t> progress;
+    int64_t sleptMs;
+  };
+  const std::vector<Case> cases = {
       {"seven steps succeed", 7, -1, true, {0, 1, 2, 3, 4, 5, 6, -1}, 3500},
       {"failure at step 0 posts no index", 5, 0, false, {-2}, 0},
       {"failure midway stops without a pause", 5, 3, false, {0, 1, 2, -2}, 1500},
