@@ -34,15 +34,6 @@ TEST(ProgressDisplayTest, TerminalRedrawsOneLineAndKeepsTheBarBelowLogLines) {
                            half + "\r\033[K0\n\r" + half + "\r" + half + "\n");
 }
 
-TEST(ProgressDisplayTest, PlainOutputHasOneLinePerStepAndNothingAtTheEnd) {
-  std::ostringstream out;
-  cli::ProgressDisplay display(out, /*terminal=*/false, 2);
-  display.Show(0);
-  display.Show(1);
-  display.Show(kProgressSuccess);
-  EXPECT_EQ(out.str(), "Step 1 of 2 done\nStep 2 of 2 done\n");
-}
-
 TEST(UdevRuleTest, TheRuleForTheDefaultIdsIsTheShippedOneAndAZeroIdMatchesAny) {
   bool ok = false;
   const std::vector<uint8_t> bytes =

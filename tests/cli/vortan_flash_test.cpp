@@ -1,0 +1,326 @@
+// The real vortan-flash binary: inspect, devices and flash against simulated devices (real
+// pauses: packages here stay at a few steps) and, for "no device", real hidapi.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <nlohmann/json.hpp>
+#include <regex>
+#include <sstream>
+
+#include "support/package_fixtures.h"
+#include "support/run_program.h"
+#include "support/temp_dir.h"
+
+namespace vortan {
+namespace {
+
+using pack::Fault;
+
+constexpr char kNoDeviceText[] = "No Device (Press \"Fn\" + \"Esc\" to open)";
+constexpr char kTwoDevicesText[] = "More than one device! Remove some devices";
+
+// C1 then A1, three steps each: a whole update of about three seconds of pauses.
+pack::PackageContents ShortTwoPackPackage() {
+  pack::PackageContents contents = testing::OnePackPackage();
+  contents.packs = {testing::C1Pack(0x1000), testing::A1Pack(0x800)};
+  return contents;
+}
+
+std::vector<std::string> Lines(const std::string& text) {
+  std::vector<std::string> lines;
+  std::istringstream in(text);
+  for (std::string line; std::getline(in, line);) lines.push_back(line);
+  return lines;
+}
+
+std::vector<std::string> FileLines(const std::string& path) {
+  const std::vector<uint8_t> bytes = testing::ReadBytes(path);
+  return Lines(std::string(bytes.begin(), bytes.end()));
+}
+
+// `text` with its one occurrence of `from` replaced by `to`.
+std::string Replaced(std::string text, const std::string& from, const std::string& to) {
+  const size_t at = text.find(from);
+  EXPECT_NE(at, std::string::npos) << from;
+  if (at != std::string::npos) text.replace(at, from.size(), to);
+  return text;
+}
+
+pack::DataPackContents A2With(const std::string& from, const std::string& to) {
+  pack::DataPackContents pack = testing::A2Pack();
+  pack.description = Replaced(pack.description, from, to);
+  return pack;
+}
+
+// The A2 program cycle section with `cycles` address and data lines.
+pack::DataPackContents A2WithProgramCycles(int cycles) {
+  pack::DataPackContents pack = testing::A2Pack();
+  const size_t begin = pack.description.find("[Program Cycle]");
+  const size_t end = pack.description.find("[Write Buffer Cycle]");
+  std::string section = "[Program Cycle]\nProgramCycles = " + std::to_string(cycles) + "\n";
+  for (int i = 1; i <= cycles; ++i) {
+    section += "Addr" + std::to_string(i) + " = 0x555\nData" + std::to_string(i) + " = 0xAA\n";
+  }
+  pack.description.replace(begin, end - begin, section);
+  return pack;
+}
+
+pack::DataPackContents C1SectorSize(const std::string& size) {
+  pack::DataPackContents pack = testing::C1Pack();
+  pack.description = Replaced(pack.description, "Size = 0x1000", "Size = " + size);
+  return pack;
+}
+
+// An image of 96 KiB fills the fixture chip's room (128 KiB less twice the 16 KiB start).
+pack::DataPackContents A1DataLength(const std::string& length) {
+  pack::DataPackContents pack = testing::A1Pack(0x18000);
+  pack.description = Replaced(pack.description, "Data Length = 0x800", "Data Length = " + length);
+  return pack;
+}
+
+class VortanFlashTest : public ::testing::Test {
+ protected:
+  // vortan-flash with the work files in this test's own folder.
+  testing::ProgramResult Flash(std::vector<std::string> args) {
+    args.insert(args.begin(), {"--work-dir", work_.path().string()});
+    return testing::RunProgram(VORTAN_FLASH_PATH, args, dir_);
+  }
+  std::string Package(const pack::PackageContents& contents = ShortTwoPackPackage(),
+                      const pack::Breakage& breakage = {}) {
+    return testing::WritePackage(dir_, "update.dat", contents, breakage);
+  }
+  void ExpectRefused(const testing::ProgramResult& shown, const std::string& package) {
+    EXPECT_EQ(shown.exitCode, 3);
+    EXPECT_EQ(shown.err, "Checksum or file format error: " + package + "\n");
+    EXPECT_EQ(shown.out, "");
+  }
+
+  testing::TempDir dir_;
+  testing::TempDir work_;
+};
+
+TEST_F(VortanFlashTest, InspectPrintsTheSamplePackageAndItsJson) {
+  const std::string package = dir_.File("sample.dat");
+  const testing::ProgramResult packed = testing::RunProgram(
+      VORTAN_PACK_PATH, {VORTAN_SAMPLES_DIR "/sample_package.json", "-o", package}, dir_);
+  ASSERT_EQ(packed.exitCode, 0) << packed.err;
+  const testing::ProgramResult shown = Flash({"inspect", package});
+  EXPECT_EQ(shown.exitCode, 0) << shown.err;
+  for (const char* line :
+       {"Product model:    VORTAN KB 25\n", "Firmware version: V2.1.0\n",
+        "Key names:        \"Fn\" \"Esc\" \"\"\n", "Data pack 1:      chip family A2\n",
+        "Data pack 2:      chip family A1\n", "\nTotal steps:      13\n",
+        "No-device text:   No Device (Press \"Fn\" + \"Esc\" to open)\n"}) {
+    EXPECT_NE(shown.out.find(line), std::string::npos) << line << shown.out;
+  }
+  EXPECT_TRUE(std::filesystem::is_empty(work_.path())) << "the work files go as at close";
+
+  const testing::ProgramResult json =
+      Flash({"inspect", "--json", Package(testing::TwoPackPackage())});
+  const nlohmann::json out = nlohmann::json::parse(json.out, nullptr, false);
+  ASSERT_TRUE(out.is_object()) << json.out;
+  EXPECT_EQ(out["keys"], nlohmann::json({"Fn", "Esc", ""}));
+  EXPECT_EQ(out["dataPacks"][1]["chipFamily"], "A1");
+  // A1: update mode, one step per 2 KiB block of the 4 KiB image, the region check.
+  EXPECT_EQ(out["dataPacks"][1]["steps"], 4);
+  EXPECT_EQ(out["totalSteps"],
+            out["dataPacks"][0]["steps"].get<int>() + out["dataPacks"][1]["steps"].get<int>());
+  EXPECT_EQ(out["noDeviceText"], kNoDeviceText);
+}
+
+TEST_F(VortanFlashTest, RefusedAndUnreadablePackagesExit3AndAFifoAnswersPromptly) {
+  // The reader's own tests cover every reason; these show the reader's and the updaters'
+  // refusals reach the exit status.
+  for (const pack::Breakage& breakage :
+       {pack::Breakage{Fault::kHeaderSum}, pack::Breakage{Fault::kChipFamily, 2}}) {
+    const std::string package = Package(testing::TwoPackPackage(), breakage);
+    ExpectRefused(Flash({"inspect", package}), package);
+  }
+  const std::string fifo = dir_.File("x.dat");
+  ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+  for (const std::string& path : {dir_.File("missing.dat"), fifo}) {
+    const testing::ProgramResult shown = Flash({"inspect", path});
+    EXPECT_FALSE(shown.timedOut) << path;
+    EXPECT_EQ(shown.exitCode, 3) << path;
+    EXPECT_EQ(shown.err, "Unable to open dat file: " + path + "\n");
+  }
+}
+
+TEST_F(VortanFlashTest, InspectRefusesSettingsTheLoaderWouldMisreadWithTheFormatError) {
+  // Each refusal sits beside the nearest value that passes, so it fails for the reason named.
+  const std::tuple<const char*, pack::DataPackContents, bool> cases[] = {
+      // The write command announces the block length in 16 bits.
+      {"A1 block 0x20000", A1DataLength("0x20000"), false},
+      {"A1 block 0x10040", A1DataLength("0x10040"), false},
+      {"A1 block 65536, sent as 00 00", A1DataLength("0x10000"), true},
+      // A first erase poll at 700 ms already exceeds a shorter erase time.
+      {"A2 erase time 699", A2With("MaxSectorEraseTime = 2000", "MaxSectorEraseTime = 699"), false},
+      {"A2 erase time 700", A2With("MaxSectorEraseTime = 2000", "MaxSectorEraseTime = 700"), true},
+      // No 16-bit word equals a larger blank value.
+      {"A2 blank 0x10000", A2With("Blank = 0xFFFF", "Blank = 0x10000"), false},
+      // FileOffset x 2 must not wrap past the image length in 32 bits.
+      {"A2 offset 0x80000010", A2With("[Time]", "[File Offset]\nFileOffset = 0x80000010\n[Time]"),
+       false},
+      {"A2 offset 0x10", A2With("[Time]", "[File Offset]\nFileOffset = 0x10\n[Time]"), true},
+      // The cycle commands carry the count doubled in one byte.
+      {"A2 128 program cycles", A2WithProgramCycles(128), false},
+      {"A2 127 program cycles", A2WithProgramCycles(127), true},
+      // The flash setup command carries 24 bits of the sector size.
+      {"C1 sector 0x1010000", C1SectorSize("0x1010000"), false},
+      {"C1 sector 0", C1SectorSize("0"), false},
+      {"C1 sector 0xFFFFFF", C1SectorSize("0xFFFFFF"), true},
+  };
+  for (const auto& [what, pack, accepted] : cases) {
+    SCOPED_TRACE(what);
+    pack::PackageContents contents = testing::OnePackPackage();
+    contents.packs = {pack};
+    const std::string package = Package(contents);
+    const testing::ProgramResult shown = Flash({"inspect", package});
+    if (accepted) {
+      EXPECT_EQ(shown.exitCode, 0) << shown.err;
+    } else {
+      ExpectRefused(shown, package);
+    }
+  }
+}
+
+// Guards against bytes other than the checked ones reaching the device when a work file changes
+// between the package writing it and the updater reading it back (the preloaded shim changes it).
+TEST_F(VortanFlashTest, AChangedWorkFileRefusesThePackageAndNothingIsSent) {
+  const std::string package = Package(testing::TwoPackPackage());
+  const std::string trace = dir_.File("trace.txt");
+  for (const char* file : {"TEMP1.INI", "TEMP1.BIN", "TEMP2.INI", "TEMP2.BIN"}) {
+    SCOPED_TRACE(file);
+    std::remove(trace.c_str());
+    setenv("LD_PRELOAD", VORTAN_TAMPER_SHIM_PATH, 1);
+    setenv("VORTAN_TAMPER_FILE", file, 1);
+    const testing::ProgramResult run = Flash({"flash", package, "--simulate", "--trace", trace});
+    unsetenv("LD_PRELOAD");
+    unsetenv("VORTAN_TAMPER_FILE");
+    EXPECT_EQ(run.exitCode, 3) << run.err;
+    EXPECT_NE(run.err.find("Checksum or file format error: " + package), std::string::npos)
+        << run.err;
+    std::ifstream written(trace);
+    std::string line;
+    EXPECT_FALSE(std::getline(written, line)) << "the device received: " << line;
+  }
+}
+
+TEST_F(VortanFlashTest, DevicesCountsAndShowsTheWindowsStatusText) {
+  const std::tuple<const char*, std::string, int> cases[] = {
+      {"0", "No Device (Open dat file first)", 4},
+      {"1", "Device connected. Press \"Update\"", 0},
+      {"2", kTwoDevicesText, 4},
+  };
+  for (const auto& [devices, status, exitCode] : cases) {
+    const testing::ProgramResult shown = Flash({"devices", "--simulate-devices", devices});
+    EXPECT_EQ(shown.exitCode, exitCode) << shown.err;
+    EXPECT_EQ(shown.out, std::string("Matching devices (VID 0xF1A5, PID 0x1234): ") + devices +
+                             "\n" + status + "\n");
+  }
+}
+
+TEST_F(VortanFlashTest, ADeviceThatCannotBeOpenedForLackOfPermissionGetsTheUdevRule) {
+  const std::string config = dir_.File("Config.ini");
+  ASSERT_TRUE(testing::WriteText(config, "IDC_VID=0x0483\nIDC_PID=0x5750\n"));
+  const testing::ProgramResult shown = Flash({"devices", "--simulate-denied", "--config", config});
+  EXPECT_EQ(shown.exitCode, 4);
+  for (const char* part : {"The device cannot be opened: Permission denied\n",
+                           "/etc/udev/rules.d/70-vortan-updater.rules",
+                           "ATTRS{idVendor}==\"0483\", ATTRS{idProduct}==\"5750\", "
+                           "TAG+=\"uaccess\"\n"}) {
+    EXPECT_NE(shown.err.find(part), std::string::npos) << part << shown.err;
+  }
+  // flash opens the link only in its first step, so the refusal ends the run.
+  const testing::ProgramResult run = Flash({"flash", Package(), "--simulate-denied"});
+  EXPECT_EQ(run.exitCode, 5);
+  EXPECT_TRUE(
+      run.err.starts_with("Update Error!\nThe device cannot be opened: Permission denied\n"))
+      << run.err;
+}
+
+TEST_F(VortanFlashTest, FlashRefusesABrokenPackageOrNoSingleDeviceBeforeWritingWorkFiles) {
+  const std::string broken = Package(ShortTwoPackPackage(), {Fault::kImageSum, 2});
+  ExpectRefused(Flash({"flash", broken, "--simulate"}), broken);
+  const std::string package = Package();
+  // Real hidapi: a configured device no machine carries.
+  const std::string config = dir_.File("Config.ini");
+  ASSERT_TRUE(testing::WriteText(config, "IDC_VID=0xF1A5\nIDC_PID=0xFFFE\n"));
+  for (const auto& [args, text] : std::vector<std::pair<std::vector<std::string>, std::string>>{
+           {{"flash", package, "--config", config}, kNoDeviceText},
+           {{"flash", package, "--simulate-devices", "2"}, kTwoDevicesText}}) {
+    const testing::ProgramResult shown = Flash(args);
+    EXPECT_EQ(shown.exitCode, 4) << shown.err;
+    EXPECT_EQ(shown.err, text + "\n");
+    EXPECT_EQ(shown.out, "");
+  }
+  EXPECT_TRUE(std::filesystem::is_empty(work_.path()));
+}
+
+TEST_F(VortanFlashTest, ASimulatedTwoPackUpdateSucceedsWithATraceOfEveryReport) {
+  const std::string trace = dir_.File("trace.txt");
+  const testing::ProgramResult shown = Flash({"flash", Package(), "--simulate", "--trace", trace});
+  ASSERT_EQ(shown.exitCode, 0) << shown.err;
+  EXPECT_EQ(shown.out, "Updating VORTAN KB 25 to firmware V1.0.0 in 6 steps\nUpdate Success!\n");
+  std::vector<std::string> steps;
+  for (int i = 1; i <= 6; ++i) steps.push_back("Step " + std::to_string(i) + " of 6 done");
+  EXPECT_EQ(Lines(shown.err), steps);
+  EXPECT_TRUE(std::filesystem::is_empty(work_.path()));
+
+  const std::vector<std::string> lines = FileLines(trace);
+  ASSERT_GE(lines.size(), 2u);
+  const std::regex report("(H>D|D>H)( [0-9A-F]{2}){64}");
+  for (const std::string& line : lines) EXPECT_TRUE(std::regex_match(line, report)) << line;
+  // First the C1 update-mode request (family code 3), last the finish command reporting success.
+  EXPECT_EQ(lines.front().substr(0, 51), "H>D 51 04 00 00 00 00 00 00 00 01 0A 4D 03 00 00 00");
+  EXPECT_EQ(lines[lines.size() - 2].substr(0, 42), "H>D 51 04 00 00 00 00 00 00 00 09 00 00 00");
+}
+
+TEST_F(VortanFlashTest, AFaultInTheSecondPackEndsTheRunWithUpdateErrorAndAFailedFinish) {
+  const std::string faults = dir_.File("faults.txt");
+  ASSERT_TRUE(testing::WriteText(faults, "# the A1 block's echo\nwrong_echo a1.write 1 byte=1\n"));
+  const std::string trace = dir_.File("trace.txt");
+  const testing::ProgramResult shown =
+      Flash({"flash", Package(), "--simulate-faults", faults, "--trace", trace});
+  EXPECT_EQ(shown.exitCode, 5);
+  EXPECT_EQ(shown.out, "Updating VORTAN KB 25 to firmware V1.0.0 in 6 steps\n");
+  EXPECT_EQ(Lines(shown.err),
+            (std::vector<std::string>{"Step 1 of 6 done", "Step 2 of 6 done", "Step 3 of 6 done",
+                                      "Step 4 of 6 done", "Update Error!"}));
+  const std::vector<std::string> lines = FileLines(trace);
+  ASSERT_GE(lines.size(), 2u);
+  EXPECT_EQ(lines[lines.size() - 2].substr(0, 42), "H>D 51 04 00 00 00 00 00 00 00 09 01 00 00");
+}
+
+TEST_F(VortanFlashTest, UsageErrorsExit2AndOptionsMayFollowTheCommand) {
+  const std::string package = Package(testing::OnePackPackage());
+  const std::string config = dir_.File("Config.ini");
+  ASSERT_TRUE(testing::WriteText(config, "IDC_VID=0x0483\n"));
+  const std::string badScript = dir_.File("bad.txt");
+  ASSERT_TRUE(testing::WriteText(badScript, "melt_down\n"));
+  const std::vector<std::string> usageErrors[] = {
+      {},
+      {"inspect"},
+      {"inspect", package, "--bogus"},
+      {"frobnicate", package},
+      {"inspect", package, "--config", dir_.File("missing.ini")},
+      {"inspect", package, "--simulate"},
+      {"devices", "--simulate-devices", "-1"},
+      {"flash", package, "--simulate-faults", badScript},
+      {"flash", package, "--simulate-faults", dir_.File("missing.txt")},
+      {"flash", package, "--simulate", "--trace", dir_.File("no/such/folder/trace.txt")},
+  };
+  for (const auto& args : usageErrors) {
+    const testing::ProgramResult shown = Flash(args);
+    EXPECT_EQ(shown.exitCode, 2) << ::testing::PrintToString(args) << shown.err;
+    EXPECT_EQ(shown.out.find("Update"), std::string::npos);
+  }
+  EXPECT_EQ(Flash({"inspect", package, "--config", config}).exitCode, 0);
+  EXPECT_EQ(Flash({"--config", config, "inspect", package, "--json"}).exitCode, 0);
+}
+
+}  // namespace
+}  // namespace vortan
