@@ -10,24 +10,13 @@
 #include <cstdlib>
 #include <filesystem>
 
+#include "package_builder/description_pieces.h"
 #include "package_builder/package_builder.h"
 
 extern char** environ;
 
 namespace vortan::bench {
 namespace {
-
-constexpr char kC1Description[] = R"([reserved sector]
-0x0
-[line mode]
-Mode = 1
-[spi number]
-Number = 0
-[chip select number]
-Select = 0
-[sector size]
-Size = 0x10000
-)";
 
 [[noreturn]] void Fail(const std::string& what) {
   std::fprintf(stderr, "vortan_bench: %s\n", what.c_str());
@@ -51,7 +40,7 @@ const std::string& ScratchFolder() {
 }
 
 void WriteSizedPackage(const std::string& path, size_t size) {
-  const std::string description = kC1Description;
+  const std::string description = pack::C1Description("0x10000");
   // Header and one descriptor, then the description and the image back to back.
   const size_t overhead = 256 + description.size();
   if (size <= overhead) Fail("package size too small");

@@ -100,18 +100,6 @@ int64_t A2Minimum(uint64_t imageLength) {
 constexpr uint32_t kC1SectorSize = 0x10000;
 constexpr uint32_t kC1ChunkSize = 8192;
 
-constexpr char kC1Description[] = R"([reserved sector]
-0x0
-[line mode]
-Mode = 1
-[spi number]
-Number = 0
-[chip select number]
-Select = 0
-[sector size]
-Size = 0x10000
-)";
-
 // Flash setup, then per block: sector erase, one poll, the chunks (write command, data, one
 // status byte), one region check.
 int64_t C1Minimum(uint64_t imageLength) {
@@ -173,7 +161,7 @@ const std::vector<Family>& Families() {
          return std::make_unique<emu::A2Model>(config);
        },
        A2Minimum},
-      {"C1", 3, kC1Description,
+      {"C1", 3, pack::C1Description("0x10000"),
        [] {
          emu::C1ModelConfig config;
          config.capacity = 2 * kImageLength;

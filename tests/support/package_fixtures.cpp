@@ -35,17 +35,7 @@ Blank = 0xFFFF
 }
 
 std::string C1DescriptionText() {
-  return R"([reserved sector]
-0x0
-[line mode]
-Mode = 1
-[spi number]
-Number = 0
-[chip select number]
-Select = 0
-[sector size]
-Size = 0x1000
-)";
+  return pack::C1Description("0x1000");
 }
 
 std::string A1DescriptionText() {

@@ -44,4 +44,18 @@ Data1 = 0x29
 )";
 }
 
+std::string C1Description(const std::string& sectorSize) {
+  return R"([reserved sector]
+0x0
+[line mode]
+Mode = 1
+[spi number]
+Number = 0
+[chip select number]
+Select = 0
+[sector size]
+Size = )" +
+         sectorSize + "\n";
+}
+
 }  // namespace vortan::pack
