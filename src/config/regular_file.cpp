@@ -30,11 +30,13 @@ bool ReadOpenFile(int fd, uint64_t maxBytes, ByteBuffer& out) {
 
 }  // namespace
 
-bool ReadRegularFile(const std::string& path, uint64_t maxBytes, ByteBuffer& out) {
+bool ReadRegularFile(const std::string& path, uint64_t maxBytes, ByteBuffer& out,
+                     SymlinkPolicy links) {
   out.clear();
   // Non-blocking so that opening a FIFO returns at once instead of waiting for a writer; it has
   // no effect on reads of a regular file.
-  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
+  const int noFollow = links == SymlinkPolicy::kRefuse ? O_NOFOLLOW : 0;
+  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY | noFollow);
   if (fd < 0) return false;
   const bool ok = ReadOpenFile(fd, maxBytes, out);
   ::close(fd);

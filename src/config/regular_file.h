@@ -12,7 +12,10 @@ namespace vortan {
 // Reads the regular file at `path` whole into `out`. False, with `out` empty, when the file
 // cannot be opened, is not a regular file, is larger than `maxBytes`, cannot be held in memory,
 // or yields fewer bytes than its size. An empty regular file gives true and an empty `out`.
-// Symbolic links are followed: the caller chose the path.
-bool ReadRegularFile(const std::string& path, uint64_t maxBytes, ByteBuffer& out);
+// Symbolic links are followed where the user chose the path (kFollow); a file in a folder others
+// can write to, such as a work file in /tmp, is read only if it is no link (kRefuse).
+enum class SymlinkPolicy { kFollow, kRefuse };
+bool ReadRegularFile(const std::string& path, uint64_t maxBytes, ByteBuffer& out,
+                     SymlinkPolicy links = SymlinkPolicy::kFollow);
 
 }  // namespace vortan

@@ -1,58 +1,20 @@
 #include "link/ax_update.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <algorithm>
-#include <cerrno>
-#include <cstring>
-#include <exception>
+#include <cstdint>
 #include <utility>
 
 #include "config/bulk_buffer.h"
+#include "config/regular_file.h"
 #include "link/checksums.h"
 #include "link/loader_commands.h"
 
 namespace vortan {
 namespace {
 
-bool SizeFor(std::string& out, size_t size) {
-  try {
-    out.assign(size, '\0');
-  } catch (const std::exception&) {  // too large to hold: a failed read, not a crash
-    return false;
-  }
-  return true;
-}
-
-// The image goes straight into the vector the updater keeps: no second copy of it is made.
-bool SizeFor(ByteBuffer& out, size_t size) {
-  return SizeForWholeRead(out, size);
-}
-
-// Reads a whole regular file into `out`; false on any error or short read. O_NONBLOCK keeps the
-// open from waiting on a FIFO put in a work file's place; the type check then refuses it.
-template <typename Container>
-bool ReadWholeFile(const std::string& path, Container& out) {
-  int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
-  if (fd < 0) return false;
-  struct stat st {};
-  bool ok =
-      ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && SizeFor(out, static_cast<size_t>(st.st_size));
-  size_t done = 0;
-  while (ok && done < out.size()) {
-    ssize_t n = ::read(fd, reinterpret_cast<char*>(out.data()) + done, out.size() - done);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) {
-      ok = false;
-    } else {
-      done += static_cast<size_t>(n);
-    }
-  }
-  ::close(fd);
-  return ok;
-}
+// The work files were written from a package of bounded size and are compared with it after
+// reading, so no cap of their own is needed here.
+constexpr uint64_t kNoCap = UINT64_MAX;
 
 }  // namespace
 
@@ -147,12 +109,17 @@ uint16_t AXUpdate::ByteChecksum(const uint8_t* data, int32_t length) {
 }
 
 bool AXUpdate::ReadDescriptionFile() {
-  return ReadWholeFile(cnfgPath, descriptionBytes);
+  ByteBuffer bytes;
+  if (!ReadRegularFile(cnfgPath, kNoCap, bytes, SymlinkPolicy::kRefuse)) return false;
+  descriptionBytes.assign(bytes.begin(), bytes.end());
+  return true;
 }
 
 bool AXUpdate::ReadImageFile() {
   ByteBuffer bytes;
-  if (!ReadWholeFile(dataPath, bytes) || bytes.empty()) return false;
+  if (!ReadRegularFile(dataPath, kNoCap, bytes, SymlinkPolicy::kRefuse) || bytes.empty()) {
+    return false;
+  }
   imageData = std::move(bytes);
   imageLength = static_cast<int64_t>(imageData.size());
   return true;
