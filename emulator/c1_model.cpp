@@ -125,15 +125,11 @@ uint8_t* C1Model::Touch(uint32_t address, uint32_t length) {
 }
 
 uint16_t C1Model::RegionChecksum(uint32_t address, uint32_t length) const {
-  uint32_t sum = 0;
-  for (uint64_t a = address; a < static_cast<uint64_t>(address) + length; ++a) sum += At(a);
-  return static_cast<uint16_t>(sum);
+  return ByteRegionChecksum([this](uint64_t a) { return At(a); }, address, length);
 }
 
 Bytes C1Model::Read(uint32_t address, uint32_t length) const {
-  Bytes out(length);
-  for (uint32_t i = 0; i < length; ++i) out[i] = At(static_cast<uint64_t>(address) + i);
-  return out;
+  return ReadByteRegion([this](uint64_t a) { return At(a); }, address, length);
 }
 
 }  // namespace vortan::emu

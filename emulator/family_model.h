@@ -42,4 +42,20 @@ class FamilyModel {
   virtual uint16_t RegionChecksum(uint32_t address, uint32_t length) const = 0;
 };
 
+// Byte-addressed models (C1, A1) answer the region check and their test reads from one
+// byte-at-address function: the 16-bit byte sum, and the bytes, of `length` bytes at `address`.
+template <class ByteAt>
+uint16_t ByteRegionChecksum(const ByteAt& at, uint32_t address, uint32_t length) {
+  uint32_t sum = 0;
+  for (uint64_t a = address; a < static_cast<uint64_t>(address) + length; ++a) sum += at(a);
+  return static_cast<uint16_t>(sum);
+}
+
+template <class ByteAt>
+Bytes ReadByteRegion(const ByteAt& at, uint32_t address, uint32_t length) {
+  Bytes out(length);
+  for (uint32_t i = 0; i < length; ++i) out[i] = at(static_cast<uint64_t>(address) + i);
+  return out;
+}
+
 }  // namespace vortan::emu
