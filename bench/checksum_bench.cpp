@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "bench/bench_support.h"
-#include "link/ax_update.h"
+#include "updaters/ax_update.h"
 #include "link/checksums.h"
 #include "package_builder/package_builder.h"
 

@@ -10,7 +10,7 @@
 #include <memory>
 #include <string>
 
-#include "config/diag_log.h"
+#include "util/diag_log.h"
 #include "updaters/a1_update.h"
 #include "updaters/a2_step_plan.h"
 #include "updaters/a2_update.h"

@@ -27,7 +27,7 @@
 
 #include "app/package_steps.h"
 #include "app/update_run.h"
-#include "config/diag_log.h"
+#include "util/diag_log.h"
 #include "emulator/a1_model.h"
 #include "emulator/a2_model.h"
 #include "emulator/c1_model.h"

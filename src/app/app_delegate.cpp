@@ -4,7 +4,7 @@
 #include <system_error>
 
 #include "app/main_window.h"
-#include "config/diag_log.h"
+#include "util/diag_log.h"
 
 namespace vortan {
 namespace {

@@ -3,7 +3,7 @@
 #include <chrono>
 #include <string>
 
-#include "config/diag_log.h"
+#include "util/diag_log.h"
 #include "link/clock.h"
 
 namespace vortan {

@@ -12,7 +12,7 @@
 #include "cli/exit_codes.h"
 #include "cli/package_opening.h"
 #include "cli/progress_display.h"
-#include "config/diag_log.h"
+#include "util/diag_log.h"
 #include "link/hid_device.h"
 
 namespace vortan::cli {

@@ -7,7 +7,7 @@
 
 #include "cli/exit_codes.h"
 #include "cli/package_opening.h"
-#include "link/ax_update.h"
+#include "updaters/ax_update.h"
 #include "package/dat_file_examine.h"
 
 namespace vortan::cli {

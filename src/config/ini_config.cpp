@@ -6,8 +6,8 @@
 #include <system_error>
 #include <vector>
 
-#include "config/regular_file.h"
-#include "config/utf8_text.h"
+#include "util/regular_file.h"
+#include "util/utf8_text.h"
 
 namespace vortan {
 namespace {

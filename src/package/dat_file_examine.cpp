@@ -9,8 +9,8 @@
 #include <string_view>
 #include <utility>
 
-#include "config/regular_file.h"
-#include "config/utf8_text.h"
+#include "util/regular_file.h"
+#include "util/utf8_text.h"
 #include "link/byte_order.h"
 #include "link/checksums.h"
 #include "package/package_layout.h"

@@ -11,7 +11,7 @@
 #include <utility>
 #include <vector>
 
-#include "link/ax_update.h"
+#include "updaters/ax_update.h"
 
 namespace vortan {
 

@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "link/ax_update.h"
+#include "updaters/ax_update.h"
 
 namespace vortan {
 

@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "link/ax_update.h"
+#include "updaters/ax_update.h"
 #include "updaters/a2_settings.h"
 #include "updaters/a2_step_plan.h"
 #include "updaters/chip_description_reader.h"

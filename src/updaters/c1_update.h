@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "link/ax_update.h"
+#include "updaters/ax_update.h"
 
 namespace vortan {
 

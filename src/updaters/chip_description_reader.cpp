@@ -3,8 +3,8 @@
 #include <algorithm>
 #include <optional>
 
-#include "config/diag_log.h"
-#include "config/utf8_text.h"
+#include "util/diag_log.h"
+#include "util/utf8_text.h"
 
 namespace vortan {
 namespace {

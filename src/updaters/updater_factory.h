@@ -5,7 +5,7 @@
 #include <memory>
 #include <string>
 
-#include "link/ax_update.h"
+#include "updaters/ax_update.h"
 
 namespace vortan {
 

@@ -9,7 +9,7 @@
 
 #include "app/fake_main_window_view.h"
 #include "app/update_run.h"
-#include "config/diag_log.h"
+#include "util/diag_log.h"
 #include "emulator/emulator.h"
 #include "emulator/simulation/simulated_device.h"
 #include "link/clock.h"

@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "config/diag_log.h"
+#include "util/diag_log.h"
 #include "link/clock.h"
 
 namespace vortan {

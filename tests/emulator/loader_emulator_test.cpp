@@ -6,7 +6,7 @@
 
 #include "emulator/emulator.h"
 #include "emulator/ram_model.h"
-#include "link/ax_update.h"
+#include "updaters/ax_update.h"
 #include "link/byte_order.h"
 #include "link/clock.h"
 #include "link/hid_device.h"

@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "app/package_steps.h"
-#include "config/diag_log.h"
+#include "util/diag_log.h"
 #include "emulator/c1_model.h"
 #include "link/clock.h"
 #include "link/hid_device.h"

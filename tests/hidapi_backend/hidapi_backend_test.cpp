@@ -8,7 +8,7 @@
 
 #include "emulator/ram_model.h"
 #include "fake_hidapi.h"
-#include "link/ax_update.h"
+#include "updaters/ax_update.h"
 #include "link/clock.h"
 #include "link/hid_device.h"
 

@@ -7,7 +7,7 @@
 #include <memory>
 
 #include "emulator/emulator.h"
-#include "link/ax_update.h"
+#include "updaters/ax_update.h"
 
 namespace vortan::testing {
 

@@ -3,7 +3,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
-#include "config/diag_log.h"
+#include "util/diag_log.h"
 #include "support/temp_dir.h"
 #include "updaters/a2_description_text.h"
 #include "updaters/a2_update.h"

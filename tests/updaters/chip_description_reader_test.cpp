@@ -5,7 +5,7 @@
 
 #include <map>
 
-#include "config/diag_log.h"
+#include "util/diag_log.h"
 
 namespace vortan {
 namespace {

@@ -4,7 +4,7 @@
 #include <set>
 #include <vector>
 
-#include "config/regular_file.h"
+#include "util/regular_file.h"
 
 namespace vortan::pack {
 namespace {

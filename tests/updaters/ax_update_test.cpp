@@ -1,6 +1,6 @@
 // The updater base: the shared loader commands against scripted replies, the short-reply rule,
 // the checksums and the work-file reads.
-#include "link/ax_update.h"
+#include "updaters/ax_update.h"
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>

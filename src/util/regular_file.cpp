@@ -1,4 +1,4 @@
-#include "config/regular_file.h"
+#include "util/regular_file.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -6,7 +6,7 @@
 
 #include <cerrno>
 
-#include "config/bulk_buffer.h"
+#include "util/bulk_buffer.h"
 
 namespace vortan {
 namespace {

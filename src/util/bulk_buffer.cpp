@@ -1,4 +1,4 @@
-#include "config/bulk_buffer.h"
+#include "util/bulk_buffer.h"
 
 #include <sys/mman.h>
 

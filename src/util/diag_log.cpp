@@ -1,4 +1,4 @@
-#include "config/diag_log.h"
+#include "util/diag_log.h"
 
 #include <cstdio>
 #include <mutex>

@@ -1,11 +1,11 @@
-#include "link/ax_update.h"
+#include "updaters/ax_update.h"
 
 #include <algorithm>
 #include <cstdint>
 #include <utility>
 
-#include "config/bulk_buffer.h"
-#include "config/regular_file.h"
+#include "util/bulk_buffer.h"
+#include "util/regular_file.h"
 #include "link/checksums.h"
 #include "link/loader_commands.h"
 

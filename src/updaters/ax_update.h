@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "config/bulk_buffer.h"
+#include "util/bulk_buffer.h"
 #include "link/hid_device.h"
 
 namespace vortan {

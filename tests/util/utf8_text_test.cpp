@@ -1,4 +1,4 @@
-#include "config/utf8_text.h"
+#include "util/utf8_text.h"
 
 #include <gtest/gtest.h>
 

@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <string>
 
-#include "config/bulk_buffer.h"
+#include "util/bulk_buffer.h"
 
 namespace vortan {
 
