@@ -9,7 +9,8 @@ namespace vortan::cli {
 struct GlobalOptions {
   // Settings file read instead of "Config.ini" beside the program; empty for that one.
   std::string configPath;
-  // Where the package's work files go. Always "/tmp" in use; tests give each run its own.
+  // The package's work files go to a private folder made in this one ("/tmp" in use; tests give
+  // each run its own); main replaces it with that private folder.
   std::string workFolder = "/tmp";
   // The backend of the real device, used unless a command simulates one.
   BackendFactory deviceBackend;

@@ -9,6 +9,7 @@
 #include "cli/package_summary_command.h"
 #include "config/ini_config.h"
 #include "link/hid_backend.h"
+#include "package/work_folder.h"
 
 int main(int argc, char** argv) {
   using namespace vortan::cli;
@@ -21,7 +22,8 @@ int main(int argc, char** argv) {
   app.add_option("--config", options.configPath,
                  "Settings file to read instead of Config.ini beside the program")
       ->check(CLI::ExistingFile);
-  app.add_option("--work-dir", options.workFolder, "Folder for the work files (default /tmp)")
+  app.add_option("--work-dir", options.workFolder,
+                 "Folder in which a private folder for the work files is made (default /tmp)")
       ->check(CLI::ExistingDirectory);
   InspectCommand inspect(app);
   DevicesCommand devices(app);
@@ -34,6 +36,9 @@ int main(int argc, char** argv) {
     return code == 0 ? kExitSuccess : kExitUsage;
   }
 
+  // The command's work files live in a folder of this run alone, removed when main returns.
+  const vortan::PrivateWorkFolder workFolder(options.workFolder);
+  options.workFolder = workFolder.Path();
   if (!options.configPath.empty()) vortan::IniConfig::UsePath(options.configPath);
   vortan::LoadSettings();
   if (inspect.Selected()) return inspect.Run(options);

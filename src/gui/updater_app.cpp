@@ -64,8 +64,9 @@ UpdaterApp::UpdaterApp(GuiOptions options) : options_(std::move(options)) {
   if (options_.filesDirectory.empty()) {
     options_.filesDirectory = DefaultApplicationFilesDirectory();
   }
+  workFolder_ = std::make_unique<PrivateWorkFolder>(options_.workFolder);
   view_ = std::make_unique<QtMainWindowView>();
-  window_ = std::make_unique<MainWindow>(*view_, options_.workFolder);
+  window_ = std::make_unique<MainWindow>(*view_, workFolder_->Path());
   view_->Bind(window_.get());
   ui_ = std::make_unique<QtDelegateUi>(view_.get());
   delegate_ = std::make_unique<AppDelegate>(

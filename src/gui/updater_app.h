@@ -13,6 +13,7 @@
 #include "gui/qt_delegate_ui.h"
 #include "gui/qt_main_window_view.h"
 #include "gui/xml_store.h"
+#include "package/work_folder.h"
 
 namespace vortan {
 
@@ -24,8 +25,8 @@ struct GuiOptions {
   QString package;  // opened at start when given
   bool simulate = false;
   QString configFile;
-  // Where the work files go, and the store folder (empty: the user's data folder). Tests point
-  // both at private folders.
+  // The folder in which the private folder of the work files is made, and the store folder (empty:
+  // the user's data folder). Tests point both at private folders.
   std::string workFolder = "/tmp";
   std::filesystem::path filesDirectory;
 };
@@ -58,6 +59,8 @@ class UpdaterApp {
  private:
   GuiOptions options_;
   std::shared_ptr<emu::Emulator> emulator_;
+  // Outlives the window, whose package writes into it.
+  std::unique_ptr<PrivateWorkFolder> workFolder_;
   std::unique_ptr<QtMainWindowView> view_;
   std::unique_ptr<MainWindow> window_;
   std::unique_ptr<QtDelegateUi> ui_;

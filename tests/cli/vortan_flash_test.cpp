@@ -2,6 +2,7 @@
 // pauses: packages here stay at a few steps) and, for "no device", real hidapi.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <cstdlib>
 #include <filesystem>
@@ -129,6 +130,17 @@ TEST_F(VortanFlashTest, InspectPrintsTheSamplePackageAndItsJson) {
   EXPECT_EQ(out["totalSteps"],
             out["dataPacks"][0]["steps"].get<int>() + out["dataPacks"][1]["steps"].get<int>());
   EXPECT_EQ(out["noDeviceText"], kNoDeviceText);
+}
+
+// Guards against a file left by another user in the shared folder blocking every other user.
+TEST_F(VortanFlashTest, AWorkFilePlantedByAnotherUserDoesNotStopInspect) {
+  const std::string planted = work_.File("TEMP1.INI");
+  ASSERT_TRUE(testing::WriteText(planted, "theirs"));
+  if (::chown(planted.c_str(), 65534, 65534) != 0) GTEST_SKIP() << "needs root to plant";
+  const testing::ProgramResult shown = Flash({"inspect", Package()});
+  EXPECT_EQ(shown.exitCode, 0) << shown.err;
+  EXPECT_EQ(testing::ReadBytes(planted).size(), 6u);
+  EXPECT_EQ(std::distance(std::filesystem::directory_iterator(work_.path()), {}), 1);
 }
 
 TEST_F(VortanFlashTest, RefusedAndUnreadablePackagesExit3AndAFifoAnswersPromptly) {

@@ -12,6 +12,7 @@
 #include <future>
 
 #include "package/dat_file_examine.h"
+#include "package/work_folder.h"
 #include "support/temp_dir.h"
 
 namespace vortan {
@@ -124,6 +125,25 @@ TEST(WorkFile, AFifoAnswersPromptly) {
   ASSERT_EQ(::mkfifo(workFifo.c_str(), 0600), 0);
   EXPECT_TRUE(AnswersPromptly([&] { return Write(workFifo); }, unblock(workFifo), result));
   EXPECT_FALSE(result);
+}
+
+// Guards against work files in a folder other processes can reach, and against leaving them.
+TEST(WorkFile, EachProcessGetsAPrivateFolderRemovedWithItsFiles) {
+  testing::TempDir dir;
+  std::string made;
+  {
+    const PrivateWorkFolder folder(dir.path().string());
+    ASSERT_TRUE(folder.Made());
+    made = folder.Path();
+    EXPECT_EQ(fs::path(made).parent_path(), dir.path());
+    EXPECT_EQ(ModeOf(made), 0700u);
+    EXPECT_NE(PrivateWorkFolder(dir.path().string()).Path(), made);
+    EXPECT_TRUE(Write(made + "/TEMP1.INI"));
+  }
+  EXPECT_FALSE(fs::exists(made));
+  const PrivateWorkFolder unmade(dir.File("missing"));
+  EXPECT_FALSE(unmade.Made());
+  EXPECT_EQ(unmade.Path(), dir.File("missing"));
 }
 
 }  // namespace
