@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cstdio>
 #include <cstring>
 
 #include "link/clock.h"
@@ -116,6 +117,29 @@ HidBackend::Handle Emulator::Open(uint16_t vid, uint16_t pid) {
   }
   openError_ = "no matching device";
   return nullptr;
+}
+
+void Emulator::SetLockFolder(std::string folder) {
+  std::lock_guard lock(mutex_);
+  lockFolder_ = std::move(folder);
+}
+
+LockResult Emulator::Lock(uint16_t vid, uint16_t pid) {
+  std::lock_guard lock(mutex_);
+  if (lockFolder_.empty()) return LockResult::kUnavailable;
+  for (size_t i = 0; i < devices_.size(); ++i) {
+    const LoaderDevice& d = *devices_[i];
+    if (!Matches(d, vid, pid)) continue;
+    char name[64];
+    std::snprintf(name, sizeof name, "vortan-simulated-%04x-%04x-%zu.lock", d.Vid(), d.Pid(), i);
+    return lock_.Take(lockFolder_ + "/" + name, /*create=*/true);
+  }
+  return LockResult::kUnavailable;
+}
+
+void Emulator::Unlock() {
+  std::lock_guard lock(mutex_);
+  lock_.Release();
 }
 
 LoaderDevice* Emulator::Lookup(Handle handle) const {

@@ -47,6 +47,11 @@ class Emulator final : public HidBackend {
   // Makes the next `count` Open calls fail with `reason`; `denied` reports a permission refusal.
   void FailOpens(int count, std::string reason, bool denied = false);
 
+  // Gives each attached device a lock file in `folder` ("vortan-simulated-VID-PID-N.lock", N
+  // its attach index), so that two processes simulating the same keyboard there meet the same
+  // lock. Without a folder nothing is locked.
+  void SetLockFolder(std::string folder);
+
   // Handles currently open, and how often Exit ran: lets tests check the link's discipline.
   int OpenHandles() const;
   int ExitCount() const;
@@ -68,6 +73,8 @@ class Emulator final : public HidBackend {
   // blocking forever.
   int Read(Handle handle, uint8_t* data, size_t length, int timeout_ms) override;
   void Close(Handle handle) override;
+  LockResult Lock(uint16_t vid, uint16_t pid) override;
+  void Unlock() override;
   void Exit() override;
   std::string OpenError() override;
   bool OpenDeniedPermission() override;
@@ -91,6 +98,8 @@ class Emulator final : public HidBackend {
   std::string openError_;
   bool openDenied_ = false;
   int exitCount_ = 0;
+  std::string lockFolder_;
+  DeviceLock lock_;
   std::deque<std::string> trace_;
   size_t traceLimit_ = 100000;
   size_t traceDropped_ = 0;

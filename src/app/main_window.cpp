@@ -101,6 +101,11 @@ void MainWindow::UpdateDevice() {
     ShowErrorMessage(kTextPackageNotReady);
     return;
   }
+  // Refused before the first report while another process updates this keyboard.
+  if (!HidDevice::Instance().Claim()) {
+    ShowErrorMessage(kTextUpdateRunningElsewhere);
+    return;
+  }
   running_ = true;
   SetButtonEnable(false);
   view_.StartUpdateThread([this] { ThreadUpdate(); });

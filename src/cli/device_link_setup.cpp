@@ -60,7 +60,8 @@ DeviceLinkSetup::~DeviceLinkSetup() {
 }
 
 bool DeviceLinkSetup::Install(const DeviceLinkOptions& options, const BackendFactory& realBackend,
-                              const DatFileExamine* package, std::string* error) {
+                              const DatFileExamine* package, const std::string& lockFolder,
+                              std::string* error) {
   std::shared_ptr<HidBackend> backend;
   if (options.Simulated()) {
     std::vector<emu::Fault> faults;
@@ -72,6 +73,7 @@ bool DeviceLinkSetup::Install(const DeviceLinkOptions& options, const BackendFac
     // The trace, when asked for, is written by the tracing backend; a long run must not pile
     // up an in-memory copy.
     emulator_->SetTraceLimit(0);
+    emulator_->SetLockFolder(lockFolder);
     for (int i = 0; i < options.SimulatedDeviceCount(); ++i) {
       emu::LoaderDevice& device = emu::AttachSimulatedDevice(*emulator_);
       if (package && !emu::FitSimulatedDevice(device, *package)) {

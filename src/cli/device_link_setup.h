@@ -48,10 +48,11 @@ class DeviceLinkSetup {
   DeviceLinkSetup& operator=(const DeviceLinkSetup&) = delete;
 
   // Installs the real backend or, when simulating, an emulator whose devices are fitted to
-  // `package` when one is given (ready). False with a message in `error` when the trace file
-  // cannot be written or the fault script cannot be read or parsed.
+  // `package` when one is given (ready) and locked through files in `lockFolder`. False with a
+  // message in `error` when the trace file cannot be written or the fault script cannot be read or
+  // parsed.
   bool Install(const DeviceLinkOptions& options, const BackendFactory& realBackend,
-               const DatFileExamine* package, std::string* error);
+               const DatFileExamine* package, const std::string& lockFolder, std::string* error);
 
  private:
   std::shared_ptr<emu::Emulator> emulator_;

@@ -32,7 +32,7 @@ bool DevicesCommand::Selected() const {
 int DevicesCommand::Run(const GlobalOptions& options) const {
   DeviceLinkSetup setup;
   std::string error;
-  if (!setup.Install(link_, options.deviceBackend, nullptr, &error)) {
+  if (!setup.Install(link_, options.deviceBackend, nullptr, options.sharedFolder, &error)) {
     std::cerr << error << '\n';
     return kExitUsage;
   }

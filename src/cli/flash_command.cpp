@@ -12,8 +12,8 @@
 #include "cli/exit_codes.h"
 #include "cli/package_opening.h"
 #include "cli/progress_display.h"
-#include "util/diag_log.h"
 #include "link/hid_device.h"
+#include "util/diag_log.h"
 
 namespace vortan::cli {
 namespace {
@@ -75,7 +75,7 @@ int FlashCommand::Flash(DatFileExamine& datFile, const GlobalOptions& options) c
 
   DeviceLinkSetup setup;
   std::string error;
-  if (!setup.Install(link_, options.deviceBackend, &datFile, &error)) {
+  if (!setup.Install(link_, options.deviceBackend, &datFile, options.sharedFolder, &error)) {
     std::cerr << error << '\n';
     return kExitUsage;
   }
@@ -84,6 +84,11 @@ int FlashCommand::Flash(DatFileExamine& datFile, const GlobalOptions& options) c
   if (count != 1) {
     std::cerr << (count > 1 ? std::string(kTextMoreThanOneDevice) : datFile.GetNoDeviceText())
               << '\n';
+    return kExitNoSingleDevice;
+  }
+  // Refused before the first report, so two updates never interleave their commands.
+  if (!link.Claim()) {
+    std::cerr << kTextUpdateRunningElsewhere << '\n';
     return kExitNoSingleDevice;
   }
 

@@ -12,6 +12,9 @@ struct GlobalOptions {
   // The package's work files go to a private folder made in this one ("/tmp" in use; tests give
   // each run its own); main replaces it with that private folder.
   std::string workFolder = "/tmp";
+  // The folder --work-dir named: simulated keyboards keep their lock files there, so that runs
+  // of several processes meet.
+  std::string sharedFolder = "/tmp";
   // The backend of the real device, used unless a command simulates one.
   BackendFactory deviceBackend;
 };

@@ -38,6 +38,7 @@ int main(int argc, char** argv) {
 
   // The command's work files live in a folder of this run alone, removed when main returns.
   const vortan::PrivateWorkFolder workFolder(options.workFolder);
+  options.sharedFolder = options.workFolder;
   options.workFolder = workFolder.Path();
   if (!options.configPath.empty()) vortan::IniConfig::UsePath(options.configPath);
   vortan::LoadSettings();

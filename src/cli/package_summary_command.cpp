@@ -7,8 +7,8 @@
 
 #include "cli/exit_codes.h"
 #include "cli/package_opening.h"
-#include "updaters/ax_update.h"
 #include "package/dat_file_examine.h"
+#include "updaters/ax_update.h"
 
 namespace vortan::cli {
 namespace {

@@ -57,6 +57,7 @@ UpdaterApp::UpdaterApp(GuiOptions options) : options_(std::move(options)) {
   if (!options_.configFile.isEmpty()) IniConfig::UsePath(options_.configFile.toStdString());
   if (options_.simulate) {
     emulator_ = std::make_shared<emu::Emulator>();
+    emulator_->SetLockFolder(options_.workFolder);
     HidDevice::UseBackend(emulator_);
   } else {
     HidDevice::UseBackend(MakeHidapiBackend());

@@ -7,6 +7,8 @@
 #include <memory>
 #include <string>
 
+#include "util/device_lock.h"
+
 namespace vortan {
 
 class HidBackend {
@@ -36,6 +38,14 @@ class HidBackend {
 
   // Closes a handle returned by Open; the handle is invalid afterwards.
   virtual void Close(Handle handle) = 0;
+
+  // Takes the exclusive lock of the device Open(vid, pid) would open, keyed by the device's path,
+  // so that no two processes update one keyboard. kUnavailable when there is nothing to lock
+  // (no device, or a node this user cannot open, which Open then reports). Backends without
+  // devices of their own lock nothing.
+  virtual LockResult Lock(uint16_t /*vid*/, uint16_t /*pid*/) { return LockResult::kUnavailable; }
+  // Releases the lock Lock took, if any.
+  virtual void Unlock() {}
 
   // Releases the library's global state (hid_exit); the next CountDevices initialises it again.
   virtual void Exit() = 0;

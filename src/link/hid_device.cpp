@@ -20,6 +20,8 @@ struct LinkState {
   uint8_t reportBuffer[HidDevice::kReportSize] = {};
   std::string lastOpenError;
   bool lastOpenDenied = false;
+  bool lastOpenBusy = false;
+  bool claimed = false;
 };
 
 LinkState& State() {
@@ -43,6 +45,7 @@ void HidDevice::UseBackend(std::shared_ptr<HidBackend> backend) {
   s.backend = std::move(backend);
   s.handle = nullptr;
   s.open = false;
+  s.claimed = false;
 }
 
 HidBackend* HidDevice::Backend() {
@@ -73,10 +76,26 @@ bool HidDevice::EnsureOpen() {
   return Open();
 }
 
+bool HidDevice::Claim() {
+  LinkState& s = State();
+  if (s.claimed) return true;
+  if (!s.backend) return false;
+  const LockResult lock = s.backend->Lock(Low16(s.vid), Low16(s.pid));
+  s.lastOpenBusy = lock == LockResult::kBusy;
+  if (s.lastOpenBusy) {
+    s.lastOpenError = kTextUpdateRunningElsewhere;
+    s.lastOpenDenied = false;
+    return false;
+  }
+  s.claimed = lock == LockResult::kTaken;
+  return true;
+}
+
 bool HidDevice::Open() {
   LinkState& s = State();
   if (s.handle) return true;
   if (!s.backend) return false;
+  if (!Claim()) return false;
   s.handle = s.backend->Open(Low16(s.vid), Low16(s.pid));
   if (!s.handle) {
     s.lastOpenError = s.backend->OpenError();
@@ -94,7 +113,9 @@ void HidDevice::Close() {
   if (s.backend) {
     if (s.handle) s.backend->Close(s.handle);
     s.backend->Exit();
+    if (s.claimed) s.backend->Unlock();
   }
+  s.claimed = false;
   s.handle = nullptr;
   s.open = false;
 }
@@ -107,6 +128,9 @@ std::string HidDevice::LastOpenError() const {
 }
 bool HidDevice::LastOpenDeniedPermission() const {
   return State().lastOpenDenied;
+}
+bool HidDevice::LastOpenBusy() const {
+  return State().lastOpenBusy;
 }
 
 bool HidDevice::SendMessage(const uint8_t* data, uint32_t length) {

@@ -14,6 +14,9 @@
 
 namespace vortan {
 
+// Why the link refuses to open a keyboard another process is updating.
+inline constexpr char kTextUpdateRunningElsewhere[] = "Another update of this keyboard is running";
+
 class HidDevice {
  public:
   static constexpr int kReportSize = 64;
@@ -46,14 +49,20 @@ class HidDevice {
   int CountDevices();
   // True at once when the link is open; otherwise opens it only if exactly one device is counted.
   bool EnsureOpen();
-  // Opens the first matching device unless a handle is already held.
+  // Takes the keyboard's exclusive lock (HidBackend::Lock) unless held: no two processes update
+  // one keyboard. False only when another process holds it; LastOpenError() then says so and
+  // LastOpenBusy() is true. Held until Close.
+  bool Claim();
+  // Claims the device, then opens the first matching device unless a handle is already held.
   bool Open();
-  // Closes the handle, then releases hidapi (hid_close, hid_exit). Safe when already closed.
+  // Closes the handle, then releases hidapi (hid_close, hid_exit) and the lock. Safe when
+  // already closed.
   void Close();
   bool IsOpen() const;
   // Why the last Open failed (the library's text), empty if it did not fail.
   std::string LastOpenError() const;
   bool LastOpenDeniedPermission() const;
+  bool LastOpenBusy() const;
 
   // Sends a message of `length` (>= 1) bytes as ceil(length / 55) reports. False when length is
   // 0 (nothing is sent) or a report write fails (reports already written stay written). The

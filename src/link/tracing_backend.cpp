@@ -28,6 +28,14 @@ HidBackend::Handle TracingBackend::Open(uint16_t vid, uint16_t pid) {
   return inner_->Open(vid, pid);
 }
 
+LockResult TracingBackend::Lock(uint16_t vid, uint16_t pid) {
+  return inner_->Lock(vid, pid);
+}
+
+void TracingBackend::Unlock() {
+  inner_->Unlock();
+}
+
 int TracingBackend::Write(Handle handle, const uint8_t* data, size_t length) {
   if (data) Record("H>D", data, length);
   return inner_->Write(handle, data, length);

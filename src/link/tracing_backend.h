@@ -27,6 +27,8 @@ class TracingBackend final : public HidBackend {
   int Write(Handle handle, const uint8_t* data, size_t length) override;
   int Read(Handle handle, uint8_t* data, size_t length, int timeout_ms) override;
   void Close(Handle handle) override;
+  LockResult Lock(uint16_t vid, uint16_t pid) override;
+  void Unlock() override;
   void Exit() override;
   std::string OpenError() override;
   bool OpenDeniedPermission() override;

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <map>
 #include <memory>
 #include <string>
@@ -9,13 +10,14 @@
 
 #include "app/fake_main_window_view.h"
 #include "app/update_run.h"
-#include "util/diag_log.h"
 #include "emulator/emulator.h"
 #include "emulator/simulation/simulated_device.h"
 #include "link/clock.h"
 #include "link/hid_device.h"
 #include "support/package_fixtures.h"
 #include "support/temp_dir.h"
+#include "util/device_lock.h"
+#include "util/diag_log.h"
 
 namespace vortan {
 namespace {
@@ -230,6 +232,28 @@ TEST_F(MainWindowTest, UpdateRefusesAPackageThatIsNotReady) {
                                  AlertStyle::kWarning}}));
   EXPECT_FALSE(view.Enabled(Button::kUpdate));
   EXPECT_EQ(device.MessageCount("update_mode"), 0);
+}
+
+// Guards against two processes interleaving their commands on one keyboard.
+TEST_F(MainWindowTest, UpdateIsRefusedWhileAnotherProcessUpdatesTheKeyboard) {
+  emu::LoaderDevice& device = SimulatedDevice();
+  emulator->SetLockFolder(dir.path().string());
+  ASSERT_TRUE(window.OpenPath(GoodPackage()));
+  char name[64];
+  std::snprintf(name, sizeof name, "vortan-simulated-%04x-%04x-0.lock", device.Vid(), device.Pid());
+  DeviceLock other;  // a second open of the lock file, as another process holds it
+  ASSERT_EQ(other.Take(dir.File(name), true), LockResult::kTaken);
+  view.alerts.clear();
+
+  window.UpdateDevice();
+  EXPECT_FALSE(window.IsRunActive());
+  EXPECT_EQ(view.alerts,
+            (std::vector<Alert>{{"Error", kTextUpdateRunningElsewhere, AlertStyle::kWarning}}));
+  EXPECT_EQ(device.MessageCount("update_mode"), 0);
+  other.Release();
+  RunToEnd();
+  EXPECT_EQ(view.alerts, std::vector<Alert>{kSuccess});
+  EXPECT_EQ(other.Take(dir.File(name)), LockResult::kTaken) << "the run's lock ends with it";
 }
 
 // Guards against a dropped file or a stray action replacing the package under a running update.

@@ -30,6 +30,23 @@ pack::PackageContents ShortTwoPackPackage() {
   return contents;
 }
 
+// One C1 pack of three steps: the shortest whole update, about 1.5 s of pauses.
+pack::PackageContents SmallPackage() {
+  pack::PackageContents contents = testing::OnePackPackage();
+  contents.packs = {testing::C1Pack(0x1000)};
+  return contents;
+}
+
+// Polls `done` for up to ten seconds.
+template <typename Done>
+bool WaitFor(Done done) {
+  for (int i = 0; i < 1000; ++i) {
+    if (done()) return true;
+    ::usleep(10000);
+  }
+  return false;
+}
+
 std::vector<std::string> Lines(const std::string& text) {
   std::vector<std::string> lines;
   std::istringstream in(text);
@@ -92,6 +109,15 @@ class VortanFlashTest : public ::testing::Test {
   std::string Package(const pack::PackageContents& contents = ShortTwoPackPackage(),
                       const pack::Breakage& breakage = {}) {
     return testing::WritePackage(dir_, "update.dat", contents, breakage);
+  }
+  // What the runs left in the work folder's parent beyond the simulated keyboards' lock files.
+  std::vector<std::string> LeftInWorkFolder() const {
+    std::vector<std::string> left;
+    for (const auto& entry : std::filesystem::directory_iterator(work_.path())) {
+      const std::string name = entry.path().filename().string();
+      if (!(name.starts_with("vortan-simulated-") && name.ends_with(".lock"))) left.push_back(name);
+    }
+    return left;
   }
   void ExpectRefused(const testing::ProgramResult& shown, const std::string& package) {
     EXPECT_EQ(shown.exitCode, 3);
@@ -280,7 +306,7 @@ TEST_F(VortanFlashTest, ASimulatedTwoPackUpdateSucceedsWithATraceOfEveryReport) 
   std::vector<std::string> steps;
   for (int i = 1; i <= 6; ++i) steps.push_back("Step " + std::to_string(i) + " of 6 done");
   EXPECT_EQ(Lines(shown.err), steps);
-  EXPECT_TRUE(std::filesystem::is_empty(work_.path()));
+  EXPECT_EQ(LeftInWorkFolder(), std::vector<std::string>{});
 
   const std::vector<std::string> lines = FileLines(trace);
   ASSERT_GE(lines.size(), 2u);
@@ -289,6 +315,24 @@ TEST_F(VortanFlashTest, ASimulatedTwoPackUpdateSucceedsWithATraceOfEveryReport) 
   // First the C1 update-mode request (family code 3), last the finish command reporting success.
   EXPECT_EQ(lines.front().substr(0, 51), "H>D 51 04 00 00 00 00 00 00 00 01 0A 4D 03 00 00 00");
   EXPECT_EQ(lines[lines.size() - 2].substr(0, 42), "H>D 51 04 00 00 00 00 00 00 00 09 00 00 00");
+}
+
+// Guards against two processes interleaving their commands on one keyboard.
+TEST_F(VortanFlashTest, ASecondUpdateOfTheSameKeyboardIsRefusedBeforeItsFirstReport) {
+  const std::string package = Package(SmallPackage());
+  const std::string firstTrace = dir_.File("first.txt");
+  const std::string secondTrace = dir_.File("second.txt");
+  testing::RunningProgram first(
+      VORTAN_FLASH_PATH,
+      {"--work-dir", work_.path().string(), "flash", package, "--simulate", "--trace", firstTrace},
+      dir_, "first");
+  ASSERT_TRUE(WaitFor([&] { return !FileLines(firstTrace).empty(); }));
+  const testing::ProgramResult second =
+      Flash({"flash", package, "--simulate", "--trace", secondTrace});
+  EXPECT_EQ(second.exitCode, 4);
+  EXPECT_EQ(second.err, "Another update of this keyboard is running\n");
+  EXPECT_EQ(FileLines(secondTrace), std::vector<std::string>{});
+  EXPECT_EQ(first.Wait().exitCode, 0);
 }
 
 TEST_F(VortanFlashTest, AFaultInTheSecondPackEndsTheRunWithUpdateErrorAndAFailedFinish) {

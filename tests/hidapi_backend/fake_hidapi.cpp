@@ -6,6 +6,7 @@
 #include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <memory>
 
 struct hid_device_ {
@@ -19,6 +20,7 @@ struct State {
   std::unique_ptr<emu::Emulator> emulator = std::make_unique<emu::Emulator>();
   std::vector<std::string> calls;
   std::wstring error;
+  std::string deviceFolder;
 };
 
 State& S() {
@@ -46,6 +48,11 @@ void Reset() {
   S().emulator = std::make_unique<emu::Emulator>();
   S().calls.clear();
   S().error.clear();
+  S().deviceFolder.clear();
+}
+
+void SetDeviceFolder(const std::string& folder) {
+  S().deviceFolder = folder;
 }
 
 const std::vector<std::string>& Calls() {
@@ -79,8 +86,13 @@ struct hid_device_info HID_API_EXPORT* hid_enumerate(unsigned short vendor_id,
       continue;
     }
     for (int interface = 0; interface < d.Interfaces(); ++interface) {
-      // The backend only counts entries: every other field stays empty.
+      // Beyond the IDs, only the path the device lock uses is filled in.
       auto* info = static_cast<hid_device_info*>(std::calloc(1, sizeof(hid_device_info)));
+      if (!S().deviceFolder.empty()) {
+        const std::string path = S().deviceFolder + "/hidraw" + std::to_string(i);
+        std::fclose(std::fopen(path.c_str(), "a"));
+        info->path = strdup(path.c_str());
+      }
       info->vendor_id = d.Vid();
       info->product_id = d.Pid();
       info->interface_number = interface;
@@ -95,6 +107,7 @@ void HID_API_EXPORT hid_free_enumeration(struct hid_device_info* devs) {
   int entries = 0;
   while (devs) {
     hid_device_info* next = devs->next;
+    std::free(devs->path);
     std::free(devs);
     devs = next;
     ++entries;

@@ -12,6 +12,9 @@ namespace vortan::fakehid {
 emu::Emulator& Backend();
 // Starts afresh: a new emulator with no devices and an empty call log.
 void Reset();
+// Gives each listed device a path: a file "hidrawN" (N its attach index) made in `folder`, so the
+// backend's device lock has a node to lock. Empty (the default after Reset): no paths.
+void SetDeviceFolder(const std::string& folder);
 // One line per hid_* call, in order, e.g. "hid_enumerate 3151 4002", "hid_write 64",
 // "hid_read_timeout 64 10000", "hid_close", "hid_exit".
 const std::vector<std::string>& Calls();

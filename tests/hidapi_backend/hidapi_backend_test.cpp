@@ -8,9 +8,11 @@
 
 #include "emulator/ram_model.h"
 #include "fake_hidapi.h"
-#include "updaters/ax_update.h"
 #include "link/clock.h"
 #include "link/hid_device.h"
+#include "support/temp_dir.h"
+#include "updaters/ax_update.h"
+#include "util/device_lock.h"
 
 namespace vortan {
 namespace {
@@ -56,6 +58,8 @@ TEST_F(HidapiBackendTest, RunMakesTheExpectedCalls) {
       "hid_free_enumeration 1",  // the window's refresh
       "hid_enumerate 3151 4002",
       "hid_free_enumeration 1",  // EnsureOpen
+      "hid_enumerate 3151 4002",
+      "hid_free_enumeration 1",  // the device lock finds the node hid_open opens
       "hid_open 3151 4002 null",
       "hid_write 64",
       kRead,  // update mode
@@ -87,6 +91,29 @@ TEST_F(HidapiBackendTest, CountsEveryListedInterfaceAndReportsAFailedOpen) {
   EXPECT_EQ(HidDevice::Instance().LastOpenError(), "Permission denied");
   EXPECT_TRUE(HidDevice::Instance().LastOpenDeniedPermission());
   EXPECT_EQ(fakehid::Calls().back(), "hid_error null");
+}
+
+// Guards against two processes interleaving their commands on one keyboard: the lock is taken
+// on the node hidapi lists, before anything is sent, and released with the link.
+TEST_F(HidapiBackendTest, AKeyboardAnotherProcessUpdatesIsRefusedBeforeAnyReport) {
+  testing::TempDir dir;
+  fakehid::SetDeviceFolder(dir.path().string());
+  Attach();
+  ASSERT_EQ(HidDevice::Instance().CountDevices(), 1);  // makes the node
+  DeviceLock other;  // a second open of the node, as another process holds it
+  ASSERT_EQ(other.Take(dir.File("hidraw0")), LockResult::kTaken);
+  Updater updater;
+  EXPECT_FALSE(updater.EnterUpdateMode(5));
+  EXPECT_TRUE(HidDevice::Instance().LastOpenBusy());
+  EXPECT_EQ(HidDevice::Instance().LastOpenError(), kTextUpdateRunningElsewhere);
+  for (const std::string& call : fakehid::Calls()) {
+    EXPECT_TRUE(call.starts_with("hid_enumerate") || call.starts_with("hid_free")) << call;
+  }
+  other.Release();
+  ASSERT_TRUE(updater.EnterUpdateMode(5));
+  EXPECT_EQ(other.Take(dir.File("hidraw0")), LockResult::kBusy);
+  HidDevice::Instance().Close();
+  EXPECT_EQ(other.Take(dir.File("hidraw0")), LockResult::kTaken);
 }
 
 // Guards against parsing our own request as a reply when hidapi reports 0 (expiry) or -1.

@@ -22,16 +22,14 @@ std::string ReadText(const std::string& path) {
 
 }  // namespace
 
-ProgramResult RunProgram(const std::string& program, const std::vector<std::string>& args,
-                         const TempDir& dir, std::chrono::seconds limit) {
-  ProgramResult result;
-  const std::string outPath = dir.File("program.out");
-  const std::string errPath = dir.File("program.err");
+RunningProgram::RunningProgram(const std::string& program, const std::vector<std::string>& args,
+                               const TempDir& dir, const std::string& name)
+    : outPath_(dir.File(name + ".out")), errPath_(dir.File(name + ".err")) {
   posix_spawn_file_actions_t actions;
   posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_addopen(&actions, 1, outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
+  posix_spawn_file_actions_addopen(&actions, 1, outPath_.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
                                    0600);
-  posix_spawn_file_actions_addopen(&actions, 2, errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
+  posix_spawn_file_actions_addopen(&actions, 2, errPath_.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
                                    0600);
   std::vector<std::string> argvStore = {program};
   argvStore.insert(argvStore.end(), args.begin(), args.end());
@@ -39,10 +37,21 @@ ProgramResult RunProgram(const std::string& program, const std::vector<std::stri
   for (std::string& arg : argvStore) argv.push_back(arg.data());
   argv.push_back(nullptr);
   pid_t pid = 0;
-  const int spawned = posix_spawn(&pid, program.c_str(), &actions, nullptr, argv.data(), environ);
+  if (posix_spawn(&pid, program.c_str(), &actions, nullptr, argv.data(), environ) == 0) {
+    pid_ = pid;
+  }
   posix_spawn_file_actions_destroy(&actions);
-  if (spawned != 0) return result;
+}
 
+RunningProgram::~RunningProgram() {
+  if (pid_ > 0) Wait(std::chrono::seconds(0));
+}
+
+ProgramResult RunningProgram::Wait(std::chrono::seconds limit) {
+  ProgramResult result;
+  if (pid_ <= 0) return result;
+  const pid_t pid = pid_;
+  pid_ = -1;
   auto waited = std::async(std::launch::async, [pid] {
     int status = 0;
     while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
@@ -55,9 +64,14 @@ ProgramResult RunProgram(const std::string& program, const std::vector<std::stri
   }
   const int status = waited.get();
   if (WIFEXITED(status)) result.exitCode = WEXITSTATUS(status);
-  result.out = ReadText(outPath);
-  result.err = ReadText(errPath);
+  result.out = ReadText(outPath_);
+  result.err = ReadText(errPath_);
   return result;
+}
+
+ProgramResult RunProgram(const std::string& program, const std::vector<std::string>& args,
+                         const TempDir& dir, std::chrono::seconds limit) {
+  return RunningProgram(program, args, dir).Wait(limit);
 }
 
 }  // namespace vortan::testing

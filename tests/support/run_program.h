@@ -1,6 +1,8 @@
 #pragma once
 // Runs a program of the build (vortan-flash, vortan-pack) as a child process and collects its
 // exit status and output, for tests of the real binaries.
+#include <sys/types.h>
+
 #include <chrono>
 #include <string>
 #include <vector>
@@ -16,8 +18,31 @@ struct ProgramResult {
   std::string err;
 };
 
-// Runs `program` with `args`; its standard output and error go through files in `dir`. A program
-// still running after `limit` is killed and reported as timed out.
+// A program started in the background, so a test can act while it runs (send it a signal, start
+// a second one).
+class RunningProgram {
+ public:
+  // Its standard output and error go to NAME.out and NAME.err in `dir`.
+  RunningProgram(const std::string& program, const std::vector<std::string>& args,
+                 const TempDir& dir, const std::string& name = "program");
+  // Kills a program not yet waited for.
+  ~RunningProgram();
+  RunningProgram(const RunningProgram&) = delete;
+  RunningProgram& operator=(const RunningProgram&) = delete;
+
+  pid_t Pid() const { return pid_; }
+  // Waits for the end; a program still running after `limit` is killed and reported as timed
+  // out.
+  ProgramResult Wait(std::chrono::seconds limit = std::chrono::seconds(60));
+
+ private:
+  std::string outPath_;
+  std::string errPath_;
+  pid_t pid_ = -1;
+};
+
+// Runs `program` with `args` to its end; its standard output and error go through files in
+// `dir`.
 ProgramResult RunProgram(const std::string& program, const std::vector<std::string>& args,
                          const TempDir& dir, std::chrono::seconds limit = std::chrono::seconds(60));
 

@@ -47,6 +47,17 @@ class HidapiBackend final : public HidBackend {
     return dev;
   }
 
+  // hid_open(vid, pid, NULL) opens the first device hid_enumerate lists, so that is the node
+  // to lock: a hidraw node is one inode for every process that opens it.
+  LockResult Lock(uint16_t vid, uint16_t pid) override {
+    hid_device_info* list = hid_enumerate(vid, pid);
+    const std::string path = list && list->path ? list->path : "";
+    hid_free_enumeration(list);
+    return path.empty() ? LockResult::kUnavailable : lock_.Take(path);
+  }
+
+  void Unlock() override { lock_.Release(); }
+
   int Write(Handle handle, const uint8_t* data, size_t length) override {
     return hid_write(static_cast<hid_device*>(handle), data, length);
   }
@@ -65,6 +76,7 @@ class HidapiBackend final : public HidBackend {
  private:
   std::string openError_;
   bool denied_ = false;
+  DeviceLock lock_;
 };
 
 }  // namespace
