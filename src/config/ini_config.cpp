@@ -6,6 +6,7 @@
 #include <system_error>
 #include <vector>
 
+#include "util/byte_text.h"
 #include "util/regular_file.h"
 #include "util/utf8_text.h"
 
@@ -28,7 +29,7 @@ InstanceState& State() {
 IniConfig::IniConfig(const std::string& path) {
   ByteBuffer bytes;
   if (!ReadRegularFile(path, kMaxFileBytes, bytes)) return;
-  const std::string_view text(reinterpret_cast<const char*>(bytes.data()), bytes.size());
+  const std::string_view text = AsText(bytes);
   if (!IsValidUtf8(text)) return;
   ParseText(text);
 }

@@ -6,17 +6,18 @@
 #include <cstring>
 #include <filesystem>
 #include <limits>
+#include <span>
 #include <string_view>
 #include <utility>
 
-#include "util/regular_file.h"
-#include "util/utf8_text.h"
 #include "link/byte_order.h"
 #include "link/checksums.h"
 #include "package/package_layout.h"
 #include "package/step_plan.h"
 #include "package/work_file.h"
 #include "updaters/updater_factory.h"
+#include "util/regular_file.h"
+#include "util/utf8_text.h"
 
 namespace vortan {
 namespace {
@@ -195,14 +196,12 @@ bool DatFileExamine::UpdaterReadPackageBytes(const AXUpdate& updater, int pack) 
   // The updater read the work files back from a folder others can write to; what it holds must
   // be exactly what the sums vouched for.
   const bool first = pack == 1;
-  const uint8_t* cnfg = datBuffer.data() + (first ? cnfgAddr1 : cnfgAddr2);
-  const uint8_t* data = datBuffer.data() + (first ? dataAddr1 : dataAddr2);
-  const std::string& description = updater.DescriptionBytes();
-  const std::span<const uint8_t> image = updater.ImageBytes();
-  return description.size() == (first ? cnfgLength1 : cnfgLength2) &&
-         std::equal(description.begin(), description.end(), cnfg) &&
-         image.size() == (first ? dataLength1 : dataLength2) &&
-         std::equal(image.begin(), image.end(), data);
+  const std::span<const uint8_t> cnfg(datBuffer.data() + (first ? cnfgAddr1 : cnfgAddr2),
+                                      first ? cnfgLength1 : cnfgLength2);
+  const std::span<const uint8_t> data(datBuffer.data() + (first ? dataAddr1 : dataAddr2),
+                                      first ? dataLength1 : dataLength2);
+  return std::ranges::equal(updater.DescriptionBytes(), cnfg) &&
+         std::ranges::equal(updater.ImageBytes(), data);
 }
 
 int32_t DatFileExamine::TotalStepCount() const {

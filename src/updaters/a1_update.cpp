@@ -5,6 +5,7 @@
 #include "link/checksums.h"
 #include "updaters/a1_commands.h"
 #include "updaters/chip_description_reader.h"
+#include "util/byte_text.h"
 
 namespace vortan {
 
@@ -67,7 +68,7 @@ bool A1Update::Load() {
                    {"Data Length", &dataLength},
                    {"Time Over", &timeOver}})},
   };
-  if (!ReadChipDescription(descriptionBytes, A1ChipSyntax(), sections)) return false;
+  if (!ReadChipDescription(AsText(descriptionBytes), A1ChipSyntax(), sections)) return false;
   if (!CheckSettings()) return false;
   if (!ReadImageFile()) return false;
   if (!PrepareSteps()) return false;

@@ -7,6 +7,7 @@
 #include "link/checksums.h"
 #include "link/clock.h"
 #include "updaters/a2_commands.h"
+#include "util/byte_text.h"
 
 namespace vortan {
 namespace {
@@ -126,7 +127,7 @@ std::vector<ChipSection> A2Update::Sections() {
 bool A2Update::Load() {
   if (!ReadDescriptionFile()) return false;
   cycleLinesOn = false;
-  if (!ReadChipDescription(descriptionBytes, CommonChipSyntax(), Sections())) return false;
+  if (!ReadChipDescription(AsText(descriptionBytes), CommonChipSyntax(), Sections())) return false;
   if (!CheckSettings()) return false;
   if (!ReadImageFile()) return false;
   return PrepareSteps();

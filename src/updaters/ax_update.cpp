@@ -4,10 +4,10 @@
 #include <cstdint>
 #include <utility>
 
-#include "util/bulk_buffer.h"
-#include "util/regular_file.h"
 #include "link/checksums.h"
 #include "link/loader_commands.h"
+#include "util/bulk_buffer.h"
+#include "util/regular_file.h"
 
 namespace vortan {
 namespace {
@@ -111,7 +111,7 @@ uint16_t AXUpdate::ByteChecksum(const uint8_t* data, int32_t length) {
 bool AXUpdate::ReadDescriptionFile() {
   ByteBuffer bytes;
   if (!ReadRegularFile(cnfgPath, kNoCap, bytes, SymlinkPolicy::kRefuse)) return false;
-  descriptionBytes.assign(bytes.begin(), bytes.end());
+  descriptionBytes = std::move(bytes);
   return true;
 }
 

@@ -7,8 +7,8 @@
 #include <string>
 #include <vector>
 
-#include "util/bulk_buffer.h"
 #include "link/hid_device.h"
+#include "util/bulk_buffer.h"
 
 namespace vortan {
 
@@ -52,7 +52,9 @@ class AXUpdate {
   static uint16_t ByteChecksum(const uint8_t* data, int32_t length);
 
   // What Load read from the work files, so the package can check them against its own bytes.
-  const std::string& DescriptionBytes() const { return descriptionBytes; }
+  std::span<const uint8_t> DescriptionBytes() const {
+    return {descriptionBytes.data(), descriptionBytes.size()};
+  }
   std::span<const uint8_t> ImageBytes() const { return {imageData.data(), imageData.size()}; }
   uint32_t FamilyCode() const { return familyCode; }
   const std::string& CnfgPath() const { return cnfgPath; }
@@ -78,7 +80,7 @@ class AXUpdate {
   int32_t stepCount = 0;
   HidDevice* device;
   uint32_t familyCode = 0;
-  std::string descriptionBytes;
+  ByteBuffer descriptionBytes;
 };
 
 }  // namespace vortan

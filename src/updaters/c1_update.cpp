@@ -8,6 +8,7 @@
 #include "link/loader_commands.h"
 #include "updaters/c1_commands.h"
 #include "updaters/chip_description_reader.h"
+#include "util/byte_text.h"
 
 namespace vortan {
 namespace {
@@ -111,7 +112,7 @@ bool C1Update::Load() {
       {"chip select number", SectionKind::kKeyNotExamined, number(chipSelect)},
       {"sector size", SectionKind::kKeyNotExamined, number(sectorSize)},
   };
-  if (!ReadChipDescription(descriptionBytes, CommonChipSyntax(), sections)) return false;
+  if (!ReadChipDescription(AsText(descriptionBytes), CommonChipSyntax(), sections)) return false;
   if (!CheckSettings()) return false;
   if (!ReadImageFile()) return false;
   return PrepareSteps();

@@ -1,12 +1,12 @@
 #include <gtest/gtest.h>
 
+#include <map>
 #include <memory>
 #include <string>
 #include <vector>
 
 #include "app/package_steps.h"
 #include "app/update_run.h"
-#include "util/diag_log.h"
 #include "emulator/a1_model.h"
 #include "emulator/a2_model.h"
 #include "emulator/c1_model.h"
@@ -17,6 +17,7 @@
 #include "support/package_fixtures.h"
 #include "support/simulated_link.h"
 #include "support/temp_dir.h"
+#include "util/diag_log.h"
 
 namespace vortan {
 namespace {
@@ -118,6 +119,28 @@ TEST_F(PackageUpdateTest, WholeUpdatesFollowTheStepPlanAndLeaveEveryImageOnTheDe
       ExpectHoldsEveryImage(device);
       device.Unplug();  // the next case gets a device of its own
     }
+  }
+}
+
+// Guards against refusing descriptions that hold bytes of 0x80 and above (the read-back after
+// Load compared them as signed text with the package's unsigned bytes).
+TEST_F(PackageUpdateTest, DescriptionsBeyondAsciiUpdateExactlyLikeTheirAsciiTwins) {
+  // The progress and every report on the link.
+  const auto update = [&](const pack::DataPackContents& pack) {
+    Open(Packs({pack}));
+    emu::LoaderDevice& device = emu::AttachSimulatedDevice(link_.emulator());
+    EXPECT_TRUE(emu::FitSimulatedDevice(device, datFile_));
+    link_.emulator().ClearTrace();
+    const std::vector<int32_t> progress = Run();
+    device.Unplug();
+    return std::make_pair(progress, link_.emulator().Trace());
+  };
+  const std::map<std::string, std::pair<std::vector<int32_t>, std::vector<std::string>>> twins = {
+      {"A2", update(A2Pack())}, {"C1", update(C1Pack())}, {"A1", update(A1Pack())}};
+  for (const auto& [family, twin] : twins) ASSERT_EQ(twin.first.back(), kProgressSuccess) << family;
+  for (const testing::ForeignTextPack& row : testing::ForeignTextPacks()) {
+    SCOPED_TRACE(row.name);
+    EXPECT_TRUE(update(row.pack) == twins.at(row.family));
   }
 }
 

@@ -335,6 +335,23 @@ TEST_F(VortanFlashTest, ASecondUpdateOfTheSameKeyboardIsRefusedBeforeItsFirstRep
   EXPECT_EQ(first.Wait().exitCode, 0);
 }
 
+// Guards against refusing descriptions that hold bytes of 0x80 and above.
+TEST_F(VortanFlashTest, DescriptionsBeyondAsciiAreInspectedAndFlashed) {
+  pack::PackageContents flashed = ShortTwoPackPackage();
+  for (const testing::ForeignTextPack& row : testing::ForeignTextPacks()) {
+    SCOPED_TRACE(row.name);
+    pack::PackageContents inspected = testing::OnePackPackage();
+    inspected.packs = {row.pack};
+    EXPECT_EQ(Flash({"inspect", Package(inspected)}).exitCode, 0);
+    // The short package's images keep the run at six steps.
+    for (pack::DataPackContents& pack : flashed.packs) {
+      if (pack.chipFamily == row.family) pack.description = row.pack.description;
+    }
+  }
+  const testing::ProgramResult shown = Flash({"flash", Package(flashed), "--simulate"});
+  EXPECT_EQ(shown.out, "Updating VORTAN KB 25 to firmware V1.0.0 in 6 steps\nUpdate Success!\n");
+}
+
 TEST_F(VortanFlashTest, AFaultInTheSecondPackEndsTheRunWithUpdateErrorAndAFailedFinish) {
   const std::string faults = dir_.File("faults.txt");
   ASSERT_TRUE(testing::WriteText(faults, "# the A1 block's echo\nwrong_echo a1.write 1 byte=1\n"));

@@ -20,6 +20,16 @@ pack::DataPackContents A2Pack(size_t imageLength = 0x3000, uint32_t seed = 1);
 pack::DataPackContents C1Pack(size_t imageLength = 0x1800, uint32_t seed = 2);
 pack::DataPackContents A1Pack(size_t imageLength = 0x1000, uint32_t seed = 3);
 
+// The fixture packs of every family with text that is not ASCII in their descriptions:
+// comments, flash model and chip names in several scripts, and every byte value 0x80-0xFF in
+// lines that are not UTF-8. Each reads exactly like its ASCII twin, the fixture pack `family`.
+struct ForeignTextPack {
+  std::string name;
+  std::string family;
+  pack::DataPackContents pack;
+};
+std::vector<ForeignTextPack> ForeignTextPacks();
+
 // "VORTAN KB 25", "V1.0.0", keys "Fn" and "Esc", one A2 data pack.
 pack::PackageContents OnePackPackage();
 // As above with data packs A2 then A1.

@@ -2,10 +2,12 @@
 
 #include <charconv>
 #include <fstream>
+#include <span>
 
 #include "link/byte_order.h"
 #include "link/checksums.h"
 #include "package/package_layout.h"
+#include "util/byte_text.h"
 
 namespace vortan::pack {
 namespace {
@@ -111,8 +113,8 @@ bool BuildPackage(const PackageContents& contents, const Breakage& breakage,
       PutU32(&bytes[d + fieldOffset + 8], ByteSum32(data, size));
       bytes.insert(bytes.end(), data, data + size);
     };
-    place(reinterpret_cast<const uint8_t*>(pack.description.data()), pack.description.size(),
-          layout::kCnfgOffset);
+    const std::span<const uint8_t> description = AsBytes(pack.description);
+    place(description.data(), description.size(), layout::kCnfgOffset);
     place(pack.image.data(), pack.image.size(), layout::kDataOffset);
   }
 

@@ -4,6 +4,7 @@
 #include <set>
 #include <vector>
 
+#include "util/byte_text.h"
 #include "util/regular_file.h"
 
 namespace vortan::pack {
@@ -161,7 +162,7 @@ bool ParsePackageDescription(std::string_view text, const std::filesystem::path&
 bool LoadPackageDescription(const std::string& path, PackageContents& out, std::string& error) {
   std::vector<uint8_t> bytes;
   if (!ReadInput(path, bytes, error)) return false;
-  const std::string_view text(reinterpret_cast<const char*>(bytes.data()), bytes.size());
+  const std::string_view text = AsText(bytes);
   if (ParsePackageDescription(text, std::filesystem::path(path).parent_path(), out, error)) {
     return true;
   }
