@@ -1,6 +1,8 @@
 // Feeds arbitrary chip description text to a family's Load, with a small image beside it.
 // Input: byte 0 picks the family (its selector character, else modulo the table), byte 1 sets
 // the image length (16 × its value), the rest is the description file.
+// A description that Load accepts on its own must also be accepted inside a package, with the
+// same step count: a package refused for the bytes its description holds is a finding.
 #include <stdlib.h>
 
 #include <cstddef>
@@ -9,12 +11,16 @@
 #include <filesystem>
 #include <memory>
 #include <string>
+#include <vector>
 
-#include "util/diag_log.h"
+#include "package/dat_file_examine.h"
+#include "package_builder/package_builder.h"
 #include "updaters/a1_update.h"
 #include "updaters/a2_step_plan.h"
 #include "updaters/a2_update.h"
 #include "updaters/c1_update.h"
+#include "util/byte_text.h"
+#include "util/diag_log.h"
 
 namespace {
 
@@ -22,6 +28,7 @@ using vortan::AXUpdate;
 
 struct Family {
   char selector;
+  const char* chipFamily;
   std::unique_ptr<AXUpdate> (*make)(const std::string& cnfgPath, const std::string& dataPath);
 };
 
@@ -32,9 +39,9 @@ std::unique_ptr<AXUpdate> Make(const std::string& cnfgPath, const std::string& d
 
 // One line per chip family.
 const Family kFamilies[] = {
-    {'2', Make<vortan::A2Update>},
-    {'C', Make<vortan::C1Update>},
-    {'1', Make<vortan::A1Update>},
+    {'2', "A2", Make<vortan::A2Update>},
+    {'C', "C1", Make<vortan::C1Update>},
+    {'1', "A1", Make<vortan::A1Update>},
 };
 
 // A private folder for one input's two work files, removed afterwards: libFuzzer may end the
@@ -48,6 +55,7 @@ class Folder {
   }
   ~Folder() { std::filesystem::remove_all(path_); }
   std::string File(const char* name) const { return path_ + "/" + name; }
+  const std::string& Path() const { return path_; }
 
  private:
   std::string path_;
@@ -58,6 +66,22 @@ void WriteFile(const std::string& path, const uint8_t* data, size_t size) {
   if (!f) abort();
   if (size && fwrite(data, 1, size, f) != size) abort();
   fclose(f);
+}
+
+// Examines a one-pack package of `family` that carries `description` and `image`; the step count
+// of its updater, or -1 when the package is refused.
+int32_t PackageSteps(const Folder& folder, const Family& family, std::string_view description,
+                     const std::vector<uint8_t>& image) {
+  vortan::pack::PackageContents contents;
+  contents.packs = {{family.chipFamily, 0, std::string(description), image}};
+  std::vector<uint8_t> bytes;
+  std::string error;
+  if (!vortan::pack::BuildPackage(contents, {}, bytes, error)) abort();
+  const std::string path = folder.File("input.dat");
+  WriteFile(path, bytes.data(), bytes.size());
+  vortan::DatFileExamine datFile(folder.Path());
+  if (!datFile.ReadFile(path) || !datFile.Examine()) return -1;
+  return datFile.TotalStepCount();
 }
 
 const Family& Pick(uint8_t byte) {
@@ -76,12 +100,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const Folder folder;
   const std::string cnfg = folder.File("TEMP1.INI");
   const std::string image = folder.File("TEMP1.BIN");
-  std::string imageBytes(16 * size_t{data[1]}, '\0');
-  for (size_t i = 0; i < imageBytes.size(); ++i) imageBytes[i] = static_cast<char>(i * 31 + 7);
-  WriteFile(image, reinterpret_cast<const uint8_t*>(imageBytes.data()), imageBytes.size());
+  std::vector<uint8_t> imageBytes(16 * size_t{data[1]});
+  for (size_t i = 0; i < imageBytes.size(); ++i) imageBytes[i] = static_cast<uint8_t>(i * 31 + 7);
+  WriteFile(image, imageBytes.data(), imageBytes.size());
   WriteFile(cnfg, data + 2, size - 2);
-  auto updater = Pick(data[0]).make(cnfg, image);
+  const Family& family = Pick(data[0]);
+  auto updater = family.make(cnfg, image);
   if (updater->Load()) {
+    const std::string_view description = vortan::AsText({data + 2, size - 2});
+    if (PackageSteps(folder, family, description, imageBytes) != updater->StepCount()) abort();
     // Walk the A2 plan's write commands: their image ranges must lie inside the image.
     if (auto* a2 = dynamic_cast<vortan::A2Update*>(updater.get())) {
       for (const auto& step : a2->Plan().sectors) {
