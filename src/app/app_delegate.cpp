@@ -49,11 +49,20 @@ AppDelegate::~AppDelegate() = default;
 void AppDelegate::applicationDidFinishLaunching() {
   window.InitButton();
   if (loadSettings_) loadSettings_(window);
+  window.StartDeviceWatch();
 }
 
 bool AppDelegate::applicationShouldHandleReopen(bool /*hasVisibleWindows*/) {
   ui_.BringWindowToFront();
   return true;
+}
+
+bool AppDelegate::applicationOpenFile(const std::string& path) {
+  if (window.IsRunActive()) {
+    ui_.ShowWarning(kTextNotOpenedDuringRun, kTextNotOpenedDuringRunDetail + path);
+    return false;
+  }
+  return window.OpenPath(path);
 }
 
 StoreCoordinator* AppDelegate::persistentStoreCoordinator() {

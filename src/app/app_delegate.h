@@ -20,6 +20,10 @@ constexpr int kErrorStoreInit = 9999;
 inline constexpr char kApplicationId[] = "org.vortan.updater";
 inline constexpr char kStoreFileName[] = "Quenrix.storedata";
 
+inline constexpr char kTextNotOpenedDuringRun[] = "An update is running";
+inline constexpr char kTextNotOpenedDuringRunDetail[] =
+    "The update file was not opened. Open it again when the update has ended: ";
+
 struct StoreError {
   std::string domain;
   int code = 0;
@@ -85,8 +89,12 @@ class AppDelegate {
               std::filesystem::path filesDirectory, std::function<void(MainWindow&)> loadSettings);
   ~AppDelegate();
 
+  // Sets the buttons, reads the settings, then starts watching for the device.
   void applicationDidFinishLaunching();
   bool applicationShouldHandleReopen(bool hasVisibleWindows);
+  // A package handed over by a later launch: opened as a dropped file would be, unless an
+  // update runs (then a warning names the file, and nothing is opened). False when not opened.
+  bool applicationOpenFile(const std::string& path);
   const std::filesystem::path& applicationFilesDirectory() const { return filesDirectory_; }
 
   // Made once; null after a presented error, so that a later use tries again.

@@ -23,11 +23,13 @@ MainWindow::MainWindow(MainWindowView& view, const std::string& workFolder)
 MainWindow::~MainWindow() = default;
 
 void MainWindow::InitButton() {
+  refreshEnabled_ = false;
   view_.SetButtonEnabled(Button::kRefresh, false);
   view_.SetButtonEnabled(Button::kUpdate, false);
 }
 
 void MainWindow::SetButtonEnable(bool enable) {
+  refreshEnabled_ = enable;
   view_.SetButtonEnabled(Button::kRefresh, enable);
   view_.SetButtonEnabled(Button::kUpdate, enable);
   view_.SetButtonEnabled(Button::kOpen, enable);
@@ -65,6 +67,7 @@ bool MainWindow::OpenPath(const std::string& path) {
   if (packageOpened_) packageOpened_(datFile);
   view_.SetText(TextField::kProductModel, datFile.GetProductModel());
   view_.SetText(TextField::kFirmwareVersion, datFile.GetFirmwareVersion());
+  refreshEnabled_ = true;
   view_.SetButtonEnabled(Button::kRefresh, true);
   RefreshDevice();
   return true;
@@ -73,7 +76,24 @@ bool MainWindow::OpenPath(const std::string& path) {
 void MainWindow::RefreshDevice() {
   if (running_) return;
   pUSB = &HidDevice::Instance();
+  ShowDeviceCount(pUSB->CountDevices());
+}
+
+void MainWindow::StartDeviceWatch() {
+  view_.StartRepeatingTimer(kDeviceWatchInterval, [this] { WatchDevices(); });
+}
+
+void MainWindow::WatchDevices() {
+  // During a run the update thread owns the link; a disabled Refresh means the user may not
+  // refresh either (no package yet, or a result alert still up).
+  if (running_ || !refreshEnabled_) return;
+  pUSB = &HidDevice::Instance();
   const int count = pUSB->CountDevices();
+  if (count != lastCount_) ShowDeviceCount(count);
+}
+
+void MainWindow::ShowDeviceCount(int count) {
+  lastCount_ = count;
   if (count >= 2) {
     view_.SetText(TextField::kDeviceStatus, kTextMoreThanOneDevice);
     view_.SetButtonEnabled(Button::kUpdate, false);

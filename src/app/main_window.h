@@ -8,6 +8,11 @@
 // open enables Refresh and refreshes the device state; a failed open changes no button. Update
 // is enabled only by a refresh that counts exactly one device while the package is ready. A run
 // disables all three; its end enables all three.
+//
+// While Refresh is enabled and no run is active, the attached devices are counted once a second
+// and a change in the count refreshes the device state as the Refresh button does, so the user
+// need not press it after opening the keyboard's loader. Counting opens no device.
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <string>
@@ -23,6 +28,9 @@ inline constexpr char kTextMoreThanOneDevice[] = "More than one device! Remove s
 inline constexpr char kTextDeviceConnected[] = "Device connected. Press \"Update\"";
 // One device but no ready package (after a refused open): the Update button stays disabled.
 inline constexpr char kTextDeviceConnectedNoPackage[] = "Device connected (Open dat file first)";
+
+// How often the idle window counts the attached devices.
+inline constexpr std::chrono::milliseconds kDeviceWatchInterval{1000};
 
 class MainWindow {
  public:
@@ -46,6 +54,10 @@ class MainWindow {
   bool OpenPath(const std::string& path);
   // The Refresh button: counts the attached devices and sets the status text and Update.
   void RefreshDevice();
+  // Starts counting the devices every kDeviceWatchInterval (see above); called once at launch.
+  void StartDeviceWatch();
+  // One tick of that watch: refreshes when the count differs from the last refresh's.
+  void WatchDevices();
   // The Update button: disables every button and starts the run on a new thread. A package
   // that is not ready (a later open failed) is refused with an alert and starts nothing.
   void UpdateDevice();
@@ -58,6 +70,7 @@ class MainWindow {
   void RemoveTempFile();
 
   void SetTitle(const std::string& title);
+  bool IsRefreshEnabled() const { return refreshEnabled_; }
   // Called after each successful examination, before the devices are counted: lets --simulate
   // fit its emulated device to the package.
   void SetPackageOpenedHook(std::function<void(const DatFileExamine&)> hook) {
@@ -75,7 +88,12 @@ class MainWindow {
   DatFileExamine datFile;
   // The eight interface fields live in the view and are reached through it.
   MainWindowView& view_;
+  void ShowDeviceCount(int count);
+
   bool running_ = false;
+  bool refreshEnabled_ = false;
+  // Devices counted by the last refresh; -1 before the first.
+  int lastCount_ = -1;
   std::function<void(const DatFileExamine&)> packageOpened_;
 };
 

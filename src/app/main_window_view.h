@@ -2,6 +2,7 @@
 // The passive view of the main window: exactly the toolkit operations the window logic needs.
 // The Qt window implements it for the program; tests implement it with a recording fake, so
 // every workflow runs without a display. All calls but PostProgress come from the main thread.
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <string>
@@ -52,6 +53,9 @@ class MainWindowView {
   // Runs `body` on a new background thread and returns at once. The view keeps the thread and
   // joins it before it is destroyed, so the window never goes away under a running update.
   virtual void StartUpdateThread(std::function<void()> body) = 0;
+  // Calls `tick` on the main thread every `interval` from now on, for the window's life.
+  virtual void StartRepeatingTimer(std::chrono::milliseconds interval,
+                                   std::function<void()> tick) = 0;
 };
 
 }  // namespace vortan

@@ -13,11 +13,11 @@
 
 #include "app/fake_main_window_view.h"
 #include "app/main_window.h"
-#include "util/diag_log.h"
 #include "emulator/emulator.h"
 #include "link/hid_device.h"
 #include "support/package_fixtures.h"
 #include "support/temp_dir.h"
+#include "util/diag_log.h"
 
 namespace vortan {
 namespace {
@@ -141,8 +141,28 @@ TEST_F(AppDelegateTest, LaunchSetsButtonsBeforeSettingsAndReopenBringsTheWindowB
   delegate.applicationDidFinishLaunching();
   EXPECT_EQ(atSettings,
             (std::map<Button, bool>{{Button::kRefresh, false}, {Button::kUpdate, false}}));
+  EXPECT_EQ(view.timerInterval, kDeviceWatchInterval) << "the device watch starts at launch";
   EXPECT_TRUE(delegate.applicationShouldHandleReopen(false));
   EXPECT_EQ(script.events, "front ");
+}
+
+// Guards against a later launch replacing the package under a running update.
+TEST_F(AppDelegateTest, APackageHandedOverIsOpenedUnlessAnUpdateRuns) {
+  emulator_->Attach(0xF1A5, 0x1234);
+  AppDelegate delegate = MakeDelegate();
+  const std::string first = testing::WritePackage(dir, "first.dat", testing::OnePackPackage());
+  const std::string second = testing::WritePackage(dir, "second.dat", testing::OnePackPackage());
+  EXPECT_TRUE(delegate.applicationOpenFile(first));
+  EXPECT_EQ(view.Text(TextField::kPath), first);
+  EXPECT_EQ(view.Text(TextField::kDeviceStatus), kTextDeviceConnected);
+
+  window.UpdateDevice();
+  EXPECT_FALSE(delegate.applicationOpenFile(second));
+  EXPECT_EQ(script.events, "warn ");
+  EXPECT_EQ(view.Text(TextField::kPath), first);
+  view.RunThreadAndPump(window);
+  EXPECT_TRUE(delegate.applicationOpenFile(second));
+  EXPECT_EQ(view.Text(TextField::kPath), second);
 }
 
 TEST_F(AppDelegateTest, QuitFlow) {

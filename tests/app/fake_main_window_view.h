@@ -1,7 +1,9 @@
 #pragma once
 // A recording MainWindowView for the window and delegate tests. The "update thread" runs only
 // when the test calls RunThread, and posted progress reaches the window only when the test
-// pumps it, as the main thread's event loop would.
+// pumps it, as the main thread's event loop would; the repeating timer fires only as the test
+// advances virtual time.
+#include <chrono>
 #include <functional>
 #include <map>
 #include <string>
@@ -9,6 +11,7 @@
 
 #include "app/main_window.h"
 #include "app/main_window_view.h"
+#include "link/clock.h"
 
 namespace vortan::testing {
 
@@ -39,6 +42,22 @@ class FakeMainWindowView : public MainWindowView {
   }
   void PostProgress(int32_t value) override { posted.push_back(value); }
   void StartUpdateThread(std::function<void()> body) override { thread = std::move(body); }
+  void StartRepeatingTimer(std::chrono::milliseconds interval,
+                           std::function<void()> tick) override {
+    timerInterval = interval;
+    timerDue = ProcessClock().Now() + interval;
+    timer = std::move(tick);
+  }
+  // Moves `clock` on by `by`, firing the timer at each interval that passes.
+  void Advance(VirtualClock& clock, std::chrono::milliseconds by) {
+    const std::chrono::milliseconds end = clock.Now() + by;
+    while (timer && timerDue <= end) {
+      clock.Sleep(timerDue - clock.Now());
+      timerDue += timerInterval;
+      timer();
+    }
+    clock.Sleep(end - clock.Now());
+  }
 
   void RunThread() {
     auto body = std::move(thread);
@@ -69,6 +88,9 @@ class FakeMainWindowView : public MainWindowView {
   std::vector<OpenPanelOptions> panelOptions;
   OpenPanelResult panelAnswer;
   std::function<void()> thread;
+  std::function<void()> timer;
+  std::chrono::milliseconds timerInterval{0};
+  std::chrono::milliseconds timerDue{0};
   std::vector<int32_t> posted;
   std::vector<int32_t> delivered;
 };

@@ -86,7 +86,8 @@ TEST_F(MainWindowTest, ButtonStatesAndDeviceStatusTexts) {
   struct Row {
     const char* name;
     // In order: g/b open the good/refused package, a attaches a device, 2 one with two HID
-    // interfaces, p one of another product, u unplugs device 0, r refreshes.
+    // interfaces, p one of another product, u unplugs device 0, r refreshes, h lets half a
+    // second of virtual time pass (the device watch counts once a second).
     std::string acts;
     ButtonState buttons;
     std::string status;
@@ -107,6 +108,14 @@ TEST_F(MainWindowTest, ButtonStatesAndDeviceStatusTexts) {
        "gbr",
        {true, true, false},
        "No Device (Open dat file first)"},
+      {"a device attached while idle is found within a second",
+       "gahh",
+       {true, true, true},
+       kTextDeviceConnected},
+      {"not before the second has passed", "gah", {true, true, false}, kNoKeysShown},
+      {"a device unplugged while idle is noticed", "aguhh", {true, true, false}, kNoKeysShown},
+      {"a second device while idle", "gahhahh", {true, true, false}, kTextMoreThanOneDevice},
+      {"no watching before a package is open", "ahh", {true, false, false}, ""},
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(row.name);
@@ -115,6 +124,7 @@ TEST_F(MainWindowTest, ButtonStatesAndDeviceStatusTexts) {
     view = FakeMainWindowView();
     MainWindow w(view, dir.path().string());
     w.InitButton();
+    w.StartDeviceWatch();
     for (const char act : row.acts) {
       if (act == 'g') w.OpenPath(GoodPackage());
       if (act == 'b') w.OpenPath(BrokenPackage());
@@ -122,9 +132,12 @@ TEST_F(MainWindowTest, ButtonStatesAndDeviceStatusTexts) {
       if (act == 'p') emulator->Attach(kVid, kPid + 1);
       if (act == 'u') emulator->Device(0).Unplug();
       if (act == 'r') w.RefreshDevice();
+      if (act == 'h') view.Advance(clock, std::chrono::milliseconds(500));
     }
     EXPECT_EQ(Buttons(), row.buttons);
     EXPECT_EQ(view.Text(TextField::kDeviceStatus), row.status);
+    // Guards against the watch reaching the device: counting never opens or releases the link.
+    EXPECT_EQ(emulator->ExitCount(), 0);
   }
 }
 
@@ -257,8 +270,9 @@ TEST_F(MainWindowTest, UpdateIsRefusedWhileAnotherProcessUpdatesTheKeyboard) {
 }
 
 // Guards against a dropped file or a stray action replacing the package under a running update.
-TEST_F(MainWindowTest, ARunningUpdateIgnoresOpenRefreshAndUpdate) {
+TEST_F(MainWindowTest, ARunningUpdateIgnoresOpenRefreshUpdateAndTheDeviceWatch) {
   SimulatedDevice();
+  window.StartDeviceWatch();
   ASSERT_TRUE(window.OpenPath(GoodPackage()));
   window.UpdateDevice();
   ASSERT_TRUE(view.thread);
@@ -268,12 +282,19 @@ TEST_F(MainWindowTest, ARunningUpdateIgnoresOpenRefreshAndUpdate) {
   window.OpenDat();
   window.RefreshDevice();
   window.UpdateDevice();
+  view.RunThread();  // the run stays active until its values reach the main thread
+  emulator->Attach(kVid, kPid);
+  view.Advance(clock, std::chrono::seconds(3));
   EXPECT_EQ(view.texts, before.texts);
   EXPECT_TRUE(view.panelOptions.empty());
   EXPECT_TRUE(view.alerts.empty());
   EXPECT_TRUE(window.DatFile().IsFileReady());
-  view.RunThreadAndPump(window);
+  view.Pump(window);
   EXPECT_EQ(view.alerts, std::vector<Alert>{kSuccess});
+  // Once the run has ended the watch notices the device attached during it.
+  view.Advance(clock, std::chrono::seconds(1));
+  EXPECT_EQ(view.Text(TextField::kDeviceStatus), kTextMoreThanOneDevice);
+  EXPECT_FALSE(view.Enabled(Button::kUpdate));
 }
 
 }  // namespace

@@ -1,0 +1,15 @@
+#pragma once
+// Waiting for the keyboard: the attached devices are counted once per kDeviceWatchInterval on
+// the process clock (as the idle window does) until exactly one is attached. Counting opens no
+// device, so a wait never disturbs a keyboard another program is updating.
+#include <chrono>
+#include <functional>
+
+namespace vortan {
+
+// Counts at once and then every interval until the count is 1 or `limit` has passed (a negative
+// limit waits for ever). `onChange` gets the first count and each one that differs from the one
+// before. True when exactly one device was counted.
+bool WaitForSingleDevice(std::chrono::milliseconds limit, const std::function<void(int)>& onChange);
+
+}  // namespace vortan
