@@ -85,8 +85,14 @@ void Emulator::SetTraceSink(std::function<void(const std::string&)> sink) {
   sink_ = std::move(sink);
 }
 
-bool Emulator::Matches(const LoaderDevice& d, uint16_t vid, uint16_t pid) {
-  return !d.Unplugged() && (vid == 0 || d.Vid() == vid) && (pid == 0 || d.Pid() == pid);
+void Emulator::HideDevicesUntil(std::chrono::milliseconds time) {
+  std::lock_guard lock(mutex_);
+  hiddenUntil_ = time;
+}
+
+bool Emulator::Matches(const LoaderDevice& d, uint16_t vid, uint16_t pid) const {
+  return !d.Unplugged() && ProcessClock().Now() >= hiddenUntil_ && (vid == 0 || d.Vid() == vid) &&
+         (pid == 0 || d.Pid() == pid);
 }
 
 int Emulator::CountDevices(uint16_t vid, uint16_t pid) {

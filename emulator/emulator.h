@@ -17,6 +17,7 @@
 // Thread-safe: every call is serialised on one mutex (the sleep of a read happens outside it).
 // Devices are owned by the emulator and stay valid for its life; configure them (families,
 // faults) before the host starts a run.
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <deque>
@@ -46,6 +47,9 @@ class Emulator final : public HidBackend {
 
   // Makes the next `count` Open calls fail with `reason`; `denied` reports a permission refusal.
   void FailOpens(int count, std::string reason, bool denied = false);
+  // Until ProcessClock() reaches `time` no device is listed or opened: keyboards plugged in
+  // later, for rehearsing a wait for the device.
+  void HideDevicesUntil(std::chrono::milliseconds time);
 
   // Gives each attached device a lock file in `folder` ("vortan-simulated-VID-PID-N.lock", N
   // its attach index), so that two processes simulating the same keyboard there meet the same
@@ -84,7 +88,7 @@ class Emulator final : public HidBackend {
     LoaderDevice* device;
   };
 
-  static bool Matches(const LoaderDevice& d, uint16_t vid, uint16_t pid);
+  bool Matches(const LoaderDevice& d, uint16_t vid, uint16_t pid) const;
   LoaderDevice* Lookup(Handle handle) const;
   void Record(const char* direction, const uint8_t* data, size_t length);
   void HandleArrivals(LoaderDevice& from);
@@ -100,6 +104,7 @@ class Emulator final : public HidBackend {
   int exitCount_ = 0;
   std::string lockFolder_;
   DeviceLock lock_;
+  std::chrono::milliseconds hiddenUntil_{0};
   std::deque<std::string> trace_;
   size_t traceLimit_ = 100000;
   size_t traceDropped_ = 0;

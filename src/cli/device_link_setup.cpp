@@ -6,6 +6,7 @@
 
 #include "emulator/emulator.h"
 #include "emulator/simulation/simulated_device.h"
+#include "link/clock.h"
 #include "link/hid_device.h"
 #include "link/tracing_backend.h"
 
@@ -33,7 +34,8 @@ bool ReadFaultScript(const std::string& path, std::vector<emu::Fault>& faults, s
 }  // namespace
 
 bool DeviceLinkOptions::Simulated() const {
-  return simulate || simulatedDevices >= 0 || !faultScriptPath.empty() || simulateDenied;
+  return simulate || simulatedDevices >= 0 || !faultScriptPath.empty() || simulateDenied ||
+         simulatedArrivalSeconds > 0;
 }
 
 void AddDeviceLinkOptions(CLI::App& command, DeviceLinkOptions& options) {
@@ -50,6 +52,11 @@ void AddDeviceLinkOptions(CLI::App& command, DeviceLinkOptions& options) {
   command.add_flag("--simulate-denied", options.simulateDenied,
                    "The simulated device refuses to open for lack of permission (implies "
                    "--simulate)");
+  command
+      .add_option("--simulate-arrival", options.simulatedArrivalSeconds,
+                  "The simulated devices are plugged in SECONDS after the start (implies "
+                  "--simulate)")
+      ->check(CLI::Range(0, 3600));
   command.add_option("--trace", options.tracePath,
                      "Write every report exchanged with the device to FILE, one hex line each");
 }
@@ -86,6 +93,8 @@ bool DeviceLinkSetup::Install(const DeviceLinkOptions& options, const BackendFac
       // Every open fails, as a missing udev rule would make it.
       emulator_->FailOpens(std::numeric_limits<int>::max(), "Permission denied", /*denied=*/true);
     }
+    emulator_->HideDevicesUntil(ProcessClock().Now() +
+                                std::chrono::seconds(options.simulatedArrivalSeconds));
     backend = emulator_;
   } else {
     backend = realBackend();

@@ -28,6 +28,8 @@ struct DeviceLinkOptions {
   std::string faultScriptPath;
   // The first simulated device refuses to open for lack of permission.
   bool simulateDenied = false;
+  // The simulated devices appear this many seconds after the start; 0 at once.
+  int simulatedArrivalSeconds = 0;
   std::string tracePath;
 
   // Any of the simulation options asks for simulated devices instead of the real backend.
@@ -35,7 +37,8 @@ struct DeviceLinkOptions {
   int SimulatedDeviceCount() const { return simulatedDevices < 0 ? 1 : simulatedDevices; }
 };
 
-// Adds --simulate, --simulate-devices, --simulate-faults, --simulate-denied and --trace.
+// Adds --simulate, --simulate-devices, --simulate-faults, --simulate-denied,
+// --simulate-arrival and --trace.
 void AddDeviceLinkOptions(CLI::App& command, DeviceLinkOptions& options);
 
 // Installs the command's backend for the link and, on destruction, closes the link if a run

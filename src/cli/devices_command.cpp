@@ -23,6 +23,7 @@ std::string IdsText() {
 DevicesCommand::DevicesCommand(CLI::App& app)
     : command_(app.add_subcommand("devices", "Count the attached devices and try to open one")) {
   AddDeviceLinkOptions(*command_, link_);
+  AddWaitOption(*command_, wait_);
 }
 
 bool DevicesCommand::Selected() const {
@@ -36,6 +37,10 @@ int DevicesCommand::Run(const GlobalOptions& options) const {
     std::cerr << error << '\n';
     return kExitUsage;
   }
+  WaitIfAsked(wait_, [](int count) {
+    return "Waiting for one matching device (" + IdsText() + "): " + std::to_string(count) +
+           " attached";
+  });
   HidDevice& link = HidDevice::Instance();
   const int count = link.CountDevices();
   // The no-device text of a package object holding no package, as the window shows before one

@@ -3,11 +3,12 @@
 // status text the window would show without a package. When exactly one is attached it opens
 // and closes it, and if that fails says why (and, for a permission refusal, how to install the
 // udev rule). Exit status kExitSuccess only when exactly one device is attached and opens;
-// otherwise kExitNoSingleDevice.
+// otherwise kExitNoSingleDevice. With --wait it first waits for the one device.
 #include <CLI/CLI.hpp>
 
 #include "cli/device_link_setup.h"
 #include "cli/global_options.h"
+#include "cli/wait_option.h"
 
 namespace vortan::cli {
 
@@ -20,6 +21,7 @@ class DevicesCommand {
  private:
   CLI::App* command_;
   DeviceLinkOptions link_;
+  WaitOption wait_;
 };
 
 }  // namespace vortan::cli

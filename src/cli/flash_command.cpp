@@ -55,6 +55,7 @@ FlashCommand::FlashCommand(CLI::App& app)
   command_->add_flag("--verbose,-v", verbose_,
                      "Show the diagnostic log (completed steps, skipped description lines)");
   AddDeviceLinkOptions(*command_, link_);
+  AddWaitOption(*command_, wait_);
 }
 
 bool FlashCommand::Selected() const {
@@ -78,6 +79,12 @@ int FlashCommand::Flash(DatFileExamine& datFile, const GlobalOptions& options) c
   if (!setup.Install(link_, options.deviceBackend, &datFile, options.sharedFolder, &error)) {
     std::cerr << error << '\n';
     return kExitUsage;
+  }
+  // A wait that ends without the one device has already shown why.
+  if (!WaitIfAsked(wait_, [&datFile](int count) {
+        return count > 1 ? std::string(kTextMoreThanOneDevice) : datFile.GetNoDeviceText();
+      })) {
+    return kExitNoSingleDevice;
   }
   HidDevice& link = HidDevice::Instance();
   const int count = link.CountDevices();

@@ -3,12 +3,14 @@
 // attached device (otherwise prints the window's status text and exits kExitNoSingleDevice),
 // runs the whole update as the window's update thread does, with a progress bar on a terminal
 // or plain lines otherwise on stderr, and ends with "Update Success!" (kExitSuccess) or
-// "Update Error!" (kExitUpdateFailed). The work files are removed afterwards.
+// "Update Error!" (kExitUpdateFailed). The work files are removed afterwards. With --wait it
+// first waits for the one device, showing the keys that open its loader meanwhile.
 #include <CLI/CLI.hpp>
 #include <string>
 
 #include "cli/device_link_setup.h"
 #include "cli/global_options.h"
+#include "cli/wait_option.h"
 
 namespace vortan::cli {
 
@@ -25,6 +27,7 @@ class FlashCommand {
   std::string packagePath_;
   bool verbose_ = false;
   DeviceLinkOptions link_;
+  WaitOption wait_;
 };
 
 }  // namespace vortan::cli

@@ -261,6 +261,38 @@ TEST_F(VortanFlashTest, DevicesCountsAndShowsTheWindowsStatusText) {
   }
 }
 
+TEST_F(VortanFlashTest, WaitFindsAKeyboardPluggedInLaterOrGivesUp) {
+  const std::string package = Package();
+  const std::string oneDevice =
+      "Matching devices (VID 0xF1A5, PID 0x1234): 1\nDevice connected. Press \"Update\"\n";
+  struct Row {
+    std::vector<std::string> args;
+    int exitCode;
+    std::string firstErrLine;
+    std::string outEnd;
+  };
+  const std::vector<Row> rows = {
+      {{"flash", package, "--wait", "--simulate-arrival", "1"},
+       0,
+       kNoDeviceText,
+       "Update Success!\n"},
+      {{"flash", "--wait=1", package, "--simulate-arrival", "3"}, 4, kNoDeviceText, ""},
+      {{"devices", "--wait", "--simulate-arrival", "1"},
+       0,
+       "Waiting for one matching device (VID 0xF1A5, PID 0x1234): 0 attached",
+       oneDevice},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.args[1]);
+    const testing::ProgramResult shown = Flash(row.args);
+    EXPECT_EQ(shown.exitCode, row.exitCode) << shown.err;
+    const std::vector<std::string> err = Lines(shown.err);
+    ASSERT_FALSE(err.empty());
+    EXPECT_EQ(err.front(), row.firstErrLine);
+    EXPECT_TRUE(shown.out.ends_with(row.outEnd)) << shown.out;
+  }
+}
+
 TEST_F(VortanFlashTest, ADeviceThatCannotBeOpenedForLackOfPermissionGetsTheUdevRule) {
   const std::string config = dir_.File("Config.ini");
   ASSERT_TRUE(testing::WriteText(config, "IDC_VID=0x0483\nIDC_PID=0x5750\n"));
