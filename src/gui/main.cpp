@@ -1,5 +1,6 @@
 // vortan-updater: the desktop window that puts new firmware on a VORTAN keyboard.
 #include <QApplication>
+#include <QFileInfo>
 #include <QStringList>
 #include <cstdio>
 
@@ -25,7 +26,7 @@ int main(int argc, char** argv) {
 
   QApplication app(argc, argv);
   QApplication::setApplicationName(QStringLiteral("vortan-updater"));
-  QApplication::setApplicationDisplayName(QStringLiteral("VORTAN Updater"));
+  // No display name: Qt would append it to every title, and the title is the caption alone.
   QApplication::setApplicationVersion(QStringLiteral(VORTAN_VERSION));
   QApplication::setDesktopFileName(QStringLiteral("org.vortan.updater"));
   options = {};
@@ -34,7 +35,22 @@ int main(int argc, char** argv) {
     std::fputs(qPrintable(message), stderr);
     return 2;
   }
+  vortan::SingleInstance instance(vortan::InstanceSocketPath(options.simulate));
+  const QString package =
+      options.package.isEmpty() ? QString() : QFileInfo(options.package).absoluteFilePath();
+  switch (instance.HandTo(package)) {
+    case vortan::Handover::kHandedOver:
+      return 0;
+    case vortan::Handover::kNoAnswer:
+      std::fputs("Another vortan-updater is running but does not answer.\n", stderr);
+      return 1;
+    case vortan::Handover::kNoneRunning:
+      break;
+  }
   vortan::UpdaterApp updater(options);
   updater.Start();
+  if (!updater.ListenForLaterLaunches(instance)) {
+    std::fputs("Cannot listen for later launches; a second window may start.\n", stderr);
+  }
   return QApplication::exec();
 }

@@ -56,7 +56,9 @@ std::string QtDelegateUi::Localized(const std::string& text) {
 
 void QtDelegateUi::BringWindowToFront() {
   if (!window_) return;
-  window_->showNormal();
+  // Restored from the task bar but left maximized if it was.
+  window_->setWindowState(window_->windowState() & ~Qt::WindowMinimized);
+  window_->show();
   window_->raise();
   window_->activateWindow();
 }

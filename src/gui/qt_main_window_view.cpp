@@ -1,5 +1,6 @@
 #include "gui/qt_main_window_view.h"
 
+#include <QApplication>
 #include <QCloseEvent>
 #include <QDir>
 #include <QDragEnterEvent>
@@ -17,8 +18,10 @@
 #include <QPushButton>
 #include <QShortcut>
 #include <QStringList>
+#include <QTimer>
 #include <QUrl>
 #include <QVBoxLayout>
+#include <QWindow>
 #include <algorithm>
 #include <cmath>
 #include <optional>
@@ -41,6 +44,8 @@ QLineEdit* MakeReadOnlyField(QWidget* parent, const QString& placeholder) {
   field->setPlaceholderText(placeholder);
   return field;
 }
+
+constexpr int kShownTimeoutMs = 2000;
 
 int ToBarUnits(double value) {
   return static_cast<int>(std::lround(value));
@@ -68,12 +73,14 @@ QtMainWindowView::QtMainWindowView(QWidget* parent) : QWidget(parent) {
   progress_ = new QProgressBar(this);
   progress_->setRange(0, 1);
   progress_->setValue(0);
-  open_ = new QPushButton(tr("Open…"), this);
-  refresh_ = new QPushButton(tr("Refresh"), this);
-  update_ = new QPushButton(tr("Update"), this);
+  open_ = new QPushButton(tr("&Open…"), this);
+  refresh_ = new QPushButton(tr("&Refresh"), this);
+  update_ = new QPushButton(tr("&Update"), this);
+  // Outside a dialog only an auto-default button answers Enter; Space works for any button.
+  for (QPushButton* button : {open_, refresh_, update_}) button->setAutoDefault(true);
   update_->setDefault(true);
-  open_->setToolTip(tr("Choose an update file (.dat)"));
-  refresh_->setToolTip(tr("Look for the keyboard again"));
+  open_->setToolTip(tr("Choose an update file (.dat) (Ctrl+O)"));
+  refresh_->setToolTip(tr("Look for the keyboard again (F5)"));
   update_->setToolTip(tr("Write the firmware of the update file to the keyboard"));
 
   // One label width for both groups, so their fields line up.
@@ -123,6 +130,14 @@ QtMainWindowView::QtMainWindowView(QWidget* parent) : QWidget(parent) {
   setMinimumWidth(560);
   auto* quit = new QShortcut(QKeySequence::Quit, this);
   connect(quit, &QShortcut::activated, this, &QWidget::close);
+  // click() does nothing on a disabled button, so the shortcuts follow the button states.
+  auto* openKey = new QShortcut(QKeySequence::Open, this);
+  connect(openKey, &QShortcut::activated, open_, &QPushButton::click);
+  auto* refreshKey = new QShortcut(QKeySequence(Qt::Key_F5), this);
+  connect(refreshKey, &QShortcut::activated, refresh_, &QPushButton::click);
+  // The visual order, top to bottom; the read-only fields take focus only when clicked.
+  setTabOrder(open_, refresh_);
+  setTabOrder(refresh_, update_);
 }
 
 QtMainWindowView::~QtMainWindowView() {
@@ -245,6 +260,55 @@ void QtMainWindowView::StartUpdateThread(std::function<void()> body) {
   updateThread_ = std::thread(std::move(body));
 }
 
+void QtMainWindowView::StartRepeatingTimer(std::chrono::milliseconds interval,
+                                           std::function<void()> tick) {
+  auto* timer = new QTimer(this);
+  timer->setInterval(interval);
+  connect(timer, &QTimer::timeout, this, std::move(tick));
+  timer->start();
+}
+
+void QtMainWindowView::RunWhenShown(std::function<void()> action) {
+  pendingUntilShown_.push_back(std::move(action));
+  RunPendingIfShown(false);
+  // A window started minimized may never be exposed; its package is opened all the same.
+  QTimer::singleShot(kShownTimeoutMs, this, [this] { RunPendingIfShown(true); });
+}
+
+void QtMainWindowView::RunPendingIfShown(bool evenIfHidden) {
+  QWindow* handle = windowHandle();
+  if (!evenIfHidden && (!handle || !handle->isExposed())) {
+    if (handle) handle->installEventFilter(this);
+    return;
+  }
+  // Queued, so the window paints its first frame before any modal alert.
+  for (std::function<void()>& action : pendingUntilShown_) {
+    QMetaObject::invokeMethod(this, std::move(action), Qt::QueuedConnection);
+  }
+  pendingUntilShown_.clear();
+}
+
+bool QtMainWindowView::eventFilter(QObject* watched, QEvent* event) {
+  if (event->type() == QEvent::Expose && watched == windowHandle() && !pendingUntilShown_.empty()) {
+    // The expose event is handled first; isExposed is up to date once the loop comes back.
+    QMetaObject::invokeMethod(
+        this, [this] { RunPendingIfShown(false); }, Qt::QueuedConnection);
+  }
+  return QWidget::eventFilter(watched, event);
+}
+
+void QtMainWindowView::RunWhenFree(std::function<void()> action) {
+  QTimer::singleShot(0, this, [this, action = std::move(action)]() mutable {
+    if (QApplication::activeModalWidget()) {
+      QTimer::singleShot(200, this, [this, action = std::move(action)]() mutable {
+        RunWhenFree(std::move(action));
+      });
+      return;
+    }
+    action();
+  });
+}
+
 void QtMainWindowView::closeEvent(QCloseEvent* event) {
   if (mayClose_ && !mayClose_()) {
     event->ignore();
@@ -265,8 +329,7 @@ void QtMainWindowView::dropEvent(QDropEvent* event) {
   event->acceptProposedAction();
   // Opened after the drop has finished: a refusal alert must not hold the drag source.
   const std::string file = path->toStdString();
-  QMetaObject::invokeMethod(
-      this, [this, file] { window_->OpenPath(file); }, Qt::QueuedConnection);
+  RunWhenFree([this, file] { window_->OpenPath(file); });
 }
 
 }  // namespace vortan

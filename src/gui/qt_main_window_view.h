@@ -4,8 +4,11 @@
 // view of MainWindow: the buttons call the window's actions, and the update thread's progress
 // comes back as queued calls on the main thread.
 #include <QWidget>
+#include <chrono>
 #include <functional>
+#include <string>
 #include <thread>
+#include <vector>
 
 #include "app/main_window_view.h"
 #include "gui/sleep_inhibitor.h"
@@ -50,14 +53,24 @@ class QtMainWindowView final : public QWidget, public MainWindowView {
   OpenPanelResult RunOpenPanel(const OpenPanelOptions& options) override;
   void PostProgress(int32_t value) override;
   void StartUpdateThread(std::function<void()> body) override;
+  void StartRepeatingTimer(std::chrono::milliseconds interval, std::function<void()> tick) override;
+
+  // Runs `action` once the window system has put the window on screen (at once if it has), so
+  // an alert it raises opens over the window rather than at a corner of the screen.
+  void RunWhenShown(std::function<void()> action);
+  // Runs `action` after the current event, once no modal dialog is up: a package opened under
+  // an open panel or an alert would change the window behind the user's back.
+  void RunWhenFree(std::function<void()> action);
 
  protected:
   void closeEvent(QCloseEvent* event) override;
   void dragEnterEvent(QDragEnterEvent* event) override;
   void dropEvent(QDropEvent* event) override;
+  bool eventFilter(QObject* watched, QEvent* event) override;
 
  private:
   void DeliverProgress(int32_t value);
+  void RunPendingIfShown(bool evenIfHidden);
 
   MainWindow* window_ = nullptr;
   std::function<bool()> mayClose_;
@@ -69,6 +82,7 @@ class QtMainWindowView final : public QWidget, public MainWindowView {
   QPushButton* open_;
   QPushButton* refresh_;
   QPushButton* update_;
+  std::vector<std::function<void()>> pendingUntilShown_;
   std::thread updateThread_;
   SleepInhibitor inhibitor_;
 };

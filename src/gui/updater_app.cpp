@@ -2,7 +2,6 @@
 
 #include <QCommandLineParser>
 #include <QFileInfo>
-#include <QTimer>
 
 #include "app/load_settings.h"
 #include "config/ini_config.h"
@@ -97,8 +96,19 @@ void UpdaterApp::Start() {
   delegate_->managedObjectContext();
   if (!options_.package.isEmpty()) {
     const std::string package = options_.package.toStdString();
-    QTimer::singleShot(0, view_.get(), [this, package] { window_->OpenPath(package); });
+    view_->RunWhenShown([this, package] { window_->OpenPath(package); });
   }
+}
+
+bool UpdaterApp::ListenForLaterLaunches(SingleInstance& instance) {
+  return instance.Listen([this](const QString& package) { HandOver(package); });
+}
+
+void UpdaterApp::HandOver(const QString& package) {
+  delegate_->applicationShouldHandleReopen(view_->isVisible());
+  if (package.isEmpty()) return;
+  const std::string path = package.toStdString();
+  view_->RunWhenFree([this, path] { delegate_->applicationOpenFile(path); });
 }
 
 }  // namespace vortan

@@ -12,6 +12,7 @@
 #include "app/main_window.h"
 #include "gui/qt_delegate_ui.h"
 #include "gui/qt_main_window_view.h"
+#include "gui/single_instance.h"
 #include "gui/xml_store.h"
 #include "package/work_folder.h"
 
@@ -47,8 +48,12 @@ class UpdaterApp {
   UpdaterApp& operator=(const UpdaterApp&) = delete;
 
   // Shows the window and runs the launch; the package of the command line is opened once the
-  // event loop runs.
+  // window is on screen, so a refusal alert opens over it.
   void Start();
+  // Makes this the window later launches hand their packages to.
+  bool ListenForLaterLaunches(SingleInstance& instance);
+  // A later launch: brings the window forward and opens `package` unless it is empty.
+  void HandOver(const QString& package);
 
   QtMainWindowView& View() { return *view_; }
   MainWindow& Window() { return *window_; }

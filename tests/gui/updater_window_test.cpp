@@ -8,9 +8,15 @@
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QMimeData>
+#include <QProcess>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QSignalSpy>
+#include <QTest>
 #include <QUrl>
+#include <condition_variable>
+#include <filesystem>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -34,11 +40,13 @@ class ScriptedUser {
 
   std::vector<std::string> alerts;
   QStringList panelFilters;
+  int panels = 0;
 
  private:
   int Answer(QDialog& dialog) {
     if (auto* panel = qobject_cast<QFileDialog*>(&dialog)) {
       panelFilters = panel->nameFilters();
+      ++panels;
       panel->selectFile(QString::fromStdString(package_));
       return QDialog::Accepted;
     }
@@ -63,6 +71,42 @@ bool PumpUntil(Done done) {
     QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
   }
   return true;
+}
+
+// Virtual time whose sleeps wait while the gate is shut: holds an update run midway.
+class GatedClock final : public Clock {
+ public:
+  void Sleep(std::chrono::milliseconds duration) override {
+    std::unique_lock lock(mutex_);
+    opened_.wait(lock, [this] { return open_; });
+    now_ += duration;
+  }
+  std::chrono::milliseconds Now() const override {
+    std::lock_guard lock(mutex_);
+    return now_;
+  }
+  void SetOpen(bool open) {
+    {
+      std::lock_guard lock(mutex_);
+      open_ = open;
+    }
+    opened_.notify_all();
+  }
+
+ private:
+  mutable std::mutex mutex_;
+  std::condition_variable opened_;
+  bool open_ = true;
+  std::chrono::milliseconds now_{0};
+};
+
+// A window of the simulated keyboard with its files in `dir`.
+GuiOptions SimulatedWindowOptions(const testing::TempDir& dir) {
+  GuiOptions options;
+  options.simulate = true;
+  options.workFolder = dir.path().string();
+  options.filesDirectory = dir.path() / "data" / kApplicationId;
+  return options;
 }
 
 TEST(UpdaterWindow, UpdatesTheSimulatedKeyboardFromTheRealWindow) {
@@ -115,12 +159,8 @@ TEST(UpdaterWindow, OpensADroppedPackageAndIgnoresOtherFiles) {
   const std::string package = testing::WritePackage(dir, "KB25.DAT", testing::OnePackPackage());
   const std::string other = dir.File("notes.txt");
   ASSERT_TRUE(testing::WriteText(other, "x"));
-  GuiOptions options;
-  options.simulate = true;
-  options.workFolder = dir.path().string();
-  options.filesDirectory = dir.path() / "data" / kApplicationId;
   ScriptedUser user(package);
-  UpdaterApp app(options);
+  UpdaterApp app(SimulatedWindowOptions(dir));
   app.Start();
   QtMainWindowView& view = app.View();
 
@@ -140,6 +180,99 @@ TEST(UpdaterWindow, OpensADroppedPackageAndIgnoresOtherFiles) {
   EXPECT_TRUE(drop(package));
   EXPECT_EQ(view.FieldFor(TextField::kPath)->text().toStdString(), package);
   EXPECT_EQ(view.FieldFor(TextField::kDeviceStatus)->text(), "Device connected. Press \"Update\"");
+  EXPECT_TRUE(user.alerts.empty());
+}
+
+TEST(UpdaterWindow, ALaterLaunchHandsOverItsPackageUnlessAnUpdateRuns) {
+  testing::TempDir dir;
+  std::filesystem::permissions(dir.path(), std::filesystem::perms::owner_all);
+  qputenv("XDG_RUNTIME_DIR", dir.path().c_str());
+  GatedClock clock;
+  ScopedProcessClock useClock(&clock);
+  const std::string first = testing::WritePackage(dir, "first.dat", testing::OnePackPackage());
+  const std::string second = testing::WritePackage(dir, "second.dat", testing::OnePackPackage());
+  ScriptedUser user(first);
+  UpdaterApp app(SimulatedWindowOptions(dir));
+  app.Start();
+  SingleInstance instance(InstanceSocketPath(/*simulate=*/true));
+  ASSERT_TRUE(app.ListenForLaterLaunches(instance));
+  QtMainWindowView& view = app.View();
+  view.showMinimized();
+
+  auto launch = [&dir](const std::string& package) {
+    QProcess later;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert("XDG_RUNTIME_DIR", QString::fromStdString(dir.path().string()));
+    env.insert("QT_QPA_PLATFORM", "offscreen");
+    later.setProcessEnvironment(env);
+    later.start(VORTAN_UPDATER_PATH, {"--simulate", QString::fromStdString(package)});
+    // The window answers from this thread's event loop.
+    EXPECT_TRUE(PumpUntil([&later] { return later.state() == QProcess::NotRunning; }));
+    return later.exitStatus() == QProcess::NormalExit ? later.exitCode() : -1;
+  };
+  EXPECT_EQ(launch(first), 0);
+  ASSERT_TRUE(PumpUntil([&] { return view.FieldFor(TextField::kPath)->text() == first.c_str(); }));
+  EXPECT_FALSE(view.isMinimized()) << "the window comes back to the front";
+  EXPECT_EQ(view.FieldFor(TextField::kDeviceStatus)->text(), "Device connected. Press \"Update\"");
+
+  clock.SetOpen(false);  // the run waits in its first pause
+  view.ButtonFor(Button::kUpdate)->click();
+  ASSERT_TRUE(app.Window().IsRunActive());
+  EXPECT_EQ(launch(second), 0);
+  ASSERT_TRUE(PumpUntil([&] { return !user.alerts.empty(); }));
+  EXPECT_EQ(user.alerts.front(),
+            std::string(kTextNotOpenedDuringRun) + " / " + kTextNotOpenedDuringRunDetail + second);
+  EXPECT_EQ(view.FieldFor(TextField::kPath)->text().toStdString(), first);
+  clock.SetOpen(true);
+  ASSERT_TRUE(PumpUntil([&] { return !app.Window().IsRunActive(); }));
+  EXPECT_EQ(user.alerts.back(), "Information / Update Success!");
+}
+
+TEST(UpdaterWindow, KeyboardReachesEveryButtonInVisualOrder) {
+  testing::TempDir dir;
+  const std::string package = testing::WritePackage(dir, "kb25.dat", testing::OnePackPackage());
+  ScriptedUser user(package);
+  UpdaterApp app(SimulatedWindowOptions(dir));
+  app.Start();
+  QtMainWindowView& view = app.View();
+  ASSERT_TRUE(app.Window().OpenPath(package));
+  view.activateWindow();
+  ASSERT_TRUE(QTest::qWaitForWindowActive(&view));
+  QPushButton* open = view.ButtonFor(Button::kOpen);
+  QPushButton* refresh = view.ButtonFor(Button::kRefresh);
+  QPushButton* update = view.ButtonFor(Button::kUpdate);
+
+  open->setFocus();
+  for (QPushButton* next : {refresh, update, open}) {
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+    EXPECT_EQ(QApplication::focusWidget(), next) << next->text().toStdString();
+  }
+
+  struct Row {
+    const char* name;
+    QPushButton* focused;
+    Qt::Key key;
+    Qt::KeyboardModifiers modifiers;
+    QPushButton* clicked;
+  };
+  const std::vector<Row> rows = {
+      {"Enter on Open", open, Qt::Key_Return, Qt::NoModifier, open},
+      {"Space on Refresh", refresh, Qt::Key_Space, Qt::NoModifier, refresh},
+      {"Enter on Refresh", refresh, Qt::Key_Return, Qt::NoModifier, refresh},
+      {"Ctrl+O", refresh, Qt::Key_O, Qt::ControlModifier, open},
+      {"F5", open, Qt::Key_F5, Qt::NoModifier, refresh},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.name);
+    QSignalSpy openClicks(open, &QPushButton::clicked);
+    QSignalSpy refreshClicks(refresh, &QPushButton::clicked);
+    row.focused->setFocus();
+    QTest::keyClick(row.focused, row.key, row.modifiers);
+    QCoreApplication::processEvents();
+    EXPECT_EQ(openClicks.count(), row.clicked == open ? 1 : 0);
+    EXPECT_EQ(refreshClicks.count(), row.clicked == refresh ? 1 : 0);
+  }
+  EXPECT_EQ(user.panels, 2);
   EXPECT_TRUE(user.alerts.empty());
 }
 
