@@ -48,9 +48,10 @@ int main(int argc, char** argv) {
       break;
   }
   vortan::UpdaterApp updater(options);
-  updater.Start();
+  // Before the launch, whose store error alert would otherwise keep later launches waiting.
   if (!updater.ListenForLaterLaunches(instance)) {
     std::fputs("Cannot listen for later launches; a second window may start.\n", stderr);
   }
+  updater.Start();
   return QApplication::exec();
 }

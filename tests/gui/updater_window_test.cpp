@@ -186,7 +186,6 @@ TEST(UpdaterWindow, OpensADroppedPackageAndIgnoresOtherFiles) {
 TEST(UpdaterWindow, ALaterLaunchHandsOverItsPackageUnlessAnUpdateRuns) {
   testing::TempDir dir;
   std::filesystem::permissions(dir.path(), std::filesystem::perms::owner_all);
-  qputenv("XDG_RUNTIME_DIR", dir.path().c_str());
   GatedClock clock;
   ScopedProcessClock useClock(&clock);
   const std::string first = testing::WritePackage(dir, "first.dat", testing::OnePackPackage());
@@ -194,7 +193,8 @@ TEST(UpdaterWindow, ALaterLaunchHandsOverItsPackageUnlessAnUpdateRuns) {
   ScriptedUser user(first);
   UpdaterApp app(SimulatedWindowOptions(dir));
   app.Start();
-  SingleInstance instance(InstanceSocketPath(/*simulate=*/true));
+  // Where a --simulate launch with this XDG_RUNTIME_DIR looks for the window.
+  SingleInstance instance(QString::fromStdString(dir.File("org.vortan.updater-simulate.socket")));
   ASSERT_TRUE(app.ListenForLaterLaunches(instance));
   QtMainWindowView& view = app.View();
   view.showMinimized();
