@@ -12,42 +12,11 @@
 #include "cli/exit_codes.h"
 #include "cli/package_opening.h"
 #include "cli/progress_display.h"
+#include "cli/stop_requests.h"
 #include "link/hid_device.h"
 #include "util/diag_log.h"
 
 namespace vortan::cli {
-namespace {
-
-extern "C" void WarnOfInterruptedUpdate(int) {
-  static constexpr char kWarning[] =
-      "\nAn update is running; stopping it now can leave the keyboard without firmware. "
-      "Press Ctrl-C again to stop anyway.\n";
-  [[maybe_unused]] const ssize_t written = ::write(STDERR_FILENO, kWarning, sizeof kWarning - 1);
-}
-
-// While a run is active the first Ctrl-C only warns (the window likewise refuses to quit
-// during a run); SA_RESETHAND lets the second one end the program.
-class InterruptGuard {
- public:
-  InterruptGuard() {
-    struct sigaction action = {};
-    action.sa_handler = WarnOfInterruptedUpdate;
-    action.sa_flags = SA_RESETHAND | SA_RESTART;
-    sigemptyset(&action.sa_mask);
-    installed_ = ::sigaction(SIGINT, &action, &previous_) == 0;
-  }
-  ~InterruptGuard() {
-    if (installed_) ::sigaction(SIGINT, &previous_, nullptr);
-  }
-  InterruptGuard(const InterruptGuard&) = delete;
-  InterruptGuard& operator=(const InterruptGuard&) = delete;
-
- private:
-  struct sigaction previous_ = {};
-  bool installed_ = false;
-};
-
-}  // namespace
 
 FlashCommand::FlashCommand(CLI::App& app)
     : command_(app.add_subcommand("flash", "Update the attached device with a package")) {
@@ -106,11 +75,12 @@ int FlashCommand::Flash(DatFileExamine& datFile, const GlobalOptions& options) c
   ProgressDisplay display(std::cerr, ::isatty(STDERR_FILENO) == 1, total);
   LogSink outsideRun;
   if (verbose_) outsideRun = SetLogSink([&display](std::string_view line) { display.Log(line); });
-  bool success = false;
-  {
-    InterruptGuard guard;
-    success = RunUpdate(steps, [&display](int32_t value) { display.Show(value); });
+  if (options.stops && !options.stops->BeginRun()) {
+    if (verbose_) SetLogSink(outsideRun);
+    return ExitStatusOfSignal(options.stops->StopSignal());
   }
+  const bool success = RunUpdate(steps, [&display](int32_t value) { display.Show(value); });
+  if (options.stops) options.stops->EndRun();
   if (verbose_) SetLogSink(outsideRun);
 
   if (success) {
@@ -118,6 +88,7 @@ int FlashCommand::Flash(DatFileExamine& datFile, const GlobalOptions& options) c
     return kExitSuccess;
   }
   std::cerr << "Update Error!\n";
+  if (options.stops && options.stops->CutOff()) return ExitStatusOfSignal(SIGINT);
   // The run opens the link itself; when that is what failed, the user needs the reason more
   // than the bare outcome.
   if (!link.LastOpenError().empty() || link.LastOpenDeniedPermission()) {

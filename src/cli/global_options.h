@@ -3,6 +3,7 @@
 #include <string>
 
 #include "cli/device_link_setup.h"
+#include "cli/stop_requests.h"
 
 namespace vortan::cli {
 
@@ -17,6 +18,8 @@ struct GlobalOptions {
   std::string sharedFolder = "/tmp";
   // The backend of the real device, used unless a command simulates one.
   BackendFactory deviceBackend;
+  // The stop signals taken so far; null where no signal is watched (tests of the pieces).
+  StopRequests* stops = nullptr;
 };
 
 }  // namespace vortan::cli

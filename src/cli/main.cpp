@@ -10,9 +10,12 @@
 #include "config/ini_config.h"
 #include "link/hid_backend.h"
 #include "package/work_folder.h"
+#include "util/stop_signals.h"
 
 int main(int argc, char** argv) {
   using namespace vortan::cli;
+  // Before any thread exists, so that every thread inherits the blocked stop signals.
+  vortan::BlockStopSignals();
   CLI::App app{"Updates the firmware of a VORTAN keyboard."};
   app.require_subcommand(1);
   // Lets the global options stand after the command name too.
@@ -42,8 +45,15 @@ int main(int argc, char** argv) {
   options.workFolder = workFolder.Path();
   if (!options.configPath.empty()) vortan::IniConfig::UsePath(options.configPath);
   vortan::LoadSettings();
-  if (inspect.Selected()) return inspect.Run(options);
-  if (devices.Selected()) return devices.Run(options);
-  if (flash.Selected()) return flash.Run(options);
-  return kExitUsage;
+  StopRequests stops;
+  const vortan::StopSignalWatcher watcher([&stops](int signal) { stops.OnSignal(signal); });
+  options.stops = &stops;
+  int status = kExitUsage;
+  if (inspect.Selected()) status = inspect.Run(options);
+  if (devices.Selected()) status = devices.Run(options);
+  if (flash.Selected()) status = flash.Run(options);
+  // A stop asked for outside a run ends the program here, as the signal would have, but after
+  // the work files are gone.
+  if (const int signal = stops.StopSignal()) return ExitStatusOfSignal(signal);
+  return status;
 }

@@ -5,8 +5,12 @@
 #include <cstdio>
 
 #include "gui/updater_app.h"
+#include "util/stop_signals.h"
 
 int main(int argc, char** argv) {
+  // Before Qt or the update start threads of their own, so that they all inherit the blocked
+  // stop signals.
+  vortan::BlockStopSignals();
   // Help and version are answered before the window system is reached, so they work without a
   // display.
   QStringList rawArguments;

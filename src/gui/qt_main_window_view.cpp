@@ -251,6 +251,7 @@ void QtMainWindowView::PostProgress(int32_t value) {
 void QtMainWindowView::DeliverProgress(int32_t value) {
   if (value == kProgressSuccess || value == kProgressFailure) inhibitor_.Release();
   if (window_) window_->RefreshProgress(value);
+  if ((value == kProgressSuccess || value == kProgressFailure) && runEnded_) runEnded_();
 }
 
 void QtMainWindowView::StartUpdateThread(std::function<void()> body) {

@@ -32,6 +32,8 @@ class QtMainWindowView final : public QWidget, public MainWindowView {
   void Bind(MainWindow* window);
   // Asked on every close request; a false answer keeps the window open.
   void SetCloseGuard(std::function<bool()> mayClose) { mayClose_ = std::move(mayClose); }
+  // Called on the main thread once a run's last progress value has been shown.
+  void SetRunEndedHook(std::function<void()> hook) { runEnded_ = std::move(hook); }
   // Waits for the update thread, if any, to end.
   void JoinUpdateThread();
   bool SleepInhibited() const { return inhibitor_.Held(); }
@@ -74,6 +76,7 @@ class QtMainWindowView final : public QWidget, public MainWindowView {
 
   MainWindow* window_ = nullptr;
   std::function<bool()> mayClose_;
+  std::function<void()> runEnded_;
   QLineEdit* path_;
   QLineEdit* status_;
   QLineEdit* model_;

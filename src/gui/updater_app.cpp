@@ -1,13 +1,17 @@
 #include "gui/updater_app.h"
 
+#include <unistd.h>
+
 #include <QCommandLineParser>
 #include <QFileInfo>
+#include <QTimer>
 
 #include "app/load_settings.h"
 #include "config/ini_config.h"
 #include "emulator/emulator.h"
 #include "emulator/simulation/simulated_device.h"
 #include "link/hid_device.h"
+#include "util/stop_signals.h"
 
 namespace vortan {
 
@@ -75,11 +79,34 @@ UpdaterApp::UpdaterApp(GuiOptions options) : options_(std::move(options)) {
       });
   view_->SetCloseGuard(
       [this] { return delegate_->applicationShouldTerminate() == TerminateReply::kTerminateNow; });
+  view_->SetRunEndedHook([this] {
+    if (!closeAfterRun_) return;
+    closeAfterRun_ = false;
+    QTimer::singleShot(0, view_.get(), [this] { view_->close(); });
+  });
+  stopSignalFd_ = OpenStopSignalFd();
+  if (stopSignalFd_ >= 0) {
+    stopSignals_ = std::make_unique<QSocketNotifier>(stopSignalFd_, QSocketNotifier::Read);
+    QObject::connect(stopSignals_.get(), &QSocketNotifier::activated,
+                     [this] { TakeStopSignals(); });
+  }
+}
+
+void UpdaterApp::TakeStopSignals() {
+  bool stop = false;
+  while (ReadStopSignal(stopSignalFd_)) stop = true;
+  if (!stop) return;
+  // The close guard refuses while a run is active, with the same message as a close.
+  closeAfterRun_ = closeAfterRun_ || Window().IsRunActive();
+  view_->close();
 }
 
 UpdaterApp::~UpdaterApp() {
+  stopSignals_.reset();
+  if (stopSignalFd_ >= 0) ::close(stopSignalFd_);
   view_->JoinUpdateThread();
   view_->SetCloseGuard({});
+  view_->SetRunEndedHook({});
 }
 
 void UpdaterApp::Start() {

@@ -2,6 +2,7 @@
 // The program vortan-updater put together: the Qt window, the window logic, the application
 // delegate with its local store, and the device backend (hidapi, or the loader emulator with
 // --simulate).
+#include <QSocketNotifier>
 #include <QString>
 #include <QStringList>
 #include <filesystem>
@@ -38,6 +39,11 @@ enum class ParseOutcome { kRun, kHelp, kVersion, kError };
 // kError `message` holds the text to print.
 ParseOutcome ParseGuiArguments(const QStringList& arguments, GuiOptions* options, QString* message);
 
+// The stop signals (SIGINT, SIGTERM, SIGHUP), read from a signalfd in the event loop: with no
+// run active they close the window as the user would, so the program quits normally and removes
+// its work files; during a run they are refused as a close is, and the window closes once the
+// run has ended. main blocks them (BlockStopSignals) before any thread starts, so no device read
+// is ever interrupted.
 class UpdaterApp {
  public:
   // Needs a QApplication. Installs the device backend and the settings file to read.
@@ -62,6 +68,8 @@ class UpdaterApp {
   emu::Emulator* Emulator() { return emulator_.get(); }
 
  private:
+  void TakeStopSignals();
+
   GuiOptions options_;
   std::shared_ptr<emu::Emulator> emulator_;
   // Outlives the window, whose package writes into it.
@@ -71,6 +79,9 @@ class UpdaterApp {
   std::unique_ptr<QtDelegateUi> ui_;
   XmlStoreProvider store_;
   std::unique_ptr<AppDelegate> delegate_;
+  int stopSignalFd_ = -1;
+  std::unique_ptr<QSocketNotifier> stopSignals_;
+  bool closeAfterRun_ = false;
 };
 
 }  // namespace vortan

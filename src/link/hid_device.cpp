@@ -1,6 +1,7 @@
 #include "link/hid_device.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cstring>
 
 #include "link/byte_order.h"
@@ -22,6 +23,7 @@ struct LinkState {
   bool lastOpenDenied = false;
   bool lastOpenBusy = false;
   bool claimed = false;
+  std::atomic<bool> cutOff{false};
 };
 
 LinkState& State() {
@@ -46,6 +48,11 @@ void HidDevice::UseBackend(std::shared_ptr<HidBackend> backend) {
   s.handle = nullptr;
   s.open = false;
   s.claimed = false;
+  s.cutOff = false;
+}
+
+void HidDevice::CutOff() {
+  State().cutOff = true;
 }
 
 HidBackend* HidDevice::Backend() {
@@ -94,7 +101,7 @@ bool HidDevice::Claim() {
 bool HidDevice::Open() {
   LinkState& s = State();
   if (s.handle) return true;
-  if (!s.backend) return false;
+  if (!s.backend || s.cutOff) return false;
   if (!Claim()) return false;
   s.handle = s.backend->Open(Low16(s.vid), Low16(s.pid));
   if (!s.handle) {
@@ -145,7 +152,7 @@ bool HidDevice::SendMessage(const uint8_t* data, uint32_t length) {
     PutU32(report + 5, offset);
     std::memcpy(report + kHeaderSize, data + offset, chunk);
     std::memset(report + kHeaderSize + chunk, 0, kPayloadSize - chunk);
-    if (s.backend->Write(s.handle, report, kReportSize) < 0) return false;
+    if (s.cutOff || s.backend->Write(s.handle, report, kReportSize) < 0) return false;
     offset += chunk;
   }
   return true;
@@ -154,7 +161,7 @@ bool HidDevice::SendMessage(const uint8_t* data, uint32_t length) {
 bool HidDevice::ReceiveMessage(uint8_t* buffer, uint32_t capacity, uint32_t* received_out) {
   LinkState& s = State();
   if (received_out) *received_out = 0;
-  if (!s.backend || !s.handle) return false;
+  if (!s.backend || !s.handle || s.cutOff) return false;
   uint8_t* report = s.reportBuffer;
   // A timed-out read (0) is a failure too: the buffer would still hold our own request.
   int got = s.backend->Read(s.handle, report, kReportSize, kReplyTimeoutMs);
@@ -186,7 +193,7 @@ bool HidDevice::ReceiveMessage(uint8_t* buffer, uint32_t capacity, uint32_t* rec
       if (received_out) *received_out = received;
       return total > 0;
     }
-    got = s.backend->Read(s.handle, report, kReportSize, kReplyTimeoutMs);
+    got = s.cutOff ? -1 : s.backend->Read(s.handle, report, kReportSize, kReplyTimeoutMs);
     if (got <= 0) {
       if (received_out) *received_out = received;
       return false;

@@ -40,6 +40,11 @@ class HidDevice {
   static void UseBackend(std::shared_ptr<HidBackend> backend);
   static HidBackend* Backend();
 
+  // From any thread: every later open, send and receive fails at once (Close still closes). The
+  // escape hatch of a user who insists on stopping a run; the read under way ends by itself, at
+  // the latest after kReplyTimeoutMs. UseBackend lifts it.
+  static void CutOff();
+
   // Vendor and product ID as read from the settings; the link uses the low 16 bits of each.
   static void SetIds(uint32_t vid, uint32_t pid);
   static uint32_t Vid();

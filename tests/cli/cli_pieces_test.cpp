@@ -1,12 +1,14 @@
 // Pieces of vortan-flash checked in-process: the progress bar, the udev rule text and the report
 // trace.
 #include <gtest/gtest.h>
+#include <signal.h>
 
 #include <sstream>
 
 #include "app/update_run.h"
 #include "cli/device_access.h"
 #include "cli/progress_display.h"
+#include "cli/stop_requests.h"
 #include "emulator/emulator.h"
 #include "link/tracing_backend.h"
 #include "support/temp_dir.h"
@@ -64,6 +66,21 @@ TEST(TracingBackendTest, RecordsWrittenReportsAndDeliveredRepliesOnly) {
   EXPECT_EQ(lines, emulator->Trace());
   ASSERT_EQ(lines.size(), 2u);
   EXPECT_EQ(lines[0], ReportTraceLine("H>D", report, sizeof report));
+}
+
+// Guards against a run starting after a stop was asked for, and against losing that stop.
+TEST(StopRequests, AStopOutsideARunIsKeptAndStartsNoRun) {
+  cli::StopRequests stops;
+  ASSERT_TRUE(stops.BeginRun());
+  stops.OnSignal(SIGTERM);
+  stops.EndRun();
+  EXPECT_EQ(stops.StopSignal(), 0) << "a stop during the run ends with the run";
+  stops.OnSignal(SIGHUP);
+  stops.OnSignal(SIGINT);
+  EXPECT_EQ(stops.StopSignal(), SIGHUP);
+  EXPECT_FALSE(stops.BeginRun());
+  EXPECT_FALSE(stops.CutOff());
+  EXPECT_EQ(cli::ExitStatusOfSignal(SIGHUP), 129);
 }
 
 }  // namespace

@@ -1,6 +1,7 @@
 // The real vortan-flash binary: inspect, devices and flash against simulated devices (real
 // pauses: packages here stay at a few steps) and, for "no device", real hidapi.
 #include <gtest/gtest.h>
+#include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -347,6 +348,45 @@ TEST_F(VortanFlashTest, ASimulatedTwoPackUpdateSucceedsWithATraceOfEveryReport) 
   // First the C1 update-mode request (family code 3), last the finish command reporting success.
   EXPECT_EQ(lines.front().substr(0, 51), "H>D 51 04 00 00 00 00 00 00 00 01 0A 4D 03 00 00 00");
   EXPECT_EQ(lines[lines.size() - 2].substr(0, 42), "H>D 51 04 00 00 00 00 00 00 00 09 00 00 00");
+}
+
+// Guards against a signal cutting an update off midway (no finish command, work files left):
+// during a run each stop signal is a request the run outlives, SIGPIPE never kills, and only a
+// second Ctrl-C stops the run, at its next report.
+TEST_F(VortanFlashTest, SignalsDuringAFlashLetTheRunEndWithItsFinishCommand) {
+  const std::string package = Package(SmallPackage());
+  const std::string finishedWell = "H>D 51 04 00 00 00 00 00 00 00 09 00 00 00";
+  const std::tuple<std::vector<int>, int, int> cases[] = {
+      // signals sent, exit status, warnings shown
+      {{SIGTERM}, 0, 1}, {{SIGHUP, SIGTERM}, 0, 1},  {{SIGPIPE}, 0, 0},
+      {{SIGINT}, 0, 1},  {{SIGINT, SIGINT}, 130, 1},
+  };
+  for (const auto& [signals, exitCode, warnings] : cases) {
+    SCOPED_TRACE(::testing::PrintToString(signals));
+    const std::string trace = dir_.File("trace.txt");
+    std::remove(trace.c_str());
+    testing::RunningProgram run(
+        VORTAN_FLASH_PATH,
+        {"--work-dir", work_.path().string(), "flash", package, "--simulate", "--trace", trace},
+        dir_);
+    ASSERT_TRUE(WaitFor([&] { return !FileLines(trace).empty(); }));
+    for (const int signal : signals) {
+      ::kill(run.Pid(), signal);
+      ::usleep(50000);
+    }
+    const testing::ProgramResult shown = run.Wait();
+    EXPECT_EQ(shown.exitCode, exitCode) << shown.err;
+    size_t shownWarnings = 0;
+    for (size_t at = 0; (at = shown.err.find("An update is running", at)) != std::string::npos;
+         ++at) {
+      ++shownWarnings;
+    }
+    EXPECT_EQ(shownWarnings, static_cast<size_t>(warnings)) << shown.err;
+    const std::vector<std::string> lines = FileLines(trace);
+    ASSERT_GE(lines.size(), 2u);
+    EXPECT_EQ(lines[lines.size() - 2].starts_with(finishedWell), exitCode == 0) << lines.back();
+    EXPECT_EQ(LeftInWorkFolder(), std::vector<std::string>{});
+  }
 }
 
 // Guards against two processes interleaving their commands on one keyboard.

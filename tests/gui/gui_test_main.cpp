@@ -4,7 +4,11 @@
 
 #include <QApplication>
 
+#include "util/stop_signals.h"
+
 int main(int argc, char** argv) {
+  // As the program does: the window's tests send it stop signals.
+  vortan::BlockStopSignals();
   if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
   QApplication app(argc, argv);
   ::testing::InitGoogleTest(&argc, argv);

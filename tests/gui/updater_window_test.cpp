@@ -1,4 +1,6 @@
 #include <gtest/gtest.h>
+#include <signal.h>
+#include <unistd.h>
 
 #include <QCoreApplication>
 #include <QDragEnterEvent>
@@ -152,6 +154,40 @@ TEST(UpdaterWindow, UpdatesTheSimulatedKeyboardFromTheRealWindow) {
   EXPECT_EQ(bar->value(), bar->maximum());
   EXPECT_TRUE(view.ButtonFor(Button::kUpdate)->isEnabled());
   EXPECT_TRUE(view.close());
+}
+
+// Guards against a stop signal cutting a running update off: each is refused as a close is, the
+// run goes on to its end, and then the window closes and its work files go.
+TEST(UpdaterWindow, StopSignalsDuringARunLetItFinishThenClose) {
+  testing::TempDir dir;
+  pack::PackageContents contents = testing::OnePackPackage();
+  contents.packs = {testing::C1Pack(0x1000)};  // three steps, 1.5 s of real pauses
+  const std::string package = testing::WritePackage(dir, "kb25.dat", contents);
+  GuiOptions options;
+  options.simulate = true;
+  options.workFolder = dir.path().string();
+  options.filesDirectory = dir.path() / "data" / kApplicationId;
+  options.package = QString::fromStdString(package);
+  ScriptedUser user(package);
+  UpdaterApp app(options);
+  app.Start();
+  QtMainWindowView& view = app.View();
+  ASSERT_TRUE(PumpUntil([&] { return view.ButtonFor(Button::kUpdate)->isEnabled(); }));
+
+  view.ButtonFor(Button::kUpdate)->click();
+  for (const int signal : {SIGTERM, SIGHUP, SIGINT}) {
+    const size_t before = user.alerts.size();
+    ASSERT_EQ(::kill(::getpid(), signal), 0);
+    ASSERT_TRUE(PumpUntil([&] { return user.alerts.size() > before; }));
+    EXPECT_TRUE(user.alerts.back().starts_with("A firmware update is running / "))
+        << user.alerts.back();
+    EXPECT_TRUE(app.Window().IsRunActive());
+  }
+  ASSERT_TRUE(PumpUntil([&] { return !view.isVisible(); }));
+  EXPECT_EQ(user.alerts.back(), "Information / Update Success!");
+  for (const auto& entry : std::filesystem::recursive_directory_iterator(dir.path())) {
+    EXPECT_FALSE(entry.path().filename().string().starts_with("TEMP")) << entry.path();
+  }
 }
 
 TEST(UpdaterWindow, OpensADroppedPackageAndIgnoresOtherFiles) {

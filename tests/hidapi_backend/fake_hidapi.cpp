@@ -2,6 +2,8 @@
 #include "fake_hidapi.h"
 
 #include <hidapi.h>
+#include <poll.h>
+#include <unistd.h>
 
 #include <cstdarg>
 #include <cstdio>
@@ -21,6 +23,7 @@ struct State {
   std::vector<std::string> calls;
   std::wstring error;
   std::string deviceFolder;
+  int readWaitMs = 0;
 };
 
 State& S() {
@@ -49,6 +52,11 @@ void Reset() {
   S().calls.clear();
   S().error.clear();
   S().deviceFolder.clear();
+  S().readWaitMs = 0;
+}
+
+void SetReadWait(int ms) {
+  S().readWaitMs = ms;
 }
 
 void SetDeviceFolder(const std::string& folder) {
@@ -137,6 +145,15 @@ int HID_API_EXPORT HID_API_CALL hid_write(hid_device* dev, const unsigned char* 
 int HID_API_EXPORT HID_API_CALL hid_read_timeout(hid_device* dev, unsigned char* data,
                                                  size_t length, int milliseconds) {
   Log("hid_read_timeout %zu %d", length, milliseconds);
+  if (S().readWaitMs > 0) {
+    int idle[2];
+    if (::pipe(idle) != 0) return -1;
+    pollfd wait = {idle[0], POLLIN, 0};
+    const int polled = ::poll(&wait, 1, S().readWaitMs);
+    ::close(idle[0]);
+    ::close(idle[1]);
+    if (polled < 0) return -1;
+  }
   return Backend().Read(dev->handle, data, length, milliseconds);
 }
 

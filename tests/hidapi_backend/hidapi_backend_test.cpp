@@ -1,9 +1,13 @@
 // The production backend's own hidapi calls, made against the stand-in library: the exact call
 // sequence of a run, and how it reads hidapi's results.
 #include <gtest/gtest.h>
+#include <signal.h>
+#include <unistd.h>
 
+#include <atomic>
 #include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "emulator/ram_model.h"
@@ -13,6 +17,7 @@
 #include "support/temp_dir.h"
 #include "updaters/ax_update.h"
 #include "util/device_lock.h"
+#include "util/stop_signals.h"
 
 namespace vortan {
 namespace {
@@ -114,6 +119,41 @@ TEST_F(HidapiBackendTest, AKeyboardAnotherProcessUpdatesIsRefusedBeforeAnyReport
   EXPECT_EQ(other.Take(dir.File("hidraw0")), LockResult::kBusy);
   HidDevice::Instance().Close();
   EXPECT_EQ(other.Take(dir.File("hidraw0")), LockResult::kTaken);
+}
+
+// Guards against a stop signal failing a run whose read waits in poll(), as hidapi's does: the
+// signals are taken on a thread of their own and interrupt no read.
+TEST_F(HidapiBackendTest, StopSignalsDuringAReadWaitingInPollDoNotFailTheRun) {
+  Attach();
+  fakehid::SetReadWait(2);
+  sigset_t previous;
+  ::pthread_sigmask(SIG_SETMASK, nullptr, &previous);
+  BlockStopSignals();
+  std::atomic<int> taken = 0;
+  {
+    const StopSignalWatcher watcher([&taken](int) { ++taken; });
+    std::atomic<bool> done = false;
+    std::thread sender([&done] {
+      constexpr int kSignals[] = {SIGINT, SIGTERM, SIGHUP};
+      for (int i = 0; !done; ++i) {
+        ::kill(::getpid(), kSignals[i % 3]);
+        ::usleep(300);
+      }
+    });
+    Updater updater;
+    bool ok = updater.EnterUpdateMode(1);
+    for (int i = 0; ok && i < 30; ++i) ok = updater.CheckRegion(0, 2, 2 * 0xFF);
+    ok = updater.FinishUpdate(ok) && ok;
+    done = true;
+    sender.join();
+    EXPECT_TRUE(ok);
+    sigset_t pending;
+    for (int i = 0; i < 1000 && ::sigpending(&pending) == 0 && !sigisemptyset(&pending); ++i) {
+      ::usleep(1000);
+    }
+  }
+  EXPECT_GT(taken, 0);
+  ::pthread_sigmask(SIG_SETMASK, &previous, nullptr);
 }
 
 // Guards against parsing our own request as a reply when hidapi reports 0 (expiry) or -1.
