@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <charconv>
 #include <cstring>
+#include <iterator>
 #include <utility>
 
 #include "link/byte_order.h"
@@ -61,10 +62,40 @@ std::vector<std::string_view> Words(std::string_view line) {
   return words;
 }
 
+// A misspelled kind would never fire, and a rehearsal meant to fail would report success.
+bool KnownKind(std::string_view kind) {
+  static constexpr std::string_view kKinds[] = {
+      "*",
+      "update_mode",
+      "region_check",
+      "finish",
+      "unknown",
+      "a2.erase_cycle",
+      "a2.erase_poll",
+      "a2.program_cycle",
+      "a2.write_buffer_cycle",
+      "a2.program_buffer_cycle",
+      "a2.write",
+      "a2.data",
+      "c1.setup",
+      "c1.erase",
+      "c1.erase_poll",
+      "c1.write",
+      "c1.data",
+      "a1.write",
+      "a1.data",
+  };
+  return std::find(std::begin(kKinds), std::end(kKinds), kind) != std::end(kKinds);
+}
+
 bool ParseFaultLine(const std::vector<std::string_view>& w, Fault& f) {
   if (!ParseType(w[0], f.type)) return false;
   size_t i = 1;
-  if (i < w.size() && w[i].find('=') == std::string_view::npos) f.kind = std::string(w[i++]);
+  if (i < w.size() && w[i].find('=') == std::string_view::npos &&
+      !(w[i].front() >= '0' && w[i].front() <= '9')) {
+    if (!KnownKind(w[i])) return false;
+    f.kind = std::string(w[i++]);
+  }
   int64_t n = 0;
   if (i < w.size() && w[i].find('=') == std::string_view::npos) {
     if (!ParseInt(w[i++], n) || n < 0 || n > 1'000'000'000) return false;

@@ -1,14 +1,17 @@
 #include "cli/device_link_setup.h"
 
-#include <iterator>
+#include <iostream>
 #include <limits>
+#include <string_view>
 #include <vector>
 
+#include "cli/exit_codes.h"
 #include "emulator/emulator.h"
 #include "emulator/simulation/simulated_device.h"
 #include "link/clock.h"
 #include "link/hid_device.h"
 #include "link/tracing_backend.h"
+#include "util/regular_file.h"
 
 namespace vortan::cli {
 namespace {
@@ -16,13 +19,17 @@ namespace {
 // Enough to rehearse "More than one device!" with any count a user might plug in.
 constexpr int kMaxSimulatedDevices = 16;
 
+// Far above any script a rehearsal needs; /dev/zero or a huge file must not fill the memory.
+constexpr uint64_t kMaxFaultScriptBytes = 1 << 20;
+
 bool ReadFaultScript(const std::string& path, std::vector<emu::Fault>& faults, std::string* error) {
-  std::ifstream in(path, std::ios::binary);
-  const std::string text{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-  if (!in.good() && !in.eof()) {
-    *error = "Cannot read the fault script " + path;
+  ByteBuffer bytes;
+  if (!ReadRegularFile(path, kMaxFaultScriptBytes, bytes, SymlinkPolicy::kRefuse)) {
+    *error = "Cannot read the fault script " + path +
+             " (a regular file of at most 1 MiB, not a link, is needed)";
     return false;
   }
+  const std::string_view text(reinterpret_cast<const char*>(bytes.data()), bytes.size());
   std::string why;
   if (!emu::ParseFaultScript(text, faults, &why)) {
     *error = "Fault script " + path + ": " + why;
@@ -66,16 +73,38 @@ DeviceLinkSetup::~DeviceLinkSetup() {
   if (link.IsOpen()) link.Close();
 }
 
+bool DeviceLinkSetup::OpenFiles(const DeviceLinkOptions& options, std::string* error) {
+  if (filesOpened_) return true;
+  if (!options.faultScriptPath.empty() &&
+      !ReadFaultScript(options.faultScriptPath, faults_, error)) {
+    return false;
+  }
+  if (!options.tracePath.empty()) {
+    auto trace = std::make_shared<TraceFile>();
+    if (!trace->Open(options.tracePath, error)) return false;
+    trace_ = std::move(trace);
+  }
+  filesOpened_ = true;
+  return true;
+}
+
+bool DeviceLinkSetup::FinishTrace(std::string* error) {
+  return !trace_ || trace_->Finish(error);
+}
+
+int WithTraceChecked(DeviceLinkSetup& setup, int status) {
+  std::string error;
+  if (setup.FinishTrace(&error)) return status;
+  std::cerr << error << '\n';
+  return status == kExitSuccess ? kExitOutputFailed : status;
+}
+
 bool DeviceLinkSetup::Install(const DeviceLinkOptions& options, const BackendFactory& realBackend,
                               const DatFileExamine* package, const std::string& lockFolder,
                               std::string* error) {
+  if (!OpenFiles(options, error)) return false;
   std::shared_ptr<HidBackend> backend;
   if (options.Simulated()) {
-    std::vector<emu::Fault> faults;
-    if (!options.faultScriptPath.empty() &&
-        !ReadFaultScript(options.faultScriptPath, faults, error)) {
-      return false;
-    }
     emulator_ = std::make_shared<emu::Emulator>();
     // The trace, when asked for, is written by the tracing backend; a long run must not pile
     // up an in-memory copy.
@@ -87,7 +116,7 @@ bool DeviceLinkSetup::Install(const DeviceLinkOptions& options, const BackendFac
         *error = "The simulated device cannot be fitted to this package";
         return false;
       }
-      if (i == 0) device.AddFaults(faults);
+      if (i == 0) device.AddFaults(faults_);
     }
     if (options.simulateDenied) {
       // Every open fails, as a missing udev rule would make it.
@@ -99,16 +128,9 @@ bool DeviceLinkSetup::Install(const DeviceLinkOptions& options, const BackendFac
   } else {
     backend = realBackend();
   }
-
-  if (!options.tracePath.empty()) {
-    auto file = std::make_shared<std::ofstream>(options.tracePath, std::ios::trunc);
-    if (!*file) {
-      *error = "Cannot write the trace file " + options.tracePath;
-      return false;
-    }
-    // Flushed per line, so a trace of a run that hangs or is killed still shows its last report.
+  if (trace_) {
     backend = std::make_shared<TracingBackend>(
-        std::move(backend), [file](const std::string& line) { *file << line << std::endl; });
+        std::move(backend), [trace = trace_](const std::string& line) { trace->WriteLine(line); });
   }
   HidDevice::UseBackend(std::move(backend));
   return true;

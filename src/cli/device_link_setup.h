@@ -3,11 +3,12 @@
 // backend, or an emulator with simulated devices (--simulate and its companions), optionally
 // wrapped in a trace of every report (--trace FILE).
 #include <CLI/CLI.hpp>
-#include <fstream>
 #include <functional>
 #include <memory>
 #include <string>
 
+#include "cli/trace_file.h"
+#include "emulator/loader_device.h"
 #include "link/hid_backend.h"
 #include "package/dat_file_examine.h"
 
@@ -54,11 +55,24 @@ class DeviceLinkSetup {
   // `package` when one is given (ready) and locked through files in `lockFolder`. False with a
   // message in `error` when the trace file cannot be written or the fault script cannot be read or
   // parsed.
+  // Reads the fault script and opens the trace file, once; Install does it when not done before.
+  // Commands call it before the package writes its work files, so a path that is no regular
+  // file is refused first. False with a message in `error`.
+  bool OpenFiles(const DeviceLinkOptions& options, std::string* error);
   bool Install(const DeviceLinkOptions& options, const BackendFactory& realBackend,
                const DatFileExamine* package, const std::string& lockFolder, std::string* error);
+  // Closes the trace file; false with the reason when a line of it could not be written.
+  bool FinishTrace(std::string* error);
 
  private:
   std::shared_ptr<emu::Emulator> emulator_;
+  bool filesOpened_ = false;
+  std::vector<emu::Fault> faults_;
+  std::shared_ptr<TraceFile> trace_;
 };
+
+// `status`, or kExitOutputFailed in place of success when the trace could not be written wholly
+// (said on stderr).
+int WithTraceChecked(DeviceLinkSetup& setup, int status);
 
 }  // namespace vortan::cli

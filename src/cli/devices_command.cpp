@@ -32,6 +32,10 @@ bool DevicesCommand::Selected() const {
 
 int DevicesCommand::Run(const GlobalOptions& options) const {
   DeviceLinkSetup setup;
+  return WithTraceChecked(setup, Count(setup, options));
+}
+
+int DevicesCommand::Count(DeviceLinkSetup& setup, const GlobalOptions& options) const {
   std::string error;
   if (!setup.Install(link_, options.deviceBackend, nullptr, options.sharedFolder, &error)) {
     std::cerr << error << '\n';

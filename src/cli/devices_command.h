@@ -19,6 +19,7 @@ class DevicesCommand {
   int Run(const GlobalOptions& options) const;
 
  private:
+  int Count(DeviceLinkSetup& setup, const GlobalOptions& options) const;
   CLI::App* command_;
   DeviceLinkOptions link_;
   WaitOption wait_;

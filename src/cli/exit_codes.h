@@ -7,5 +7,7 @@ constexpr int kExitUsage = 2;           // bad command line
 constexpr int kExitPackageRefused = 3;  // package unreadable or refused
 constexpr int kExitNoSingleDevice = 4;  // none or more than one matching device attached
 constexpr int kExitUpdateFailed = 5;    // the update ran and failed
+// The work was done, but stdout or the trace file could not be written wholly.
+constexpr int kExitOutputFailed = 6;
 
 }  // namespace vortan::cli

@@ -34,17 +34,24 @@ bool FlashCommand::Selected() const {
 int FlashCommand::Run(const GlobalOptions& options) const {
   const LogSink previousLog = verbose_ ? SetLogSink({}) : SetLogSink([](std::string_view) {});
   DatFileExamine datFile(options.workFolder);
-  const int status = Flash(datFile, options);
+  DeviceLinkSetup setup;
+  const int status = WithTraceChecked(setup, Flash(datFile, setup, options));
   datFile.DeleteTempFiles();
   SetLogSink(previousLog);
   return status;
 }
 
-int FlashCommand::Flash(DatFileExamine& datFile, const GlobalOptions& options) const {
+int FlashCommand::Flash(DatFileExamine& datFile, DeviceLinkSetup& setup,
+                        const GlobalOptions& options) const {
+  std::string error;
+  // Before the package writes its work files: a trace path or fault script that is no regular
+  // file ends the command first.
+  if (!setup.OpenFiles(link_, &error)) {
+    std::cerr << error << '\n';
+    return kExitUsage;
+  }
   if (!OpenPackage(datFile, packagePath_)) return kExitPackageRefused;
 
-  DeviceLinkSetup setup;
-  std::string error;
   if (!setup.Install(link_, options.deviceBackend, &datFile, options.sharedFolder, &error)) {
     std::cerr << error << '\n';
     return kExitUsage;

@@ -21,7 +21,7 @@ class FlashCommand {
   int Run(const GlobalOptions& options) const;
 
  private:
-  int Flash(DatFileExamine& datFile, const GlobalOptions& options) const;
+  int Flash(DatFileExamine& datFile, DeviceLinkSetup& setup, const GlobalOptions& options) const;
 
   CLI::App* command_;
   std::string packagePath_;

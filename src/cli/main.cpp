@@ -1,5 +1,12 @@
 // vortan-flash: the command-line face of the updater. Exit status: see exit_codes.h.
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <CLI/CLI.hpp>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <iostream>
 
 #include "app/load_settings.h"
 #include "cli/devices_command.h"
@@ -10,10 +17,12 @@
 #include "config/ini_config.h"
 #include "link/hid_backend.h"
 #include "package/work_folder.h"
+#include "util/standard_streams.h"
 #include "util/stop_signals.h"
 
 int main(int argc, char** argv) {
   using namespace vortan::cli;
+  const int reopenedStreams = vortan::OpenClosedStandardStreams();
   // Before any thread exists, so that every thread inherits the blocked stop signals.
   vortan::BlockStopSignals();
   CLI::App app{"Updates the firmware of a VORTAN keyboard."};
@@ -43,6 +52,14 @@ int main(int argc, char** argv) {
   const vortan::PrivateWorkFolder workFolder(options.workFolder);
   options.sharedFolder = options.workFolder;
   options.workFolder = workFolder.Path();
+  // The settings file is read as a regular file only (a FIFO would answer nothing); naming
+  // anything else is a usage error rather than a silent fall-back to the defaults.
+  struct stat configStat {};
+  if (!options.configPath.empty() &&
+      (::stat(options.configPath.c_str(), &configStat) != 0 || !S_ISREG(configStat.st_mode))) {
+    std::cerr << "The settings file " << options.configPath << " is not a regular file\n";
+    return kExitUsage;
+  }
   if (!options.configPath.empty()) vortan::IniConfig::UsePath(options.configPath);
   vortan::LoadSettings();
   StopRequests stops;
@@ -55,5 +72,18 @@ int main(int argc, char** argv) {
   // A stop asked for outside a run ends the program here, as the signal would have, but after
   // the work files are gone.
   if (const int signal = stops.StopSignal()) return ExitStatusOfSignal(signal);
+  // Output nobody received is a failure a script must see, though the update itself went on.
+  std::cout.flush();
+  errno = 0;
+  const bool flushed = std::fflush(stdout) == 0 && !std::ferror(stdout) && std::cout.good();
+  if ((reopenedStreams & (1 << STDOUT_FILENO)) || !flushed) {
+    const int reason = errno;
+    std::cerr << "Cannot write to standard output: "
+              << (flushed  ? "it was closed at start"
+                  : reason ? std::strerror(reason)
+                           : "write failed")
+              << '\n';
+    if (status == kExitSuccess) status = kExitOutputFailed;
+  }
   return status;
 }

@@ -5,9 +5,11 @@
 #include <cstdio>
 
 #include "gui/updater_app.h"
+#include "util/standard_streams.h"
 #include "util/stop_signals.h"
 
 int main(int argc, char** argv) {
+  vortan::OpenClosedStandardStreams();
   // Before Qt or the update start threads of their own, so that they all inherit the blocked
   // stop signals.
   vortan::BlockStopSignals();

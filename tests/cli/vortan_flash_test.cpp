@@ -389,6 +389,43 @@ TEST_F(VortanFlashTest, SignalsDuringAFlashLetTheRunEndWithItsFinishCommand) {
   }
 }
 
+// Guards against progress text reaching the trace or the device through a descriptor left free
+// by a closed standard stream.
+TEST_F(VortanFlashTest, ClosedStandardStreamsSendNoTextToTheTraceOrTheDevice) {
+  const std::string faults = dir_.File("faults.txt");
+  ASSERT_TRUE(testing::WriteText(faults, "unplug c1.erase 1\n"));
+  const std::string package = Package(SmallPackage());
+  const std::regex report("(H>D|D>H)( [0-9A-F]{2}){64}");
+  for (const std::vector<int>& closed : {std::vector<int>{1}, std::vector<int>{2}}) {
+    const std::string trace = dir_.File("trace.txt");
+    testing::RunningProgram run(VORTAN_FLASH_PATH,
+                                {"--work-dir", work_.path().string(), "flash", package,
+                                 "--simulate-faults", faults, "--trace", trace},
+                                dir_, "program", closed);
+    EXPECT_EQ(run.Wait().exitCode, 5);
+    const std::vector<std::string> lines = FileLines(trace);
+    EXPECT_FALSE(lines.empty());
+    for (const std::string& line : lines) EXPECT_TRUE(std::regex_match(line, report)) << line;
+  }
+}
+
+// Guards against output lost without notice: a trace cut short by a full disk and a closed
+// stdout gave status 0.
+TEST_F(VortanFlashTest, OutputThatCannotBeWrittenGivesItsOwnExitStatus) {
+  const std::string package = Package(SmallPackage());
+  const testing::ProgramResult full =
+      Flash({"flash", package, "--simulate", "--trace", "/dev/full"});
+  EXPECT_EQ(full.exitCode, 6);
+  EXPECT_NE(full.out.find("Update Success!"), std::string::npos) << "the update went on";
+  EXPECT_NE(full.err.find("Cannot write the trace file /dev/full: No space left on device"),
+            std::string::npos)
+      << full.err;
+  testing::RunningProgram closed(VORTAN_FLASH_PATH, {"inspect", package}, dir_, "inspect", {1});
+  const testing::ProgramResult shown = closed.Wait();
+  EXPECT_EQ(shown.exitCode, 6);
+  EXPECT_EQ(shown.err, "Cannot write to standard output: it was closed at start\n");
+}
+
 // Guards against two processes interleaving their commands on one keyboard.
 TEST_F(VortanFlashTest, ASecondUpdateOfTheSameKeyboardIsRefusedBeforeItsFirstReport) {
   const std::string package = Package(SmallPackage());
@@ -446,6 +483,16 @@ TEST_F(VortanFlashTest, UsageErrorsExit2AndOptionsMayFollowTheCommand) {
   ASSERT_TRUE(testing::WriteText(config, "IDC_VID=0x0483\n"));
   const std::string badScript = dir_.File("bad.txt");
   ASSERT_TRUE(testing::WriteText(badScript, "melt_down\n"));
+  const std::string misspelled = dir_.File("misspelled.txt");
+  ASSERT_TRUE(testing::WriteText(misspelled, "# c1\nwrong_status c1.sertup 0\n"));
+  const std::string fifo = dir_.File("fifo");
+  ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+  const std::string victim = dir_.File("victim.txt");
+  ASSERT_TRUE(testing::WriteText(victim, "kept"));
+  const std::string planted = dir_.File("planted.txt");
+  ASSERT_EQ(::symlink(victim.c_str(), planted.c_str()), 0);
+  const std::string linkedScript = dir_.File("linked.txt");
+  ASSERT_EQ(::symlink(badScript.c_str(), linkedScript.c_str()), 0);
   const std::vector<std::string> usageErrors[] = {
       {},
       {"inspect"},
@@ -457,12 +504,28 @@ TEST_F(VortanFlashTest, UsageErrorsExit2AndOptionsMayFollowTheCommand) {
       {"flash", package, "--simulate-faults", badScript},
       {"flash", package, "--simulate-faults", dir_.File("missing.txt")},
       {"flash", package, "--simulate", "--trace", dir_.File("no/such/folder/trace.txt")},
+      // Only regular files: a FIFO hung the run, /dev/zero filled the memory, a link planted
+      // in /tmp redirected the trace into another user's file.
+      {"flash", package, "--simulate", "--trace", fifo},
+      {"flash", package, "--simulate", "--trace", planted},
+      {"flash", package, "--simulate", "--trace", dir_.path().string()},
+      {"flash", package, "--simulate-faults", fifo},
+      {"flash", package, "--simulate-faults", "/dev/zero"},
+      {"flash", package, "--simulate-faults", linkedScript},
+      {"inspect", package, "--config", fifo},
+      // A misspelled kind never fired, and the rehearsal reported success.
+      {"flash", package, "--simulate-faults", misspelled},
   };
   for (const auto& args : usageErrors) {
     const testing::ProgramResult shown = Flash(args);
+    EXPECT_FALSE(shown.timedOut);
     EXPECT_EQ(shown.exitCode, 2) << ::testing::PrintToString(args) << shown.err;
     EXPECT_EQ(shown.out.find("Update"), std::string::npos);
+    EXPECT_EQ(LeftInWorkFolder(), std::vector<std::string>{}) << "no work file before the refusal";
   }
+  EXPECT_NE(Flash({"flash", package, "--simulate-faults", misspelled}).err.find("line 2"),
+            std::string::npos);
+  EXPECT_EQ(testing::ReadBytes(victim).size(), 4u);
   EXPECT_EQ(Flash({"inspect", package, "--config", config}).exitCode, 0);
   EXPECT_EQ(Flash({"--config", config, "inspect", package, "--json"}).exitCode, 0);
 }

@@ -23,7 +23,8 @@ std::string ReadText(const std::string& path) {
 }  // namespace
 
 RunningProgram::RunningProgram(const std::string& program, const std::vector<std::string>& args,
-                               const TempDir& dir, const std::string& name)
+                               const TempDir& dir, const std::string& name,
+                               const std::vector<int>& closed)
     : outPath_(dir.File(name + ".out")), errPath_(dir.File(name + ".err")) {
   posix_spawn_file_actions_t actions;
   posix_spawn_file_actions_init(&actions);
@@ -31,6 +32,7 @@ RunningProgram::RunningProgram(const std::string& program, const std::vector<std
                                    0600);
   posix_spawn_file_actions_addopen(&actions, 2, errPath_.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
                                    0600);
+  for (const int fd : closed) posix_spawn_file_actions_addclose(&actions, fd);
   std::vector<std::string> argvStore = {program};
   argvStore.insert(argvStore.end(), args.begin(), args.end());
   std::vector<char*> argv;

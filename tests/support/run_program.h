@@ -22,9 +22,11 @@ struct ProgramResult {
 // a second one).
 class RunningProgram {
  public:
-  // Its standard output and error go to NAME.out and NAME.err in `dir`.
+  // Its standard output and error go to NAME.out and NAME.err in `dir`; the descriptors in
+  // `closed` (1, 2) are left closed instead.
   RunningProgram(const std::string& program, const std::vector<std::string>& args,
-                 const TempDir& dir, const std::string& name = "program");
+                 const TempDir& dir, const std::string& name = "program",
+                 const std::vector<int>& closed = {});
   // Kills a program not yet waited for.
   ~RunningProgram();
   RunningProgram(const RunningProgram&) = delete;
