@@ -29,7 +29,7 @@ InstanceState& State() {
 IniConfig::IniConfig(const std::string& path) {
   ByteBuffer bytes;
   if (!ReadRegularFile(path, kMaxFileBytes, bytes)) return;
-  const std::string_view text = AsText(bytes);
+  const std::string_view text = SkipByteOrderMark(AsText(bytes));
   if (!IsValidUtf8(text)) return;
   ParseText(text);
 }

@@ -92,6 +92,7 @@ bool ParseNumber(std::string_view text, uint32_t& value) {
 }
 
 std::vector<std::string> SplitDescriptionLines(std::string_view bytes) {
+  bytes = SkipByteOrderMark(bytes);
   std::vector<std::string> lines;
   size_t pos = 0;
   while (pos < bytes.size()) {

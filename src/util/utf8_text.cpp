@@ -138,4 +138,9 @@ std::string_view TrimSpace(std::string_view text) {
   return text.substr(begin, end - begin);
 }
 
+std::string_view SkipByteOrderMark(std::string_view text) {
+  constexpr std::string_view kMark = "\xEF\xBB\xBF";
+  return text.starts_with(kMark) ? text.substr(kMark.size()) : text;
+}
+
 }  // namespace vortan

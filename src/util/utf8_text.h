@@ -32,4 +32,8 @@ bool IsSpaceOrLineBreak(char32_t c);
 // white space and stop the trimming.
 std::string_view TrimSpace(std::string_view text);
 
+// `text` without a UTF-8 byte-order mark at its start. Editors on other systems write one; read
+// as text it would make the first key or header unknown.
+std::string_view SkipByteOrderMark(std::string_view text);
+
 }  // namespace vortan

@@ -47,7 +47,8 @@ TEST(IniConfig, FileLinesTakeEffectAsTheSettingsTableSays) {
       {"IDC_PID=zz", 0},
       {"; IDC_PID=0x5678", 0x1234},
       {"IDC_PID 0x5678", 0x1234},
-      {"IDC_PID=0x5678\xFF", 0x1234},  // not valid UTF-8: the whole file is ignored
+      {"IDC_PID=0x5678\xFF", 0x1234},          // not valid UTF-8: the whole file is ignored
+      {"\xEF\xBB\xBFIDC_PID=0x5678", 0x5678},  // a byte-order mark made the first key unknown
   };
   testing::TempDir dir;
   for (const auto& [text, pid] : cases) {

@@ -61,6 +61,8 @@ TEST(SplitDescriptionLinesTest, CutsLikeHundredByteReads) {
   EXPECT_THAT(SplitDescriptionLines(std::string(99, 'b') + "\nc"),
               ElementsAre(std::string(99, 'b'), "", "c"));
   EXPECT_THAT(SplitDescriptionLines(" [Time] \r\n\tx = 1\t\r\n"), ElementsAre("[Time]", "x = 1"));
+  // A leading byte-order mark made the first header unrecognised.
+  EXPECT_THAT(SplitDescriptionLines("\xEF\xBB\xBF[Time]\n"), ElementsAre("[Time]"));
   // Text after a NUL is lost; invalid UTF-8 makes the whole line empty; Unicode spaces trim.
   EXPECT_THAT(SplitDescriptionLines(std::string("ab\0cd\ne\xFF\n\xC2\xA0z\xE3\x80\x80", 15)),
               ElementsAre("ab", "", "z"));
