@@ -6,6 +6,12 @@
 namespace vortan {
 namespace {
 
+// The alert's text with the system's reason, when there is one, as a line of its own: a full
+// disk must not read as a broken package.
+std::string WithReason(const std::string& text, const std::string& reason) {
+  return reason.empty() ? text : text + "\n" + reason;
+}
+
 constexpr char kOpenPanelMessage[] = "Open the update file";
 constexpr char kOpenPanelTitle[] = "Open File";
 constexpr char kPackageExtension[] = "dat";
@@ -57,11 +63,11 @@ bool MainWindow::OpenPath(const std::string& path) {
   if (running_) return false;
   view_.SetText(TextField::kPath, path);
   if (!datFile.ReadFile(path)) {
-    ShowErrorMessage(kTextUnableToOpen + path);
+    ShowErrorMessage(WithReason(kTextUnableToOpen + path, datFile.FailureReason()));
     return false;
   }
   if (!datFile.Examine()) {
-    ShowErrorMessage(kTextFormatError + path);
+    ShowErrorMessage(WithReason(kTextFormatError + path, datFile.FailureReason()));
     return false;
   }
   if (packageOpened_) packageOpened_(datFile);

@@ -14,10 +14,12 @@ std::string WithPath(std::string_view format, const std::string& text) {
 bool OpenPackage(DatFileExamine& datFile, const std::string& path) {
   if (!datFile.ReadFile(path)) {
     std::cerr << WithPath(kUnableToOpen, path) << '\n';
+    if (!datFile.FailureReason().empty()) std::cerr << datFile.FailureReason() << '\n';
     return false;
   }
   if (!datFile.Examine()) {
     std::cerr << WithPath(kFormatError, path) << '\n';
+    if (!datFile.FailureReason().empty()) std::cerr << datFile.FailureReason() << '\n';
     return false;
   }
   return true;

@@ -58,8 +58,15 @@ bool DatFileExamine::ReadFile(const std::string& path) {
   fileLength = 0;
   isFileReady = false;
   filePath = path;
+  failureReason_.clear();
   ByteBuffer bytes;
-  if (!ReadRegularFile(path, kMaxFileLength, bytes) || bytes.empty()) return false;
+  if (!ReadRegularFile(path, kMaxFileLength, bytes, SymlinkPolicy::kFollow, &failureReason_)) {
+    return false;
+  }
+  if (bytes.empty()) {
+    failureReason_ = "The file is empty";
+    return false;
+  }
   datBuffer = std::move(bytes);
   fileLength = static_cast<int64_t>(datBuffer.size());
   return true;
@@ -67,6 +74,7 @@ bool DatFileExamine::ReadFile(const std::string& path) {
 
 bool DatFileExamine::Examine() {
   isFileReady = false;
+  failureReason_.clear();
   if (datBuffer.empty() || fileLength <= 0) return false;
   if (!CheckBlocks() || !CheckSections()) return false;
   CopyTexts();
@@ -169,7 +177,10 @@ bool DatFileExamine::WriteWorkFiles() {
 
 bool DatFileExamine::WriteSection(const std::string& path, uint32_t offset, uint32_t length) {
   if (datBuffer.empty() || !RangeInFile(offset, length)) return false;
-  return WriteWorkFile(path, datBuffer.data() + offset, length);
+  std::string why;
+  if (WriteWorkFile(path, datBuffer.data() + offset, length, &why)) return true;
+  failureReason_ = "Cannot write the work file " + path + ": " + why;
+  return false;
 }
 
 bool DatFileExamine::MakeUpdaters() {

@@ -82,6 +82,9 @@ class DatFileExamine {
   std::string GetFirmwareVersion() const;
   // The device status shown when no device is attached: which keys open the device.
   std::string GetNoDeviceText() const;
+  // Why the last ReadFile or the writing of a work file failed, in the system's words (with the
+  // work file's path), or empty when the refusal was the package's own (a sum, a bound).
+  const std::string& FailureReason() const { return failureReason_; }
   // Removes the four work files whose paths were set; errors are ignored.
   void DeleteTempFiles();
 
@@ -112,6 +115,7 @@ class DatFileExamine {
 
   std::string workFolder_;
   std::function<void()> workFilesWritten_;
+  std::string failureReason_;
 
   std::string filePath;
   int64_t fileLength = 0;

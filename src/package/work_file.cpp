@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstring>
 
 namespace vortan {
 namespace {
@@ -30,15 +31,28 @@ bool WriteAll(int fd, const uint8_t* data, size_t length) {
 
 }  // namespace
 
-bool WriteWorkFile(const std::string& path, const uint8_t* data, size_t length) {
+bool WriteWorkFile(const std::string& path, const uint8_t* data, size_t length, std::string* why) {
   // No O_TRUNC: an existing file is checked before anything of it changes. O_NONBLOCK keeps a
   // planted FIFO from blocking the open; it does not affect writes to a regular file.
   const int fd = ::open(path.c_str(),
                         O_WRONLY | O_CREAT | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK | O_NOCTTY, 0600);
-  if (fd < 0) return false;
-  bool ok = IsOurPrivateFile(fd) && ::ftruncate(fd, 0) == 0 && WriteAll(fd, data, length);
+  if (fd < 0) {
+    if (why) *why = std::strerror(errno);
+    return false;
+  }
+  std::string reason;
+  bool ok = IsOurPrivateFile(fd);
+  if (!ok) reason = "Not a private regular file of this user";
+  if (ok && !(::ftruncate(fd, 0) == 0 && WriteAll(fd, data, length))) {
+    ok = false;
+    reason = errno ? std::strerror(errno) : "Nothing written";
+  }
   // A delayed write error (full disk, quota) can surface only at close.
-  if (::close(fd) != 0) ok = false;
+  if (::close(fd) != 0 && ok) {
+    ok = false;
+    reason = std::strerror(errno);
+  }
+  if (!ok && why) *why = reason;
   return ok;
 }
 

@@ -13,6 +13,8 @@ namespace vortan {
 // file with mode 0600 if it does not exist. False, with nothing written through any link, when
 // the path is a symbolic link, a FIFO, a device, a folder, a file with several links or another
 // user's file; and false when opening, writing, truncating or closing fails (a full disk).
-bool WriteWorkFile(const std::string& path, const uint8_t* data, size_t length);
+// On failure `why`, when given, gets the reason in the system's words.
+bool WriteWorkFile(const std::string& path, const uint8_t* data, size_t length,
+                   std::string* why = nullptr);
 
 }  // namespace vortan

@@ -163,7 +163,7 @@ TEST_F(MainWindowTest, OpenShowsThePackageAndFailuresKeepThePreviousTexts) {
   pack::PackageContents previous = testing::OnePackPackage();
   previous.firmwareVersion = "V0.9.9";
   for (const auto& [path, alert] : std::vector<std::pair<std::string, std::string>>{
-           {missing, "Unable to open dat file: " + missing},
+           {missing, "Unable to open dat file: " + missing + "\nNo such file or directory"},
            {broken, "Checksum or file format error: " + broken}}) {
     SCOPED_TRACE(path);
     ASSERT_TRUE(window.OpenPath(Package("previous.dat", previous)));
@@ -245,6 +245,18 @@ TEST_F(MainWindowTest, UpdateRefusesAPackageThatIsNotReady) {
                                  AlertStyle::kWarning}}));
   EXPECT_FALSE(view.Enabled(Button::kUpdate));
   EXPECT_EQ(device.MessageCount("update_mode"), 0);
+}
+
+// Guards against a full disk or a missing folder reading as a broken package: the system's
+// reason follows the text.
+TEST_F(MainWindowTest, AWorkFileThatCannotBeWrittenShowsTheSystemsReason) {
+  MainWindow noFolder(view, dir.File("missing"));
+  const std::string package = GoodPackage();
+  EXPECT_FALSE(noFolder.OpenPath(package));
+  ASSERT_FALSE(view.alerts.empty());
+  EXPECT_EQ(view.alerts.back().informative,
+            "Checksum or file format error: " + package + "\nCannot write the work file " +
+                dir.File("missing") + "/TEMP1.INI: No such file or directory");
 }
 
 // Guards against two processes interleaving their commands on one keyboard.

@@ -180,11 +180,14 @@ TEST_F(VortanFlashTest, RefusedAndUnreadablePackagesExit3AndAFifoAnswersPromptly
   }
   const std::string fifo = dir_.File("x.dat");
   ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
-  for (const std::string& path : {dir_.File("missing.dat"), fifo}) {
+  // The system's reason follows on a line of its own.
+  for (const auto& [path, reason] :
+       {std::pair{dir_.File("missing.dat"), "No such file or directory"},
+        std::pair{fifo, "Not a regular file"}}) {
     const testing::ProgramResult shown = Flash({"inspect", path});
     EXPECT_FALSE(shown.timedOut) << path;
     EXPECT_EQ(shown.exitCode, 3) << path;
-    EXPECT_EQ(shown.err, "Unable to open dat file: " + path + "\n");
+    EXPECT_EQ(shown.err, "Unable to open dat file: " + path + "\n" + reason + "\n");
   }
 }
 
