@@ -84,6 +84,8 @@ bool KnownKind(std::string_view kind) {
       "c1.data",
       "a1.write",
       "a1.data",
+      "ram.write",
+      "ram.data",
   };
   return std::find(std::begin(kKinds), std::end(kKinds), kind) != std::end(kKinds);
 }

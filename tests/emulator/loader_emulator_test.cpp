@@ -6,10 +6,10 @@
 
 #include "emulator/emulator.h"
 #include "emulator/ram_model.h"
-#include "updaters/ax_update.h"
 #include "link/byte_order.h"
 #include "link/clock.h"
 #include "link/hid_device.h"
+#include "updaters/ax_update.h"
 
 namespace vortan::emu {
 namespace {
@@ -264,7 +264,8 @@ TEST(FaultScriptTest, ParsesAndRefuses) {
   EXPECT_EQ(faults[2].reply, 1);
   EXPECT_EQ(faults[3].length, 1);
   for (const char* bad : {"explode", "no_reply finish x", "wrong_status * 1 value=0x100",
-                          "no_reply finish 1 colour=2", "no_reply finish -3", "unplug * 1 byte="}) {
+                          "no_reply finish 1 colour=2", "no_reply finish -3",
+                          "unplug * 1 byte=", "wrong_status c1.sertup 0"}) {
     SCOPED_TRACE(bad);
     std::vector<Fault> none;
     EXPECT_FALSE(ParseFaultScript(std::string("no_reply\n") + bad, none, &error));
