@@ -27,6 +27,10 @@ int main(int argc, char** argv) {
   vortan::BlockStopSignals();
   CLI::App app{"Updates the firmware of a VORTAN keyboard."};
   app.require_subcommand(1);
+  app.set_version_flag("--version", "vortan-flash " VORTAN_VERSION);
+  // Every command's options in one text: the source of the manual page and the shell completion.
+  app.set_help_all_flag("--help-all", "Print the help of every command and exit");
+  app.get_formatter()->column_width(34);
   // Lets the global options stand after the command name too.
   app.fallthrough();
   GlobalOptions options;
