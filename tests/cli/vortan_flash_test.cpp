@@ -10,6 +10,7 @@
 #include <fstream>
 #include <nlohmann/json.hpp>
 #include <regex>
+#include <set>
 #include <sstream>
 
 #include "support/package_fixtures.h"
@@ -531,6 +532,50 @@ TEST_F(VortanFlashTest, UsageErrorsExit2AndOptionsMayFollowTheCommand) {
   EXPECT_EQ(testing::ReadBytes(victim).size(), 4u);
   EXPECT_EQ(Flash({"inspect", package, "--config", config}).exitCode, 0);
   EXPECT_EQ(Flash({"--config", config, "inspect", package, "--json"}).exitCode, 0);
+}
+
+// Guards the bash completion drifting from the program: what each --help lists is offered.
+TEST_F(VortanFlashTest, TheBashCompletionOffersTheCommandsAndEveryOptionOfEachHelp) {
+  const auto complete = [this](std::vector<std::string> words) {
+    words.insert(words.begin(),
+                 {"-c",
+                  "source \"$0\"; COMP_WORDS=(\"$@\"); COMP_CWORD=$(($# - 1)); "
+                  "_vortan_flash; printf '%s\\n' \"${COMPREPLY[@]}\"",
+                  VORTAN_PACKAGING_DIR "/vortan-flash.bash-completion", VORTAN_FLASH_PATH});
+    const testing::ProgramResult shown = testing::RunProgram("/bin/bash", words, dir_);
+    EXPECT_EQ(shown.exitCode, 0) << shown.err;
+    const std::vector<std::string> lines = Lines(shown.out);
+    return std::set<std::string>(lines.begin(), lines.end());
+  };
+  const std::regex optionLine(R"(^ +(-\w,)?(--[\w-]+).*)");
+  const std::regex commandLine(R"(^  ([a-z]+) .*)");
+  for (const std::string command : {"", "inspect", "devices", "flash"}) {
+    const testing::ProgramResult help =
+        Flash(command.empty() ? std::vector<std::string>{"--help"}
+                              : std::vector<std::string>{command, "--help"});
+    std::set<std::string> options;
+    std::set<std::string> commands;
+    bool inCommands = false;
+    for (const std::string& line : Lines(help.out)) {
+      std::smatch match;
+      inCommands = inCommands || line == "Subcommands:";
+      if (inCommands && std::regex_match(line, match, commandLine)) commands.insert(match[1]);
+      if (!inCommands && std::regex_match(line, match, optionLine)) {
+        options.insert(match[2]);
+        if (match[1].matched) options.insert(match[1].str().substr(0, 2));
+      }
+    }
+    ASSERT_FALSE(options.empty()) << help.out;
+    const std::set<std::string> offered = complete(
+        command.empty() ? std::vector<std::string>{"-"} : std::vector<std::string>{command, "-"});
+    for (const std::string& option : options) {
+      EXPECT_TRUE(offered.count(option)) << command << ' ' << option;
+    }
+    if (command.empty()) {
+      EXPECT_EQ(commands, std::set<std::string>({"inspect", "devices", "flash"}));
+      EXPECT_EQ(complete({""}), commands);
+    }
+  }
 }
 
 }  // namespace
