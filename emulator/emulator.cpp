@@ -104,8 +104,52 @@ int Emulator::CountDevices(uint16_t vid, uint16_t pid) {
   return count;
 }
 
+std::string Emulator::PathOf(size_t device, int interface) {
+  std::string path = "sim:hidraw" + std::to_string(device);
+  if (interface > 0) path += "." + std::to_string(interface);
+  return path;
+}
+
+std::string Emulator::SerialOf(size_t device) {
+  char serial[16];
+  std::snprintf(serial, sizeof serial, "SIM%04zu", device);
+  return serial;
+}
+
+std::vector<HidDeviceInfo> Emulator::Enumerate(uint16_t vid, uint16_t pid) {
+  std::lock_guard lock(mutex_);
+  std::vector<HidDeviceInfo> entries;
+  for (size_t i = 0; i < devices_.size(); ++i) {
+    if (!Matches(*devices_[i], vid, pid)) continue;
+    for (int interface = 0; interface < devices_[i]->Interfaces(); ++interface) {
+      entries.push_back(
+          {PathOf(i, interface), SerialOf(i), "VORTAN", "Emulated keyboard loader", interface});
+    }
+  }
+  return entries;
+}
+
 HidBackend::Handle Emulator::Open(uint16_t vid, uint16_t pid) {
   std::lock_guard lock(mutex_);
+  for (const auto& d : devices_) {
+    if (Matches(*d, vid, pid)) return OpenLocked(d.get());
+  }
+  return OpenLocked(nullptr);
+}
+
+HidBackend::Handle Emulator::OpenPath(const std::string& path) {
+  std::lock_guard lock(mutex_);
+  for (size_t i = 0; i < devices_.size(); ++i) {
+    // A path opens whatever IDs the device has, but only a device that is listed.
+    if (!Matches(*devices_[i], 0, 0)) continue;
+    for (int interface = 0; interface < devices_[i]->Interfaces(); ++interface) {
+      if (PathOf(i, interface) == path) return OpenLocked(devices_[i].get());
+    }
+  }
+  return OpenLocked(nullptr);
+}
+
+HidBackend::Handle Emulator::OpenLocked(LoaderDevice* device) {
   openError_.clear();
   openDenied_ = false;
   if (failOpens_ > 0) {
@@ -114,15 +158,14 @@ HidBackend::Handle Emulator::Open(uint16_t vid, uint16_t pid) {
     openDenied_ = failDenied_;
     return nullptr;
   }
-  for (const auto& d : devices_) {
-    if (!Matches(*d, vid, pid)) continue;
-    auto open = std::make_unique<OpenDevice>(OpenDevice{d.get()});
-    Handle handle = open.get();
-    handles_.emplace(handle, std::move(open));
-    return handle;
+  if (!device) {
+    openError_ = "no matching device";
+    return nullptr;
   }
-  openError_ = "no matching device";
-  return nullptr;
+  auto open = std::make_unique<OpenDevice>(OpenDevice{device});
+  Handle handle = open.get();
+  handles_.emplace(handle, std::move(open));
+  return handle;
 }
 
 void Emulator::SetLockFolder(std::string folder) {
@@ -132,15 +175,28 @@ void Emulator::SetLockFolder(std::string folder) {
 
 LockResult Emulator::Lock(uint16_t vid, uint16_t pid) {
   std::lock_guard lock(mutex_);
-  if (lockFolder_.empty()) return LockResult::kUnavailable;
   for (size_t i = 0; i < devices_.size(); ++i) {
-    const LoaderDevice& d = *devices_[i];
-    if (!Matches(d, vid, pid)) continue;
-    char name[64];
-    std::snprintf(name, sizeof name, "vortan-simulated-%04x-%04x-%zu.lock", d.Vid(), d.Pid(), i);
-    return lock_.Take(lockFolder_ + "/" + name, /*create=*/true);
+    if (Matches(*devices_[i], vid, pid)) return LockDevice(i);
   }
   return LockResult::kUnavailable;
+}
+
+LockResult Emulator::LockPath(const std::string& path) {
+  std::lock_guard lock(mutex_);
+  for (size_t i = 0; i < devices_.size(); ++i) {
+    for (int interface = 0; interface < devices_[i]->Interfaces(); ++interface) {
+      if (PathOf(i, interface) == path) return LockDevice(i);
+    }
+  }
+  return LockResult::kUnavailable;
+}
+
+LockResult Emulator::LockDevice(size_t index) {
+  if (lockFolder_.empty()) return LockResult::kUnavailable;
+  const LoaderDevice& d = *devices_[index];
+  char name[64];
+  std::snprintf(name, sizeof name, "vortan-simulated-%04x-%04x-%zu.lock", d.Vid(), d.Pid(), index);
+  return lock_.Take(lockFolder_ + "/" + name, /*create=*/true);
 }
 
 void Emulator::Unlock() {

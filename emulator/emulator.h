@@ -5,9 +5,10 @@
 //
 // Enumeration follows hid_enumerate: a VID or PID of 0 matches any, every HID interface of a
 // matching device is one entry, unplugged devices are not listed. Open takes the first matching
-// device in attach order. A read with nothing queued sleeps its whole time-out on ProcessClock()
-// and returns 0, so a silent device costs no real time under a VirtualClock; a read or write on
-// an unplugged device returns -1.
+// device in attach order. Each interface has a path fixed by attach order (PathOf), so another
+// process that attaches the same devices names the same keyboard by the same path. A read with
+// nothing queued sleeps its whole time-out on ProcessClock() and returns 0, so a silent device
+// costs no real time under a VirtualClock; a read or write on an unplugged device returns -1.
 //
 // Every report that crosses the link is recorded as one hex line: "H>D 51 04 00 ..." for
 // host-to-device, "D>H ..." for device-to-host, 64 bytes each (or as many as were delivered).
@@ -69,15 +70,24 @@ class Emulator final : public HidBackend {
   // Called with every trace line as it is made (on the host's thread, under the lock).
   void SetTraceSink(std::function<void(const std::string&)> sink);
 
+  // "sim:hidraw<device>" for interface 0, "sim:hidraw<device>.<interface>" for the others;
+  // the serial number is "SIM<device>", 4 digits.
+  static std::string PathOf(size_t device, int interface);
+  static std::string SerialOf(size_t device);
+
   // HidBackend
   int CountDevices(uint16_t vid, uint16_t pid) override;
+  std::vector<HidDeviceInfo> Enumerate(uint16_t vid, uint16_t pid) override;
   Handle Open(uint16_t vid, uint16_t pid) override;
+  // Opens the device of a path PathOf gives, whatever its IDs (as hid_open_path does).
+  Handle OpenPath(const std::string& path) override;
   int Write(Handle handle, const uint8_t* data, size_t length) override;
   // A negative timeout (a blocking read) on a silent device returns -1 at once rather than
   // blocking forever.
   int Read(Handle handle, uint8_t* data, size_t length, int timeout_ms) override;
   void Close(Handle handle) override;
   LockResult Lock(uint16_t vid, uint16_t pid) override;
+  LockResult LockPath(const std::string& path) override;
   void Unlock() override;
   void Exit() override;
   std::string OpenError() override;
@@ -89,6 +99,8 @@ class Emulator final : public HidBackend {
   };
 
   bool Matches(const LoaderDevice& d, uint16_t vid, uint16_t pid) const;
+  Handle OpenLocked(LoaderDevice* device);
+  LockResult LockDevice(size_t index);
   LoaderDevice* Lookup(Handle handle) const;
   void Record(const char* direction, const uint8_t* data, size_t length);
   void HandleArrivals(LoaderDevice& from);

@@ -116,6 +116,8 @@ bool ParseFaultLine(const std::vector<std::string_view>& w, Fault& f) {
       f.value = static_cast<uint8_t>(n);
     } else if (key == "length") {
       f.length = static_cast<int>(n);
+    } else if (key == "device" && n >= 0) {
+      f.device = static_cast<int>(n);
     } else {
       return false;
     }

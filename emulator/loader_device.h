@@ -64,10 +64,12 @@ struct Fault {
   int byte = 0;       // kWrongEcho
   uint8_t value = 0;  // kWrongStatus
   int length = -1;    // kShortReply, kSplitWrongly; -1 picks the default
+  // Which simulated keyboard gets the fault, by its index in enumeration order; -1: every one.
+  int device = -1;
 };
 
 // Parses a fault script: one fault per line, blank lines and lines starting with '#' skipped.
-//   <type> [kind] [occurrence] [reply=N] [byte=N] [value=N] [length=N]
+//   <type> [kind] [occurrence] [reply=N] [byte=N] [value=N] [length=N] [device=N]
 // type is no_reply, wrong_echo, wrong_status, short_reply, split_wrongly, short_report, unplug
 // or second_device; kind defaults to "*", occurrence to 1; numbers may be 0x-prefixed hex.
 // False (with a message naming the line in `error`) on any malformed line.

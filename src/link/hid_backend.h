@@ -6,10 +6,20 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "util/device_lock.h"
 
 namespace vortan {
+
+// One entry of an enumeration: a HID interface with the link's IDs, as the library lists it.
+struct HidDeviceInfo {
+  std::string path;  // what OpenPath takes (for hidraw, the device node)
+  std::string serial;
+  std::string manufacturer;
+  std::string product;
+  int interfaceNumber = -1;
+};
 
 class HidBackend {
  public:
@@ -26,6 +36,14 @@ class HidBackend {
   // Opens the first matching device (hid_open with no serial number). Returns nullptr on
   // failure; OpenError() then tells why.
   virtual Handle Open(uint16_t vid, uint16_t pid) = 0;
+
+  // The entries CountDevices counts, with their paths and strings (hid_enumerate). Backends
+  // that stand in for a device without paths list nothing.
+  virtual std::vector<HidDeviceInfo> Enumerate(uint16_t /*vid*/, uint16_t /*pid*/) { return {}; }
+
+  // Opens the interface at `path` as Enumerate listed it (hid_open_path). nullptr on failure,
+  // as for Open; backends without paths open nothing.
+  virtual Handle OpenPath(const std::string& /*path*/) { return nullptr; }
 
   // Writes one output report (byte 0 is the report ID). Returns the number of bytes written,
   // or -1 on failure.
@@ -44,7 +62,9 @@ class HidBackend {
   // (no device, or a node this user cannot open, which Open then reports). Backends without
   // devices of their own lock nothing.
   virtual LockResult Lock(uint16_t /*vid*/, uint16_t /*pid*/) { return LockResult::kUnavailable; }
-  // Releases the lock Lock took, if any.
+  // The same for the interface at `path`, the one OpenPath(path) would open.
+  virtual LockResult LockPath(const std::string& /*path*/) { return LockResult::kUnavailable; }
+  // Releases the lock Lock or LockPath took, if any.
   virtual void Unlock() {}
 
   // Releases the library's global state (hid_exit); the next CountDevices initialises it again.

@@ -24,6 +24,7 @@ struct LinkState {
   bool lastOpenBusy = false;
   bool claimed = false;
   std::atomic<bool> cutOff{false};
+  std::string selectedPath;
 };
 
 LinkState& State() {
@@ -71,10 +72,27 @@ uint32_t HidDevice::Pid() {
   return State().pid;
 }
 
+void HidDevice::SelectPath(std::string path) {
+  State().selectedPath = std::move(path);
+}
+
+const std::string& HidDevice::SelectedPath() {
+  return State().selectedPath;
+}
+
 int HidDevice::CountDevices() {
   LinkState& s = State();
   if (!s.backend) return 0;
-  return s.backend->CountDevices(Low16(s.vid), Low16(s.pid));
+  if (s.selectedPath.empty()) return s.backend->CountDevices(Low16(s.vid), Low16(s.pid));
+  int count = 0;
+  for (const HidDeviceInfo& info : ListDevices()) count += info.path == s.selectedPath;
+  return count;
+}
+
+std::vector<HidDeviceInfo> HidDevice::ListDevices() {
+  LinkState& s = State();
+  if (!s.backend) return {};
+  return s.backend->Enumerate(Low16(s.vid), Low16(s.pid));
 }
 
 bool HidDevice::EnsureOpen() {
@@ -87,7 +105,8 @@ bool HidDevice::Claim() {
   LinkState& s = State();
   if (s.claimed) return true;
   if (!s.backend) return false;
-  const LockResult lock = s.backend->Lock(Low16(s.vid), Low16(s.pid));
+  const LockResult lock = s.selectedPath.empty() ? s.backend->Lock(Low16(s.vid), Low16(s.pid))
+                                                 : s.backend->LockPath(s.selectedPath);
   s.lastOpenBusy = lock == LockResult::kBusy;
   if (s.lastOpenBusy) {
     s.lastOpenError = kTextUpdateRunningElsewhere;
@@ -103,7 +122,8 @@ bool HidDevice::Open() {
   if (s.handle) return true;
   if (!s.backend || s.cutOff) return false;
   if (!Claim()) return false;
-  s.handle = s.backend->Open(Low16(s.vid), Low16(s.pid));
+  s.handle = s.selectedPath.empty() ? s.backend->Open(Low16(s.vid), Low16(s.pid))
+                                    : s.backend->OpenPath(s.selectedPath);
   if (!s.handle) {
     s.lastOpenError = s.backend->OpenError();
     s.lastOpenDenied = s.backend->OpenDeniedPermission();

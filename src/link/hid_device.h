@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "link/hid_backend.h"
 
@@ -50,15 +51,26 @@ class HidDevice {
   static uint32_t Vid();
   static uint32_t Pid();
 
-  // Number of attached HID interfaces with the configured IDs. Opens nothing.
+  // Binds the link to the one interface at `path` (as ListDevices shows it), so that a process
+  // can update one chosen keyboard while others are attached; empty unbinds it. While bound,
+  // CountDevices counts only that interface and Open opens it by its path. Set it only while
+  // the link is closed; it is process-wide like the rest of the link.
+  static void SelectPath(std::string path);
+  static const std::string& SelectedPath();
+
+  // Number of attached HID interfaces with the configured IDs (only the selected one, when a
+  // path is selected). Opens nothing.
   int CountDevices();
+  // The attached HID interfaces with the configured IDs, in the library's order. Opens nothing.
+  std::vector<HidDeviceInfo> ListDevices();
   // True at once when the link is open; otherwise opens it only if exactly one device is counted.
   bool EnsureOpen();
-  // Takes the keyboard's exclusive lock (HidBackend::Lock) unless held: no two processes update
-  // one keyboard. False only when another process holds it; LastOpenError() then says so and
-  // LastOpenBusy() is true. Held until Close.
+  // Takes the keyboard's exclusive lock (HidBackend::Lock, or LockPath for the selected path)
+  // unless held: no two processes update one keyboard. False only when another process holds
+  // it; LastOpenError() then says so and LastOpenBusy() is true. Held until Close.
   bool Claim();
-  // Claims the device, then opens the first matching device unless a handle is already held.
+  // Claims the device, then opens the selected interface, else the first matching device, unless
+  // a handle is already held.
   bool Open();
   // Closes the handle, then releases hidapi (hid_close, hid_exit) and the lock. Safe when
   // already closed.

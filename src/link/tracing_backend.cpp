@@ -36,6 +36,18 @@ void TracingBackend::Unlock() {
   inner_->Unlock();
 }
 
+LockResult TracingBackend::LockPath(const std::string& path) {
+  return inner_->LockPath(path);
+}
+
+std::vector<HidDeviceInfo> TracingBackend::Enumerate(uint16_t vid, uint16_t pid) {
+  return inner_->Enumerate(vid, pid);
+}
+
+HidBackend::Handle TracingBackend::OpenPath(const std::string& path) {
+  return inner_->OpenPath(path);
+}
+
 int TracingBackend::Write(Handle handle, const uint8_t* data, size_t length) {
   if (data) Record("H>D", data, length);
   return inner_->Write(handle, data, length);

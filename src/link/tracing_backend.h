@@ -24,10 +24,13 @@ class TracingBackend final : public HidBackend {
 
   int CountDevices(uint16_t vid, uint16_t pid) override;
   Handle Open(uint16_t vid, uint16_t pid) override;
+  std::vector<HidDeviceInfo> Enumerate(uint16_t vid, uint16_t pid) override;
+  Handle OpenPath(const std::string& path) override;
   int Write(Handle handle, const uint8_t* data, size_t length) override;
   int Read(Handle handle, uint8_t* data, size_t length, int timeout_ms) override;
   void Close(Handle handle) override;
   LockResult Lock(uint16_t vid, uint16_t pid) override;
+  LockResult LockPath(const std::string& path) override;
   void Unlock() override;
   void Exit() override;
   std::string OpenError() override;

@@ -256,16 +256,18 @@ TEST(FaultScriptTest, ParsesAndRefuses) {
   std::string error;
   ASSERT_TRUE(ParseFaultScript(
       "# comment\n\nno_reply\nwrong_echo region_check 2 byte=9\n"
-      "  wrong_status a2.data 0 reply=1 value=0x00\r\nshort_reply c1.setup length=1\n",
+      "  wrong_status a2.data 0 reply=1 value=0x00\r\nshort_reply c1.setup length=1 device=2\n",
       faults, &error));
   ASSERT_EQ(faults.size(), 4u);
   EXPECT_EQ(faults[0].kind, "*");
+  EXPECT_EQ(faults[0].device, -1);
   EXPECT_EQ(faults[1].byte, 9);
   EXPECT_EQ(faults[2].reply, 1);
   EXPECT_EQ(faults[3].length, 1);
+  EXPECT_EQ(faults[3].device, 2);
   for (const char* bad : {"explode", "no_reply finish x", "wrong_status * 1 value=0x100",
-                          "no_reply finish 1 colour=2", "no_reply finish -3",
-                          "unplug * 1 byte=", "wrong_status c1.sertup 0"}) {
+                          "unplug * 1 device=-1", "no_reply finish 1 colour=2",
+                          "no_reply finish -3", "unplug * 1 byte=", "wrong_status c1.sertup 0"}) {
     SCOPED_TRACE(bad);
     std::vector<Fault> none;
     EXPECT_FALSE(ParseFaultScript(std::string("no_reply\n") + bad, none, &error));

@@ -86,27 +86,28 @@ struct hid_device_info HID_API_EXPORT* hid_enumerate(unsigned short vendor_id,
   Log("hid_enumerate %04x %04x", vendor_id, product_id);
   hid_device_info* head = nullptr;
   hid_device_info** tail = &head;
-  auto& emulator = Backend();
-  for (size_t i = 0; i < emulator.DeviceCount(); ++i) {
-    const vortan::emu::LoaderDevice& d = emulator.Device(i);
-    if (d.Unplugged() || (vendor_id && d.Vid() != vendor_id) ||
-        (product_id && d.Pid() != product_id)) {
-      continue;
+  const auto wide = [](const std::string& text) {
+    auto* out = static_cast<wchar_t*>(std::calloc(text.size() + 1, sizeof(wchar_t)));
+    for (size_t i = 0; i < text.size(); ++i) out[i] = static_cast<unsigned char>(text[i]);
+    return out;
+  };
+  for (const vortan::HidDeviceInfo& entry : Backend().Enumerate(vendor_id, product_id)) {
+    auto* info = static_cast<hid_device_info*>(std::calloc(1, sizeof(hid_device_info)));
+    info->vendor_id = vendor_id;
+    info->product_id = product_id;
+    // With a device folder, each keyboard's node is a real file there, for the lock to take.
+    std::string path = entry.path;
+    if (!S().deviceFolder.empty()) {
+      path = S().deviceFolder + "/" + path.substr(path.find(':') + 1);
+      std::fclose(std::fopen(path.c_str(), "a"));
     }
-    for (int interface = 0; interface < d.Interfaces(); ++interface) {
-      // Beyond the IDs, only the path the device lock uses is filled in.
-      auto* info = static_cast<hid_device_info*>(std::calloc(1, sizeof(hid_device_info)));
-      if (!S().deviceFolder.empty()) {
-        const std::string path = S().deviceFolder + "/hidraw" + std::to_string(i);
-        std::fclose(std::fopen(path.c_str(), "a"));
-        info->path = strdup(path.c_str());
-      }
-      info->vendor_id = d.Vid();
-      info->product_id = d.Pid();
-      info->interface_number = interface;
-      *tail = info;
-      tail = &info->next;
-    }
+    info->path = strdup(path.c_str());
+    info->serial_number = wide(entry.serial);
+    info->manufacturer_string = wide(entry.manufacturer);
+    info->product_string = wide(entry.product);
+    info->interface_number = entry.interfaceNumber;
+    *tail = info;
+    tail = &info->next;
   }
   return head;
 }
@@ -116,6 +117,9 @@ void HID_API_EXPORT hid_free_enumeration(struct hid_device_info* devs) {
   while (devs) {
     hid_device_info* next = devs->next;
     std::free(devs->path);
+    std::free(devs->serial_number);
+    std::free(devs->manufacturer_string);
+    std::free(devs->product_string);
     std::free(devs);
     devs = next;
     ++entries;
@@ -128,6 +132,22 @@ HID_API_EXPORT hid_device* HID_API_CALL hid_open(unsigned short vendor_id,
                                                  const wchar_t* serial_number) {
   Log("hid_open %04x %04x %s", vendor_id, product_id, serial_number ? "serial" : "null");
   vortan::HidBackend::Handle handle = Backend().Open(vendor_id, product_id);
+  if (!handle) {
+    const std::string reason = Backend().OpenError();
+    S().error.assign(reason.begin(), reason.end());
+    return nullptr;
+  }
+  return new hid_device{handle};
+}
+
+HID_API_EXPORT hid_device* HID_API_CALL hid_open_path(const char* path) {
+  Log("hid_open_path %s", path);
+  std::string device = path;
+  const std::string folder = S().deviceFolder + "/";
+  if (!S().deviceFolder.empty() && device.starts_with(folder)) {
+    device = "sim:" + device.substr(folder.size());
+  }
+  vortan::HidBackend::Handle handle = Backend().OpenPath(device);
   if (!handle) {
     const std::string reason = Backend().OpenError();
     S().error.assign(reason.begin(), reason.end());

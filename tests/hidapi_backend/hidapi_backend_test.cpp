@@ -4,6 +4,7 @@
 #include <signal.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <memory>
 #include <string>
@@ -37,7 +38,10 @@ class HidapiBackendTest : public ::testing::Test {
     // Only the low 16 bits of each ID reach hidapi.
     HidDevice::SetIds(0x13151, 0x4002);
   }
-  void TearDown() override { HidDevice::UseBackend(nullptr); }
+  void TearDown() override {
+    HidDevice::UseBackend(nullptr);
+    HidDevice::SelectPath("");
+  }
 
   emu::LoaderDevice& Attach() {
     emu::LoaderDevice& d = fakehid::Backend().Attach(0x3151, 0x4002);
@@ -154,6 +158,40 @@ TEST_F(HidapiBackendTest, StopSignalsDuringAReadWaitingInPollDoNotFailTheRun) {
   }
   EXPECT_GT(taken, 0);
   ::pthread_sigmask(SIG_SETMASK, &previous, nullptr);
+}
+
+// A chosen keyboard is reached by its listed path and no other attached one gets a report; a
+// path that is not listed opens nothing.
+TEST_F(HidapiBackendTest, ASelectedPathUpdatesOnlyThatOneOfThreeKeyboards) {
+  Attach();
+  Attach();
+  Attach();
+  HidDevice& link = HidDevice::Instance();
+  const std::vector<HidDeviceInfo> listed = link.ListDevices();
+  ASSERT_EQ(listed.size(), 3u);
+  EXPECT_EQ(listed[1].path, "sim:hidraw1");
+  EXPECT_EQ(listed[1].serial, "SIM0001");
+  EXPECT_EQ(listed[1].manufacturer, "VORTAN");
+  EXPECT_EQ(listed[1].interfaceNumber, 0);
+
+  HidDevice::SelectPath("sim:hidraw9");
+  EXPECT_EQ(link.CountDevices(), 0);
+  EXPECT_FALSE(Updater().EnterUpdateMode(1));
+  HidDevice::SelectPath(listed[1].path);
+  EXPECT_EQ(link.CountDevices(), 1);
+  Updater updater;
+  ASSERT_TRUE(updater.EnterUpdateMode(5));
+  ASSERT_TRUE(updater.CheckRegion(0, 2, 2 * 0xFF));
+  ASSERT_TRUE(updater.FinishUpdate(true));
+  EXPECT_EQ(
+      std::count(fakehid::Calls().begin(), fakehid::Calls().end(), "hid_open_path sim:hidraw1"), 1);
+  for (size_t i = 0; i < 3; ++i) {
+    const emu::LoaderDevice& device = fakehid::Backend().Device(i);
+    EXPECT_EQ(device.MessageCount("update_mode") + device.MessageCount("region_check") +
+                  device.MessageCount("finish"),
+              i == 1 ? 3 : 0)
+        << i;
+  }
 }
 
 // Guards against parsing our own request as a reply when hidapi reports 0 (expiry) or -1.

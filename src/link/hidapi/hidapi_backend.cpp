@@ -23,6 +23,32 @@ std::string Narrow(const wchar_t* text) {
   return out;
 }
 
+// The device's strings as UTF-8 whatever the locale (wchar_t holds UTF-32 here); code points
+// that are no characters become U+FFFD.
+std::string Utf8(const wchar_t* text) {
+  std::string out;
+  for (; text && *text; ++text) {
+    char32_t c = static_cast<char32_t>(*text);
+    if (c > 0x10FFFF || (c >= 0xD800 && c <= 0xDFFF)) c = 0xFFFD;
+    if (c < 0x80) {
+      out += static_cast<char>(c);
+    } else if (c < 0x800) {
+      out += static_cast<char>(0xC0 | (c >> 6));
+      out += static_cast<char>(0x80 | (c & 0x3F));
+    } else if (c < 0x10000) {
+      out += static_cast<char>(0xE0 | (c >> 12));
+      out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+      out += static_cast<char>(0x80 | (c & 0x3F));
+    } else {
+      out += static_cast<char>(0xF0 | (c >> 18));
+      out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
+      out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+      out += static_cast<char>(0x80 | (c & 0x3F));
+    }
+  }
+  return out;
+}
+
 class HidapiBackend final : public HidBackend {
  public:
   int CountDevices(uint16_t vid, uint16_t pid) override {
@@ -33,18 +59,26 @@ class HidapiBackend final : public HidBackend {
     return count;
   }
 
+  std::vector<HidDeviceInfo> Enumerate(uint16_t vid, uint16_t pid) override {
+    hid_device_info* list = hid_enumerate(vid, pid);
+    std::vector<HidDeviceInfo> entries;
+    for (hid_device_info* d = list; d; d = d->next) {
+      entries.push_back({d->path ? d->path : "", Utf8(d->serial_number),
+                         Utf8(d->manufacturer_string), Utf8(d->product_string),
+                         d->interface_number});
+    }
+    hid_free_enumeration(list);
+    return entries;
+  }
+
   Handle Open(uint16_t vid, uint16_t pid) override {
     errno = 0;
-    hid_device* dev = hid_open(vid, pid, nullptr);
-    if (!dev) {
-      const int saved = errno;
-      // hid_error(NULL) reports the last global error of hidapi (the failed open).
-      openError_ = Narrow(hid_error(nullptr));
-      if (openError_.empty() && saved) openError_ = std::strerror(saved);
-      denied_ =
-          saved == EACCES || saved == EPERM || openError_.find("ermission") != std::string::npos;
-    }
-    return dev;
+    return Opened(hid_open(vid, pid, nullptr));
+  }
+
+  Handle OpenPath(const std::string& path) override {
+    errno = 0;
+    return Opened(hid_open_path(path.c_str()));
   }
 
   // hid_open(vid, pid, NULL) opens the first device hid_enumerate lists, so that is the node
@@ -55,6 +89,8 @@ class HidapiBackend final : public HidBackend {
     hid_free_enumeration(list);
     return path.empty() ? LockResult::kUnavailable : lock_.Take(path);
   }
+
+  LockResult LockPath(const std::string& path) override { return lock_.Take(path); }
 
   void Unlock() override { lock_.Release(); }
 
@@ -74,6 +110,19 @@ class HidapiBackend final : public HidBackend {
   bool OpenDeniedPermission() override { return denied_; }
 
  private:
+  // Keeps the reason of a failed open (`dev` null) for OpenError and OpenDeniedPermission.
+  hid_device* Opened(hid_device* dev) {
+    if (!dev) {
+      const int saved = errno;
+      // hid_error(NULL) reports the last global error of hidapi (the failed open).
+      openError_ = Narrow(hid_error(nullptr));
+      if (openError_.empty() && saved) openError_ = std::strerror(saved);
+      denied_ =
+          saved == EACCES || saved == EPERM || openError_.find("ermission") != std::string::npos;
+    }
+    return dev;
+  }
+
   std::string openError_;
   bool denied_ = false;
   DeviceLock lock_;
