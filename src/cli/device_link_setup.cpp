@@ -100,8 +100,7 @@ int WithTraceChecked(DeviceLinkSetup& setup, int status) {
 }
 
 bool DeviceLinkSetup::Install(const DeviceLinkOptions& options, const BackendFactory& realBackend,
-                              const DatFileExamine* package, const std::string& lockFolder,
-                              std::string* error) {
+                              const std::string& lockFolder, std::string* error) {
   if (!OpenFiles(options, error)) return false;
   std::shared_ptr<HidBackend> backend;
   if (options.Simulated()) {
@@ -110,13 +109,12 @@ bool DeviceLinkSetup::Install(const DeviceLinkOptions& options, const BackendFac
     // up an in-memory copy.
     emulator_->SetTraceLimit(0);
     emulator_->SetLockFolder(lockFolder);
-    for (int i = 0; i < options.SimulatedDeviceCount(); ++i) {
+    simulatedDevices_ = options.SimulatedDeviceCount();
+    for (int i = 0; i < simulatedDevices_; ++i) {
       emu::LoaderDevice& device = emu::AttachSimulatedDevice(*emulator_);
-      if (package && !emu::FitSimulatedDevice(device, *package)) {
-        *error = "The simulated device cannot be fitted to this package";
-        return false;
+      for (const emu::Fault& fault : faults_) {
+        if (fault.device < 0 || fault.device == i) device.AddFault(fault);
       }
-      if (i == 0) device.AddFaults(faults_);
     }
     if (options.simulateDenied) {
       // Every open fails, as a missing udev rule would make it.
@@ -133,6 +131,16 @@ bool DeviceLinkSetup::Install(const DeviceLinkOptions& options, const BackendFac
         std::move(backend), [trace = trace_](const std::string& line) { trace->WriteLine(line); });
   }
   HidDevice::UseBackend(std::move(backend));
+  return true;
+}
+
+bool DeviceLinkSetup::Fit(const DatFileExamine& package, std::string* error) {
+  for (int i = 0; emulator_ && i < simulatedDevices_; ++i) {
+    if (!emu::FitSimulatedDevice(emulator_->Device(static_cast<size_t>(i)), package)) {
+      *error = "The simulated device cannot be fitted to this package";
+      return false;
+    }
+  }
   return true;
 }
 

@@ -25,7 +25,8 @@ struct DeviceLinkOptions {
   bool simulate = false;
   // How many simulated devices are attached; -1 when not given (one).
   int simulatedDevices = -1;
-  // Fault script for the first simulated device (the one the link opens).
+  // Fault script for the simulated devices: a line with device=N aims at the N-th in
+  // enumeration order, one without at every one.
   std::string faultScriptPath;
   // The first simulated device refuses to open for lack of permission.
   bool simulateDenied = false;
@@ -51,21 +52,26 @@ class DeviceLinkSetup {
   DeviceLinkSetup(const DeviceLinkSetup&) = delete;
   DeviceLinkSetup& operator=(const DeviceLinkSetup&) = delete;
 
-  // Installs the real backend or, when simulating, an emulator whose devices are fitted to
-  // `package` when one is given (ready) and locked through files in `lockFolder`. False with a
-  // message in `error` when the trace file cannot be written or the fault script cannot be read or
-  // parsed.
   // Reads the fault script and opens the trace file, once; Install does it when not done before.
   // Commands call it before the package writes its work files, so a path that is no regular
   // file is refused first. False with a message in `error`.
   bool OpenFiles(const DeviceLinkOptions& options, std::string* error);
+  // Installs the real backend or, when simulating, an emulator with the simulated devices and
+  // their faults (no flash memories yet: see Fit), locked through files in `lockFolder`. False
+  // with a message in `error` when the trace file cannot be written or the fault script cannot
+  // be read or parsed.
   bool Install(const DeviceLinkOptions& options, const BackendFactory& realBackend,
-               const DatFileExamine* package, const std::string& lockFolder, std::string* error);
+               const std::string& lockFolder, std::string* error);
+  // When simulating, shapes the simulated devices' flash memories after the ready `package`, so
+  // its update can succeed: every device's, or only the selected path's (HidDevice::SelectPath).
+  // False with a message in `error` when it cannot be done.
+  bool Fit(const DatFileExamine& package, std::string* error);
   // Closes the trace file; false with the reason when a line of it could not be written.
   bool FinishTrace(std::string* error);
 
  private:
   std::shared_ptr<emu::Emulator> emulator_;
+  int simulatedDevices_ = 0;
   bool filesOpened_ = false;
   std::vector<emu::Fault> faults_;
   std::shared_ptr<TraceFile> trace_;

@@ -2,6 +2,7 @@
 
 #include <cstdio>
 #include <iostream>
+#include <nlohmann/json.hpp>
 
 #include "app/main_window.h"
 #include "cli/device_access.h"
@@ -18,12 +19,35 @@ std::string IdsText() {
   return text;
 }
 
+int List(bool json) {
+  const std::vector<HidDeviceInfo> entries = HidDevice::Instance().ListDevices();
+  for (const HidDeviceInfo& e : entries) {
+    if (json) {
+      const nlohmann::json line = {{"path", e.path},
+                                   {"serial", e.serial},
+                                   {"manufacturer", e.manufacturer},
+                                   {"product", e.product},
+                                   {"interface", e.interfaceNumber}};
+      // The strings come from the device and the path from the system: neither need be UTF-8.
+      std::cout << line.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace) << '\n';
+    } else {
+      std::cout << e.path << "  serial \"" << e.serial << "\"  manufacturer \"" << e.manufacturer
+                << "\"  product \"" << e.product << "\"  interface " << e.interfaceNumber << '\n';
+    }
+  }
+  std::cout << std::flush;
+  return entries.empty() ? kExitNoSingleDevice : kExitSuccess;
+}
+
 }  // namespace
 
 DevicesCommand::DevicesCommand(CLI::App& app)
     : command_(app.add_subcommand("devices", "Count the attached devices and try to open one")) {
   AddDeviceLinkOptions(*command_, link_);
   AddWaitOption(*command_, wait_);
+  command_->add_flag("--list", list_,
+                     "List every matching HID interface: path, serial number, strings, interface");
+  command_->add_flag("--json", json_, "With --list: one JSON object per line")->needs("--list");
 }
 
 bool DevicesCommand::Selected() const {
@@ -37,10 +61,11 @@ int DevicesCommand::Run(const GlobalOptions& options) const {
 
 int DevicesCommand::Count(DeviceLinkSetup& setup, const GlobalOptions& options) const {
   std::string error;
-  if (!setup.Install(link_, options.deviceBackend, nullptr, options.sharedFolder, &error)) {
+  if (!setup.Install(link_, options.deviceBackend, options.sharedFolder, &error)) {
     std::cerr << error << '\n';
     return kExitUsage;
   }
+  if (list_) return List(json_);
   WaitIfAsked(wait_, [](int count) {
     return "Waiting for one matching device (" + IdsText() + "): " + std::to_string(count) +
            " attached";

@@ -4,6 +4,10 @@
 // and closes it, and if that fails says why (and, for a permission refusal, how to install the
 // udev rule). Exit status kExitSuccess only when exactly one device is attached and opens;
 // otherwise kExitNoSingleDevice. With --wait it first waits for the one device.
+//
+// With --list it prints instead one line per matching HID interface (path, serial number,
+// manufacturer and product strings, interface number; with --json one JSON object per line) and
+// opens nothing: exit status kExitSuccess when at least one is listed.
 #include <CLI/CLI.hpp>
 
 #include "cli/device_link_setup.h"
@@ -23,6 +27,8 @@ class DevicesCommand {
   CLI::App* command_;
   DeviceLinkOptions link_;
   WaitOption wait_;
+  bool list_ = false;
+  bool json_ = false;
 };
 
 }  // namespace vortan::cli

@@ -5,6 +5,12 @@
 // or plain lines otherwise on stderr, and ends with "Update Success!" (kExitSuccess) or
 // "Update Error!" (kExitUpdateFailed). The work files are removed afterwards. With --wait it
 // first waits for the one device, showing the keys that open its loader meanwhile.
+//
+// --device PATH updates the keyboard at that path (as `devices --list` shows it) whatever else
+// is attached; a path that is no attached keyboard with the configured IDs exits
+// kExitNoSingleDevice before the package is opened. --all updates every attached keyboard at
+// once, one child process per keyboard (see parallel_flash.h). --json writes the run's events
+// as JSON Lines on stdout (run_events.h) and every human text on stderr.
 #include <CLI/CLI.hpp>
 #include <string>
 
@@ -22,10 +28,15 @@ class FlashCommand {
 
  private:
   int Flash(DatFileExamine& datFile, DeviceLinkSetup& setup, const GlobalOptions& options) const;
+  int FlashEvery(DatFileExamine& datFile, DeviceLinkSetup& setup,
+                 const GlobalOptions& options) const;
 
   CLI::App* command_;
   std::string packagePath_;
   bool verbose_ = false;
+  std::string devicePath_;
+  bool all_ = false;
+  bool json_ = false;
   DeviceLinkOptions link_;
   WaitOption wait_;
 };

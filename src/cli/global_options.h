@@ -1,6 +1,7 @@
 #pragma once
 // Options every vortan-flash command takes, before or after the command name.
 #include <string>
+#include <vector>
 
 #include "cli/device_link_setup.h"
 #include "cli/stop_requests.h"
@@ -20,6 +21,8 @@ struct GlobalOptions {
   BackendFactory deviceBackend;
   // The stop signals taken so far; null where no signal is watched (tests of the pieces).
   StopRequests* stops = nullptr;
+  // The global options as given, for the child processes of `flash --all` to repeat.
+  std::vector<std::string> forwardedArgs;
 };
 
 }  // namespace vortan::cli

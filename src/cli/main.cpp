@@ -35,12 +35,14 @@ int main(int argc, char** argv) {
   app.fallthrough();
   GlobalOptions options;
   options.deviceBackend = vortan::MakeHidapiBackend;
-  app.add_option("--config", options.configPath,
-                 "Settings file to read instead of Config.ini beside the program")
-      ->check(CLI::ExistingFile);
-  app.add_option("--work-dir", options.workFolder,
-                 "Folder in which a private folder for the work files is made (default /tmp)")
-      ->check(CLI::ExistingDirectory);
+  CLI::Option* config =
+      app.add_option("--config", options.configPath,
+                     "Settings file to read instead of Config.ini beside the program")
+          ->check(CLI::ExistingFile);
+  CLI::Option* workDir =
+      app.add_option("--work-dir", options.workFolder,
+                     "Folder in which a private folder for the work files is made (default /tmp)")
+          ->check(CLI::ExistingDirectory);
   InspectCommand inspect(app);
   DevicesCommand devices(app);
   FlashCommand flash(app);
@@ -52,6 +54,12 @@ int main(int argc, char** argv) {
     return code == 0 ? kExitSuccess : kExitUsage;
   }
 
+  // The children of flash --all repeat the global options as given: each makes its own
+  // private folder where this one does.
+  if (config->count() > 0)
+    options.forwardedArgs.insert(options.forwardedArgs.end(), {"--config", options.configPath});
+  if (workDir->count() > 0)
+    options.forwardedArgs.insert(options.forwardedArgs.end(), {"--work-dir", options.workFolder});
   // The command's work files live in a folder of this run alone, removed when main returns.
   const vortan::PrivateWorkFolder workFolder(options.workFolder);
   options.sharedFolder = options.workFolder;

@@ -19,6 +19,10 @@ void Say(std::string_view text) {
 
 void StopRequests::OnSignal(int signal) {
   std::lock_guard lock(mutex_);
+  if (forward_) {
+    forward_(signal);
+    return;
+  }
   if (!running_) {
     if (!stopSignal_) stopSignal_ = signal;
     return;
@@ -35,6 +39,11 @@ void StopRequests::OnSignal(int signal) {
   warned_ = true;
   Say("\nAn update is running; stopping it now can leave the keyboard without firmware. It goes "
       "on to its end; press Ctrl-C again to stop it anyway.\n");
+}
+
+void StopRequests::ForwardTo(std::function<void(int signal)> forward) {
+  std::lock_guard lock(mutex_);
+  forward_ = std::move(forward);
 }
 
 bool StopRequests::BeginRun() {

@@ -5,6 +5,7 @@
 // cuts the link off so the run ends at its next report, sending nothing more. With no run
 // active the request is kept, and main ends the program (removing its work files) with 128 plus
 // the signal's number.
+#include <functional>
 #include <mutex>
 
 namespace vortan::cli {
@@ -13,6 +14,10 @@ class StopRequests {
  public:
   // The signal thread.
   void OnSignal(int signal);
+
+  // While set, every stop signal goes to `forward` instead, on the signal thread: flash --all
+  // passes them on to its children, which decide. Cleared with an empty function.
+  void ForwardTo(std::function<void(int signal)> forward);
 
   // The main thread, around the run. BeginRun is false, and nothing may start, when a stop was
   // requested before.
@@ -31,6 +36,7 @@ class StopRequests {
   bool interrupted_ = false;
   bool cutOff_ = false;
   int stopSignal_ = 0;
+  std::function<void(int)> forward_;
 };
 
 // The exit status of a program ended by `signal` (128 plus its number, as shells report it).

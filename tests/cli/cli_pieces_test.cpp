@@ -1,5 +1,5 @@
-// Pieces of vortan-flash checked in-process: the progress bar, the udev rule text and the report
-// trace.
+// Pieces of vortan-flash checked in-process: the progress bar, the keyboard table, the run's
+// events, the udev rule text and the report trace.
 #include <gtest/gtest.h>
 #include <signal.h>
 
@@ -7,7 +7,9 @@
 
 #include "app/update_run.h"
 #include "cli/device_access.h"
+#include "cli/keyboard_table.h"
 #include "cli/progress_display.h"
+#include "cli/run_events.h"
 #include "cli/stop_requests.h"
 #include "emulator/emulator.h"
 #include "link/tracing_backend.h"
@@ -35,6 +37,55 @@ TEST(ProgressDisplayTest, TerminalRedrawsOneLineAndKeepsTheBarBelowLogLines) {
   const std::string empty = cli::ProgressBar(0, 2, cli::ProgressDisplay::kBarWidth);
   const std::string half = cli::ProgressBar(1, 2, cli::ProgressDisplay::kBarWidth);
   EXPECT_EQ(out.str(), "\r" + empty + "\r" + half + "\r\033[K0\n\r" + half + "\r" + half + "\n");
+}
+
+TEST(KeyboardTableTest, RowsAlignAndTheTableRedrawsOverItself) {
+  cli::KeyboardRow waiting;
+  waiting.name = {"/dev/hidraw12", ""};
+  cli::KeyboardRow failed;
+  failed.name = {"sim:hidraw0", "SIM0000"};
+  failed.state = cli::KeyboardRow::State::kFailed;
+  failed.done = 2;
+  failed.total = 13;
+  failed.reason = "Step 3 of 13 failed";
+  const std::vector<cli::KeyboardRow> rows = {waiting, failed};
+  EXPECT_EQ(cli::TableLines(rows),
+            (std::vector<std::string>{"Keyboard       Serial   Step     State",
+                                      "/dev/hidraw12           -        waiting",
+                                      "sim:hidraw0    SIM0000  2 of 13  Update Error!"}));
+  EXPECT_EQ(cli::SummaryLine(failed),
+            "sim:hidraw0 (serial SIM0000): Update Error! Step 3 of 13 failed");
+  EXPECT_EQ(cli::SummaryLine(waiting), "/dev/hidraw12: Update Error!");
+  std::ostringstream out;
+  cli::LiveTable table(out);
+  table.Draw(rows);
+  const std::string first = out.str();
+  table.Draw(rows);
+  EXPECT_EQ(out.str(), first + "\033[3A" + first);
+}
+
+// What --all reads back is what a child wrote; lines of anything else are not events.
+TEST(RunEventsTest, EventsReadBackAsWritten) {
+  const cli::KeyboardName keyboard{"sim:hidraw1", "SIM0001"};
+  const auto step = cli::ParseRunEvent(cli::JsonLine(cli::StepEvent(keyboard, 4, 6)));
+  ASSERT_TRUE(step);
+  EXPECT_EQ(step->kind, cli::RunEvent::Kind::kStep);
+  EXPECT_EQ(step->index, 4);
+  EXPECT_EQ(step->total, 6);
+  for (const bool success : {true, false}) {
+    const auto end =
+        cli::ParseRunEvent(cli::JsonLine(cli::EndEvent(keyboard, success, success ? "" : "why")));
+    ASSERT_TRUE(end);
+    EXPECT_EQ(end->success, success);
+    EXPECT_EQ(end->reason, success ? "" : "why");
+  }
+  // A path that is not UTF-8 still makes one line of valid JSON.
+  const std::string odd = cli::JsonLine(cli::EndEvent({"/dev/\xFF", ""}, true, ""));
+  EXPECT_TRUE(cli::ParseRunEvent(odd)) << odd;
+  for (const char* other :
+       {"", "Step 1 of 6 done", "[1,2]", "{\"event\":\"lunch\"}", "{\"event\":3}"}) {
+    EXPECT_FALSE(cli::ParseRunEvent(other)) << other;
+  }
 }
 
 TEST(UdevRuleTest, TheRuleForTheDefaultIdsIsTheShippedOneAndAZeroIdMatchesAny) {

@@ -8,6 +8,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <map>
 #include <nlohmann/json.hpp>
 #include <regex>
 #include <set>
@@ -298,6 +299,29 @@ TEST_F(VortanFlashTest, WaitFindsAKeyboardPluggedInLaterOrGivesUp) {
   }
 }
 
+TEST_F(VortanFlashTest, DevicesListShowsEveryKeyboardAsTextOrJsonLines) {
+  const testing::ProgramResult text = Flash({"devices", "--list", "--simulate-devices", "3"});
+  EXPECT_EQ(text.exitCode, 0) << text.err;
+  const std::vector<std::string> lines = Lines(text.out);
+  ASSERT_EQ(lines.size(), 3u) << text.out;
+  EXPECT_EQ(lines[2],
+            "sim:hidraw2  serial \"SIM0002\"  manufacturer \"VORTAN\"  product \"Emulated keyboard "
+            "loader\"  interface 0");
+  const testing::ProgramResult json =
+      Flash({"devices", "--list", "--json", "--simulate-devices", "2"});
+  std::vector<nlohmann::json> entries;
+  for (const std::string& line : Lines(json.out)) entries.push_back(nlohmann::json::parse(line));
+  ASSERT_EQ(entries.size(), 2u);
+  EXPECT_EQ(entries[1], nlohmann::json({{"path", "sim:hidraw1"},
+                                        {"serial", "SIM0001"},
+                                        {"manufacturer", "VORTAN"},
+                                        {"product", "Emulated keyboard loader"},
+                                        {"interface", 0}}));
+  const testing::ProgramResult none = Flash({"devices", "--list", "--simulate-devices", "0"});
+  EXPECT_EQ(none.exitCode, 4);
+  EXPECT_EQ(none.out, "");
+}
+
 TEST_F(VortanFlashTest, ADeviceThatCannotBeOpenedForLackOfPermissionGetsTheUdevRule) {
   const std::string config = dir_.File("Config.ini");
   ASSERT_TRUE(testing::WriteText(config, "IDC_VID=0x0483\nIDC_PID=0x5750\n"));
@@ -320,13 +344,25 @@ TEST_F(VortanFlashTest, ADeviceThatCannotBeOpenedForLackOfPermissionGetsTheUdevR
 TEST_F(VortanFlashTest, FlashRefusesABrokenPackageOrNoSingleDeviceBeforeWritingWorkFiles) {
   const std::string broken = Package(ShortTwoPackPackage(), {Fault::kImageSum, 2});
   ExpectRefused(Flash({"flash", broken, "--simulate"}), broken);
+  // --all examines the package before any keyboard is reached: no child, so no trace.
+  const std::string trace = dir_.File("trace");
+  ExpectRefused(Flash({"flash", broken, "--all", "--simulate-devices", "3", "--trace", trace}),
+                broken);
+  EXPECT_FALSE(std::filesystem::exists(trace + ".0"));
   const std::string package = Package();
+  const std::string noSuchKeyboard =
+      "No keyboard with the configured IDs at sim:hidraw3 (vortan-flash devices --list shows "
+      "them)";
   // Real hidapi: a configured device no machine carries.
   const std::string config = dir_.File("Config.ini");
   ASSERT_TRUE(testing::WriteText(config, "IDC_VID=0xF1A5\nIDC_PID=0xFFFE\n"));
   for (const auto& [args, text] : std::vector<std::pair<std::vector<std::string>, std::string>>{
            {{"flash", package, "--config", config}, kNoDeviceText},
-           {{"flash", package, "--simulate-devices", "2"}, kTwoDevicesText}}) {
+           {{"flash", package, "--simulate-devices", "2"}, kTwoDevicesText},
+           {{"flash", package, "--simulate-devices", "0", "--all"}, kNoDeviceText},
+           // The path is checked before the package is even read.
+           {{"flash", broken, "--simulate-devices", "3", "--device", "sim:hidraw3"},
+            noSuchKeyboard}}) {
     const testing::ProgramResult shown = Flash(args);
     EXPECT_EQ(shown.exitCode, 4) << shown.err;
     EXPECT_EQ(shown.err, text + "\n");
@@ -481,6 +517,49 @@ TEST_F(VortanFlashTest, AFaultInTheSecondPackEndsTheRunWithUpdateErrorAndAFailed
   EXPECT_EQ(lines[lines.size() - 2].substr(0, 42), "H>D 51 04 00 00 00 00 00 00 00 09 01 00 00");
 }
 
+TEST_F(VortanFlashTest, AllUpdatesEveryKeyboardAtOnceAndAFaultFailsOnlyItsOwn) {
+  const std::string faults = dir_.File("faults.txt");
+  ASSERT_TRUE(testing::WriteText(faults, "wrong_echo c1.erase 1 byte=1 device=1\n"));
+  const std::string trace = dir_.File("trace");
+  const testing::ProgramResult run =
+      Flash({"flash", Package(SmallPackage()), "--all", "--simulate-devices", "3",
+             "--simulate-faults", faults, "--json", "--trace", trace});
+  EXPECT_EQ(run.exitCode, 5) << run.err;
+  std::vector<nlohmann::json> events;
+  for (const std::string& line : Lines(run.out)) {
+    events.push_back(nlohmann::json::parse(line, nullptr, false));
+    ASSERT_TRUE(events.back().is_object()) << line;
+  }
+  // Each keyboard's events end with its one end event.
+  std::map<std::string, std::vector<std::string>> kinds;
+  std::map<std::string, std::string> outcomes;
+  for (const nlohmann::json& e : events) {
+    kinds[e["keyboard"]].push_back(e["event"]);
+    if (e["event"] == "end") outcomes[e["keyboard"]] = e["outcome"];
+  }
+  for (const auto& [keyboard, sequence] : kinds) {
+    EXPECT_EQ(sequence.back(), "end") << keyboard;
+    EXPECT_EQ(std::count(sequence.begin(), sequence.end(), "end"), 1) << keyboard;
+  }
+  EXPECT_EQ(outcomes, (std::map<std::string, std::string>{{"sim:hidraw0", "Update Success!"},
+                                                          {"sim:hidraw1", "Update Error!"},
+                                                          {"sim:hidraw2", "Update Success!"}}));
+  EXPECT_EQ(std::count_if(events.begin(), events.end(),
+                          [](const nlohmann::json& e) { return e["event"] == "step"; }),
+            3 + 1 + 3);
+  EXPECT_NE(run.err.find("sim:hidraw1 (serial SIM0001): Update Error! Step 2 of 3 failed\n"
+                         "sim:hidraw2 (serial SIM0002): Update Success!\n2 of 3 keyboards updated"),
+            std::string::npos)
+      << run.err;
+  // Each keyboard's own trace ends with its own outcome in the finish command.
+  for (const auto& [index, outcome] : {std::pair{0, "00"}, {1, "01"}, {2, "00"}}) {
+    const std::vector<std::string> lines = FileLines(trace + "." + std::to_string(index));
+    ASSERT_GE(lines.size(), 2u);
+    EXPECT_EQ(lines[lines.size() - 2].substr(0, 42),
+              std::string("H>D 51 04 00 00 00 00 00 00 00 09 ") + outcome + " 00 00");
+  }
+}
+
 TEST_F(VortanFlashTest, UsageErrorsExit2AndOptionsMayFollowTheCommand) {
   const std::string package = Package(testing::OnePackPackage());
   const std::string config = dir_.File("Config.ini");
@@ -505,6 +584,8 @@ TEST_F(VortanFlashTest, UsageErrorsExit2AndOptionsMayFollowTheCommand) {
       {"inspect", package, "--config", dir_.File("missing.ini")},
       {"inspect", package, "--simulate"},
       {"devices", "--simulate-devices", "-1"},
+      {"devices", "--json"},
+      {"flash", package, "--simulate", "--all", "--device", "sim:hidraw0"},
       {"flash", package, "--simulate-faults", badScript},
       {"flash", package, "--simulate-faults", dir_.File("missing.txt")},
       {"flash", package, "--simulate", "--trace", dir_.File("no/such/folder/trace.txt")},

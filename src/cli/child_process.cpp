@@ -1,0 +1,54 @@
+#include "cli/child_process.h"
+
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/prctl.h>
+#include <unistd.h>
+
+namespace vortan::cli {
+
+bool StartSelf(const std::vector<std::string>& args, ChildProcess& child) {
+  // Everything the child needs is prepared before fork: after it only async-signal-safe calls.
+  std::vector<std::string> argvText = {"vortan-flash"};
+  argvText.insert(argvText.end(), args.begin(), args.end());
+  std::vector<char*> argv;
+  for (std::string& a : argvText) argv.push_back(a.data());
+  argv.push_back(nullptr);
+  int out[2];
+  int err[2];
+  if (::pipe2(out, O_CLOEXEC) != 0) return false;
+  if (::pipe2(err, O_CLOEXEC) != 0) {
+    ::close(out[0]);
+    ::close(out[1]);
+    return false;
+  }
+  const pid_t parent = ::getpid();
+  const pid_t pid = ::fork();
+  if (pid == 0) {
+    ::setpgid(0, 0);
+    ::prctl(PR_SET_PDEATHSIG, SIGTERM);
+    if (::getppid() != parent) ::_exit(127);
+    sigset_t none;
+    sigemptyset(&none);
+    ::sigprocmask(SIG_SETMASK, &none, nullptr);
+    ::signal(SIGPIPE, SIG_DFL);
+    const int in = ::open("/dev/null", O_RDONLY | O_CLOEXEC);
+    if (in < 0 || ::dup2(in, STDIN_FILENO) < 0 || ::dup2(out[1], STDOUT_FILENO) < 0 ||
+        ::dup2(err[1], STDERR_FILENO) < 0) {
+      ::_exit(127);
+    }
+    ::execv("/proc/self/exe", argv.data());
+    ::_exit(127);
+  }
+  ::close(out[1]);
+  ::close(err[1]);
+  if (pid < 0) {
+    ::close(out[0]);
+    ::close(err[0]);
+    return false;
+  }
+  child = {pid, out[0], err[0]};
+  return true;
+}
+
+}  // namespace vortan::cli

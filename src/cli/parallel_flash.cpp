@@ -1,0 +1,226 @@
+#include "cli/parallel_flash.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <array>
+#include <cerrno>
+#include <cstring>
+#include <iostream>
+
+#include "cli/child_process.h"
+#include "cli/exit_codes.h"
+#include "cli/keyboard_table.h"
+
+namespace vortan::cli {
+namespace {
+
+// While it lives, the stop signals arrive as bytes on a pipe that the loop polls: the signal
+// thread only writes, the loop passes them on to the children it owns.
+class SignalQueue {
+ public:
+  explicit SignalQueue(StopRequests* stops) : stops_(stops) {
+    if (!stops_ || ::pipe2(fds_, O_CLOEXEC | O_NONBLOCK) != 0) return;
+    const int writeFd = fds_[1];
+    stops_->ForwardTo([writeFd](int signal) {
+      const unsigned char byte = static_cast<unsigned char>(signal);
+      [[maybe_unused]] const ssize_t written = ::write(writeFd, &byte, 1);
+    });
+  }
+  ~SignalQueue() {
+    if (fds_[0] < 0) return;
+    stops_->ForwardTo({});
+    ::close(fds_[0]);
+    ::close(fds_[1]);
+  }
+  SignalQueue(const SignalQueue&) = delete;
+  SignalQueue& operator=(const SignalQueue&) = delete;
+
+  int Fd() const { return fds_[0]; }
+
+ private:
+  StopRequests* stops_;
+  int fds_[2] = {-1, -1};
+};
+
+struct Child {
+  ChildProcess process;
+  std::array<int, 2> fds = {-1, -1};  // stdout, stderr
+  std::array<std::string, 2> pending;
+  bool reaped = false;
+  bool sawEnd = false;
+  std::string lastErrorLine;
+};
+
+class Runner {
+ public:
+  explicit Runner(const ParallelFlashPlan& plan) : plan_(plan), table_(std::cerr) {
+    for (const ParallelFlashPlan::Keyboard& k : plan.keyboards) {
+      KeyboardRow row;
+      row.name = k.name;
+      rows_.push_back(row);
+    }
+    children_.resize(plan.keyboards.size());
+  }
+
+  int Run() {
+    SignalQueue signals(plan_.stops);
+    for (size_t i = 0; i < children_.size(); ++i) Start(i);
+    Redraw();
+    while (Loop(signals.Fd())) {
+    }
+    std::ostream& summary = plan_.json ? std::cerr : std::cout;
+    int updated = 0;
+    for (const KeyboardRow& row : rows_) {
+      summary << SummaryLine(row) << '\n';
+      updated += row.state == KeyboardRow::State::kSucceeded;
+    }
+    summary << updated << " of " << rows_.size() << " keyboards updated" << std::endl;
+    return updated == static_cast<int>(rows_.size()) ? kExitSuccess : kExitUpdateFailed;
+  }
+
+ private:
+  void Start(size_t i) {
+    Child& child = children_[i];
+    if (!StartSelf(plan_.keyboards[i].args, child.process)) {
+      child.reaped = true;
+      Finish(i, "The update could not be started: " + std::string(std::strerror(errno)));
+      return;
+    }
+    child.fds = {child.process.out, child.process.err};
+  }
+
+  // One round of waiting; false once every child has ended.
+  bool Loop(int signalFd) {
+    std::vector<pollfd> polled;
+    std::vector<std::pair<size_t, int>> owners;  // child, stream
+    if (signalFd >= 0) polled.push_back({signalFd, POLLIN, 0});
+    for (size_t i = 0; i < children_.size(); ++i) {
+      for (int s = 0; s < 2; ++s) {
+        if (children_[i].fds[s] < 0) continue;
+        polled.push_back({children_[i].fds[s], POLLIN, 0});
+        owners.emplace_back(i, s);
+      }
+    }
+    if (owners.empty()) return false;
+    if (::poll(polled.data(), polled.size(), -1) < 0) return errno == EINTR;
+    size_t at = 0;
+    if (signalFd >= 0) {
+      if (polled[0].revents & POLLIN) PassOnSignals(signalFd);
+      at = 1;
+    }
+    for (size_t k = 0; k < owners.size(); ++k) {
+      if (polled[at + k].revents) Read(owners[k].first, owners[k].second);
+    }
+    return true;
+  }
+
+  void PassOnSignals(int signalFd) {
+    unsigned char signo = 0;
+    while (::read(signalFd, &signo, 1) == 1) {
+      for (const Child& child : children_) {
+        if (!child.reaped) ::kill(child.process.pid, signo);
+      }
+    }
+  }
+
+  void Read(size_t i, int stream) {
+    Child& child = children_[i];
+    char buffer[4096];
+    const ssize_t n = ::read(child.fds[stream], buffer, sizeof buffer);
+    if (n < 0 && errno == EINTR) return;
+    if (n > 0) {
+      std::string& pending = child.pending[stream];
+      pending.append(buffer, static_cast<size_t>(n));
+      size_t start = 0;
+      for (size_t nl; (nl = pending.find('\n', start)) != std::string::npos; start = nl + 1) {
+        Line(i, stream, pending.substr(start, nl - start));
+      }
+      pending.erase(0, start);
+      return;
+    }
+    if (!child.pending[stream].empty()) Line(i, stream, std::exchange(child.pending[stream], ""));
+    ::close(child.fds[stream]);
+    child.fds[stream] = -1;
+    if (child.fds[0] < 0 && child.fds[1] < 0) Reap(i);
+  }
+
+  void Line(size_t i, int stream, const std::string& line) {
+    Child& child = children_[i];
+    if (stream == 1) {
+      if (!line.empty()) child.lastErrorLine = line;
+      if (!plan_.terminal) {
+        std::cerr << '[' << rows_[i].name.path << "] " << line << std::endl;
+      }
+      return;
+    }
+    const std::optional<RunEvent> event = ParseRunEvent(line);
+    if (!event || child.sawEnd) return;
+    if (plan_.json) std::cout << line << std::endl;
+    KeyboardRow& row = rows_[i];
+    switch (event->kind) {
+      case RunEvent::Kind::kStart:
+        row.state = KeyboardRow::State::kUpdating;
+        row.total = event->total;
+        break;
+      case RunEvent::Kind::kStep:
+        row.state = KeyboardRow::State::kUpdating;
+        row.done = event->index + 1;
+        row.total = event->total;
+        break;
+      case RunEvent::Kind::kEnd:
+        child.sawEnd = true;
+        row.state = event->success ? KeyboardRow::State::kSucceeded : KeyboardRow::State::kFailed;
+        row.reason = event->reason;
+        break;
+    }
+    Redraw();
+  }
+
+  void Reap(size_t i) {
+    Child& child = children_[i];
+    int status = 0;
+    while (::waitpid(child.process.pid, &status, 0) < 0 && errno == EINTR) {
+    }
+    child.reaped = true;
+    if (child.sawEnd) return;
+    // Ended without saying how: its last words, or how it ended.
+    std::string reason = child.lastErrorLine;
+    if (WIFSIGNALED(status)) {
+      reason = "Stopped by signal " + std::to_string(WTERMSIG(status)) + " (" +
+               ::strsignal(WTERMSIG(status)) + ")";
+    } else if (reason.empty()) {
+      reason = "Ended with exit status " + std::to_string(WEXITSTATUS(status));
+    }
+    Finish(i, reason);
+  }
+
+  // The end of a keyboard that sent no end event: failed, with `reason`.
+  void Finish(size_t i, const std::string& reason) {
+    KeyboardRow& row = rows_[i];
+    row.state = KeyboardRow::State::kFailed;
+    row.reason = reason;
+    if (plan_.json) std::cout << JsonLine(EndEvent(row.name, false, reason)) << std::endl;
+    Redraw();
+  }
+
+  void Redraw() {
+    if (plan_.terminal) table_.Draw(rows_);
+  }
+
+  const ParallelFlashPlan& plan_;
+  std::vector<KeyboardRow> rows_;
+  std::vector<Child> children_;
+  LiveTable table_;
+};
+
+}  // namespace
+
+int FlashInParallel(const ParallelFlashPlan& plan) {
+  return Runner(plan).Run();
+}
+
+}  // namespace vortan::cli
