@@ -135,7 +135,10 @@ bool DeviceLinkSetup::Install(const DeviceLinkOptions& options, const BackendFac
 }
 
 bool DeviceLinkSetup::Fit(const DatFileExamine& package, std::string* error) {
+  const std::string& chosen = HidDevice::SelectedPath();
   for (int i = 0; emulator_ && i < simulatedDevices_; ++i) {
+    // A process bound to one keyboard never opens the others: their memories would be waste.
+    if (!chosen.empty() && emu::Emulator::PathOf(static_cast<size_t>(i), 0) != chosen) continue;
     if (!emu::FitSimulatedDevice(emulator_->Device(static_cast<size_t>(i)), package)) {
       *error = "The simulated device cannot be fitted to this package";
       return false;
