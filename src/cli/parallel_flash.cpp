@@ -151,7 +151,8 @@ class Runner {
   void Line(size_t i, int stream, const std::string& line) {
     Child& child = children_[i];
     if (stream == 1) {
-      if (!line.empty()) child.lastErrorLine = line;
+      if (line.empty()) return;
+      child.lastErrorLine = line;
       if (!plan_.terminal) {
         std::cerr << '[' << rows_[i].name.path << "] " << line << std::endl;
       }
