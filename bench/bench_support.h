@@ -28,6 +28,37 @@ uint64_t InspectPeakRss(const std::string& packagePath);
 inline constexpr char kPeakRssHelperFlag[] = "--peak-rss-of";
 int PeakRssHelper(int argc, char** argv);
 
+// Opening a 64 MiB package (ReadFile + Examine) beside a plain copy of it to /tmp and beside the
+// floor its work files impose (read, sum, write, read back, compare), in interleaved rounds:
+// medians of the times and of the per-round ratios.
+struct OpeningTimes {
+  bool ok = false;
+  double copySeconds = 0;
+  double openSeconds = 0;
+  double floorSeconds = 0;
+  double openPerCopy = 0;
+  double openPerFloor = 0;
+  double floorPerCopy = 0;
+};
+OpeningTimes MeasureOpening(int rounds);
+
+// `flash --all` of one small package on 1, 4 and 8 simulated keyboards, with the real pauses, in
+// interleaved rounds: the median wall time and CPU time (the program and all its children) of
+// each count, and the reports one keyboard's update exchanges.
+struct ScalePoint {
+  int keyboards = 0;
+  double wallSeconds = 0;
+  double cpuSeconds = 0;
+};
+struct ParallelScale {
+  bool ok = false;
+  std::string error;
+  int steps = 0;
+  double reportsPerKeyboard = 0;
+  std::vector<ScalePoint> points;
+};
+ParallelScale MeasureParallelScale(const std::vector<int>& keyboardCounts, int rounds);
+
 // Heap allocations (operator new) made by this program so far.
 uint64_t Allocations();
 
@@ -38,8 +69,6 @@ inline constexpr char kByteSum[] = "checksum/byte_sum";
 inline constexpr char kByteChecksum[] = "checksum/ByteChecksum";
 inline constexpr char kWordChecksum[] = "checksum/WordChecksum";
 inline constexpr char kImageChecksum[] = "checksum/ImageChecksum";
-inline constexpr char kExamine[] = "package/ReadFile+Examine";
-inline constexpr char kCopy[] = "package/copy_to_tmp";
 // Per family ("A2", "C1", "A1"): the update through the emulator, and the same host work against
 // the emulator's recorded replies.
 std::string UpdateEmulated(const std::string& family);
