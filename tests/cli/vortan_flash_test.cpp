@@ -501,6 +501,34 @@ TEST_F(VortanFlashTest, DescriptionsBeyondAsciiAreInspectedAndFlashed) {
   EXPECT_EQ(shown.out, "Updating VORTAN KB 25 to firmware V1.0.0 in 6 steps\nUpdate Success!\n");
 }
 
+// Guards against two --all runs updating one keyboard at the same time: each keyboard's child
+// of the second run meets the first run's lock before its first report.
+TEST_F(VortanFlashTest, TwoAllRunsAtOnceNeverUpdateOneKeyboardTwice) {
+  const std::string package = Package(SmallPackage());
+  const std::string first = dir_.File("first");
+  const std::string second = dir_.File("second");
+  testing::RunningProgram running(VORTAN_FLASH_PATH,
+                                  {"--work-dir", work_.path().string(), "flash", package, "--all",
+                                   "--simulate-devices", "2", "--trace", first},
+                                  dir_, "first");
+  ASSERT_TRUE(WaitFor(
+      [&] { return !FileLines(first + ".0").empty() && !FileLines(first + ".1").empty(); }));
+  const testing::ProgramResult refused =
+      Flash({"flash", package, "--all", "--simulate-devices", "2", "--json", "--trace", second});
+  EXPECT_EQ(refused.exitCode, 5);
+  const std::vector<std::string> events = Lines(refused.out);
+  ASSERT_EQ(events.size(), 2u) << refused.out;
+  for (const std::string& line : events) {
+    const nlohmann::json end = nlohmann::json::parse(line);
+    EXPECT_EQ(end["outcome"], "Update Error!");
+    EXPECT_EQ(end["reason"], "Another update of this keyboard is running");
+  }
+  for (const char* index : {".0", ".1"}) {
+    EXPECT_EQ(FileLines(second + index), std::vector<std::string>{});
+  }
+  EXPECT_EQ(running.Wait().exitCode, 0);
+}
+
 TEST_F(VortanFlashTest, AFaultInTheSecondPackEndsTheRunWithUpdateErrorAndAFailedFinish) {
   const std::string faults = dir_.File("faults.txt");
   ASSERT_TRUE(testing::WriteText(faults, "# the A1 block's echo\nwrong_echo a1.write 1 byte=1\n"));
