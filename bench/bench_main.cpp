@@ -133,14 +133,16 @@ void ChecksumRows(const Collector& c, Table& table) {
 void ExamineRows(Table& table) {
   table.Section(
       "Opening a 64 MiB package, medians of 7 interleaved rounds (target: within 1.5 times a "
-      "plain copy to /tmp, or 1.15 times the floor where the floor itself exceeds 1.5)");
+      "plain copy to /tmp, or 1.25 times the floor where the floor itself exceeds 1.5)");
   const OpeningTimes t = MeasureOpening(7);
   if (!t.ok) {
     table.Error("ReadFile + Examine", "the package was refused or a copy failed");
     return;
   }
   // Checking the work files (sum, read back, compare) costs more than a copy on a machine whose
-  // memory is slow beside its page cache; then the floor, not the copy, is the yardstick.
+  // memory is slow beside its page cache; then the floor, not the copy, is the yardstick. The
+  // margin over it covers the parsing, the plan and a second work file, not another pass of
+  // reading or writing the package (about a third of the floor).
   const std::string copy = Format("copy %.1f ms", t.copySeconds * 1e3);
   if (t.floorPerCopy <= 1.5) {
     table.Row("ReadFile + Examine", Format("%.1f ms", t.openSeconds * 1e3), copy,
@@ -154,13 +156,13 @@ void ExamineRows(Table& table) {
              copy + Format(" (%.2f)", t.floorPerCopy));
   table.Row("  ReadFile + Examine over the floor", Format("%.1f ms", t.openSeconds * 1e3),
             Format("floor %.1f ms", t.floorSeconds * 1e3), Format("%.2f", t.openPerFloor),
-            "<= 1.15", t.openPerFloor <= 1.15, (t.openPerFloor - 1.15) / 1.15);
+            "<= 1.25", t.openPerFloor <= 1.25, (t.openPerFloor - 1.25) / 1.25);
 }
 
 void ScaleRows(Table& table) {
   table.Section(
       "flash --all on simulated keyboards, real pauses, median of 5 interleaved rounds "
-      "(target: 8 within 1.15 times 1; CPU per report within 1.15 times that of 1)");
+      "(target: 4 and 8 within 1.15 times 1; CPU per report within 1.15 times that of 1)");
   const std::vector<int> counts = {1, 4, 8};
   const ParallelScale scale = MeasureParallelScale(counts, 5);
   if (!scale.ok) {
@@ -179,9 +181,8 @@ void ScaleRows(Table& table) {
                  Format("pauses %.1f s", 0.5 * scale.steps));
     } else {
       table.Row(label + ", wall", Format("%.3f s", p.wallSeconds),
-                Format("1 kb %.3f s", one.wallSeconds), Format("%.2f", ratio),
-                p.keyboards == 8 ? "<= 1.15" : "", p.keyboards != 8 || ratio <= 1.15,
-                (ratio - 1.15) / 1.15);
+                Format("1 kb %.3f s", one.wallSeconds), Format("%.2f", ratio), "<= 1.15",
+                ratio <= 1.15, (ratio - 1.15) / 1.15);
     }
     const double perReport = p.cpuSeconds / (p.keyboards * reportsOfOne);
     const double cpuRatio = perReport / cpuPerReportOfOne;
