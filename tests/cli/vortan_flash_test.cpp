@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <csignal>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -527,6 +528,27 @@ TEST_F(VortanFlashTest, TwoAllRunsAtOnceNeverUpdateOneKeyboardTwice) {
     EXPECT_EQ(FileLines(second + index), std::vector<std::string>{});
   }
   EXPECT_EQ(running.Wait().exitCode, 0);
+}
+
+// Guards against a signal to --all ending the parent while its children run on unseen: it is
+// passed on to every child, which handles it as a single flash does (a first Ctrl-C warns).
+TEST_F(VortanFlashTest, AllPassesASignalOnceToEveryChild) {
+  const std::string trace = dir_.File("trace");
+  testing::RunningProgram running(
+      VORTAN_FLASH_PATH,
+      {"--work-dir", work_.path().string(), "flash", Package(SmallPackage()), "--all",
+       "--simulate-devices", "2", "--trace", trace},
+      dir_, "all");
+  ASSERT_TRUE(WaitFor(
+      [&] { return !FileLines(trace + ".0").empty() && !FileLines(trace + ".1").empty(); }));
+  ASSERT_EQ(::kill(running.Pid(), SIGINT), 0);
+  const testing::ProgramResult shown = running.Wait();
+  EXPECT_EQ(shown.exitCode, 0) << shown.err;
+  for (const char* keyboard :
+       {"[sim:hidraw0] An update is running", "[sim:hidraw1] An update is running"}) {
+    EXPECT_NE(shown.err.find(keyboard), std::string::npos) << shown.err;
+  }
+  EXPECT_NE(shown.out.find("2 of 2 keyboards updated"), std::string::npos) << shown.out;
 }
 
 TEST_F(VortanFlashTest, AFaultInTheSecondPackEndsTheRunWithUpdateErrorAndAFailedFinish) {
