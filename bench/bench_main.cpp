@@ -161,35 +161,49 @@ void ExamineRows(Table& table) {
 
 void ScaleRows(Table& table) {
   table.Section(
-      "flash --all on simulated keyboards, real pauses, median of 5 interleaved rounds "
-      "(target: 4 and 8 within 1.15 times 1; CPU per report within 1.15 times that of 1)");
+      "flash --all on simulated keyboards, real pauses, medians of 5 interleaved rounds (target: "
+      "wall of 4 and 8 within 1.15 times 1; CPU per report of each keyboard added within 1.15 "
+      "times a plain flash)");
   const std::vector<int> counts = {1, 4, 8};
   const ParallelScale scale = MeasureParallelScale(counts, 5);
   if (!scale.ok) {
     table.Error("flash --all", scale.error);
     return;
   }
+  const double reports = scale.reportsPerKeyboard;
+  const double singlePerReport = scale.single.cpuSeconds / reports;
+  table.Info("flash, one keyboard, " + std::to_string(scale.steps) + " steps",
+             Format("%.3f s", scale.single.wallSeconds),
+             Format("pauses %.1f s", 0.5 * scale.steps));
+  table.Info("  CPU per report (plain flash)", Format("%.1f us", singlePerReport * 1e6),
+             Format("%.0f reports/kb", reports));
   const ScalePoint& one = scale.points.front();
-  const double reportsOfOne = scale.reportsPerKeyboard;
-  const double cpuPerReportOfOne = one.cpuSeconds / reportsOfOne;
   for (const ScalePoint& p : scale.points) {
-    const std::string label = std::to_string(p.keyboards) + " keyboard(s), " +
-                              std::to_string(scale.steps) + " steps each";
+    const std::string label = "flash --all, " + std::to_string(p.keyboards) + " keyboard(s)";
     const double ratio = p.wallSeconds / one.wallSeconds;
+    const double perReport = p.cpuSeconds / (p.keyboards * reports);
+    const double cpuRatio = perReport / singlePerReport;
     if (p.keyboards == one.keyboards) {
+      // The one process more that --all starts weighs on a single keyboard alone.
       table.Info(label + ", wall", Format("%.3f s", p.wallSeconds),
-                 Format("pauses %.1f s", 0.5 * scale.steps));
-    } else {
-      table.Row(label + ", wall", Format("%.3f s", p.wallSeconds),
-                Format("1 kb %.3f s", one.wallSeconds), Format("%.2f", ratio), "<= 1.15",
-                ratio <= 1.15, (ratio - 1.15) / 1.15);
+                 Format("plain %.3f s", scale.single.wallSeconds));
+      table.Info("  CPU per report", Format("%.1f us", perReport * 1e6),
+                 Format("plain %.1f us", singlePerReport * 1e6) + Format(" (%.2f)", cpuRatio));
+      continue;
     }
-    const double perReport = p.cpuSeconds / (p.keyboards * reportsOfOne);
-    const double cpuRatio = perReport / cpuPerReportOfOne;
-    table.Row("  CPU per report (" + std::to_string(p.keyboards) + " kb)",
-              Format("%.1f us", perReport * 1e6), Format("%.0f reports/kb", reportsOfOne),
-              Format("%.2f", cpuRatio), "<= 1.15 x 1 kb", cpuRatio <= 1.15,
-              (cpuRatio - 1.15) / 1.15);
+    table.Row(label + ", wall", Format("%.3f s", p.wallSeconds),
+              Format("1 kb %.3f s", one.wallSeconds), Format("%.2f", ratio), "<= 1.15",
+              ratio <= 1.15, (ratio - 1.15) / 1.15);
+    table.Info("  CPU per report", Format("%.1f us", perReport * 1e6),
+               Format("plain %.1f us", singlePerReport * 1e6) + Format(" (%.2f)", cpuRatio));
+    // What each keyboard beyond the first adds: the parent's own work is paid once, so this is
+    // the figure that must stay that of a single update.
+    const double addedPerReport =
+        (p.cpuSeconds - one.cpuSeconds) / ((p.keyboards - one.keyboards) * reports);
+    const double addedRatio = addedPerReport / singlePerReport;
+    table.Row("  CPU per report, each added keyboard", Format("%.1f us", addedPerReport * 1e6),
+              Format("plain %.1f us", singlePerReport * 1e6), Format("%.2f", addedRatio), "<= 1.15",
+              addedRatio <= 1.15, (addedRatio - 1.15) / 1.15);
   }
 }
 

@@ -43,8 +43,9 @@ struct OpeningTimes {
 OpeningTimes MeasureOpening(int rounds);
 
 // `flash --all` of one small package on 1, 4 and 8 simulated keyboards, with the real pauses, in
-// interleaved rounds: the median wall time and CPU time (the program and all its children) of
-// each count, and the reports one keyboard's update exchanges.
+// interleaved rounds with a plain `flash --simulate` of the same package: the median wall time
+// and CPU time (the program and all its children) of each, and the reports one keyboard's update
+// exchanges.
 struct ScalePoint {
   int keyboards = 0;
   double wallSeconds = 0;
@@ -55,6 +56,7 @@ struct ParallelScale {
   std::string error;
   int steps = 0;
   double reportsPerKeyboard = 0;
+  ScalePoint single;  // flash --simulate, one keyboard without --all (keyboards 1)
   std::vector<ScalePoint> points;
 };
 ParallelScale MeasureParallelScale(const std::vector<int>& keyboardCounts, int rounds);

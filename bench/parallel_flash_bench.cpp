@@ -92,7 +92,18 @@ ParallelScale MeasureParallelScale(const std::vector<int>& keyboardCounts, int r
 
   std::map<int, std::vector<double>> walls;
   std::map<int, std::vector<double>> cpus;
+  std::vector<double> singleWalls;
+  std::vector<double> singleCpus;
   for (int r = 0; r < rounds; ++r) {
+    const Outcome single = RunFlash({"flash", package, "--simulate"});
+    std::fprintf(stderr, "  flash, one keyboard, round %d: %.3f s wall, %.3f s cpu\n", r + 1,
+                 single.wallSeconds, single.cpuSeconds);
+    if (!single.ok) {
+      scale.error = "the update of one keyboard failed";
+      return scale;
+    }
+    singleWalls.push_back(single.wallSeconds);
+    singleCpus.push_back(single.cpuSeconds);
     for (const int n : keyboardCounts) {
       const Outcome o =
           RunFlash({"flash", package, "--all", "--simulate-devices", std::to_string(n)});
@@ -106,6 +117,7 @@ ParallelScale MeasureParallelScale(const std::vector<int>& keyboardCounts, int r
       cpus[n].push_back(o.cpuSeconds);
     }
   }
+  scale.single = {1, Median(singleWalls), Median(singleCpus)};
   for (const int n : keyboardCounts) scale.points.push_back({n, Median(walls[n]), Median(cpus[n])});
   scale.ok = true;
   return scale;
