@@ -46,7 +46,10 @@ FlashCommand::FlashCommand(CLI::App& app)
       command_->add_option("--device", devicePath_,
                            "Update the keyboard at PATH (see devices --list), whatever else is "
                            "attached");
-  command_->add_flag("--all", all_, "Update every attached keyboard at once")->excludes(device);
+  // --all updates what is attached now; waiting for exactly one keyboard makes no sense there.
+  command_->add_flag("--all", all_, "Update every attached keyboard at once")
+      ->excludes(device)
+      ->excludes(command_->get_option("--wait"));
   command_->add_flag("--json", json_,
                      "Write the run's events as JSON Lines on stdout, human text on stderr");
 }

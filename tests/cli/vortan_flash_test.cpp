@@ -636,6 +636,7 @@ TEST_F(VortanFlashTest, UsageErrorsExit2AndOptionsMayFollowTheCommand) {
       {"devices", "--simulate-devices", "-1"},
       {"devices", "--json"},
       {"flash", package, "--simulate", "--all", "--device", "sim:hidraw0"},
+      {"flash", package, "--simulate", "--all", "--wait"},
       {"flash", package, "--simulate-faults", badScript},
       {"flash", package, "--simulate-faults", dir_.File("missing.txt")},
       {"flash", package, "--simulate", "--trace", dir_.File("no/such/folder/trace.txt")},
