@@ -2,6 +2,8 @@
 
 #include "app/package_steps.h"
 #include "app/update_run.h"
+#include "app/user_texts.h"
+#include "util/marker_text.h"
 
 namespace vortan {
 namespace {
@@ -15,11 +17,6 @@ std::string WithReason(const std::string& text, const std::string& reason) {
 constexpr char kOpenPanelMessage[] = "Open the update file";
 constexpr char kOpenPanelTitle[] = "Open File";
 constexpr char kPackageExtension[] = "dat";
-constexpr char kTextUnableToOpen[] = "Unable to open dat file: ";
-constexpr char kTextFormatError[] = "Checksum or file format error: ";
-constexpr char kTextPackageNotReady[] = "The dat file is not ready. Open dat file first";
-constexpr char kTextSuccess[] = "Update Success!";
-constexpr char kTextFailure[] = "Update Error!";
 
 }  // namespace
 
@@ -63,11 +60,12 @@ bool MainWindow::OpenPath(const std::string& path) {
   if (running_) return false;
   view_.SetText(TextField::kPath, path);
   if (!datFile.ReadFile(path)) {
-    ShowErrorMessage(WithReason(kTextUnableToOpen + path, datFile.FailureReason()));
+    ShowErrorMessage(
+        WithReason(ReplaceMarkers(kTextUnableToOpen, {path}), datFile.FailureReason()));
     return false;
   }
   if (!datFile.Examine()) {
-    ShowErrorMessage(WithReason(kTextFormatError + path, datFile.FailureReason()));
+    ShowErrorMessage(WithReason(ReplaceMarkers(kTextFormatError, {path}), datFile.FailureReason()));
     return false;
   }
   if (packageOpened_) packageOpened_(datFile);

@@ -23,12 +23,6 @@
 
 namespace vortan {
 
-// Device status texts.
-inline constexpr char kTextMoreThanOneDevice[] = "More than one device! Remove some devices";
-inline constexpr char kTextDeviceConnected[] = "Device connected. Press \"Update\"";
-// One device but no ready package (after a refused open): the Update button stays disabled.
-inline constexpr char kTextDeviceConnectedNoPackage[] = "Device connected (Open dat file first)";
-
 // How often the idle window counts the attached devices.
 inline constexpr std::chrono::milliseconds kDeviceWatchInterval{1000};
 

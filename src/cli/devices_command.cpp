@@ -4,7 +4,7 @@
 #include <iostream>
 #include <nlohmann/json.hpp>
 
-#include "app/main_window.h"
+#include "app/user_texts.h"
 #include "cli/device_access.h"
 #include "cli/exit_codes.h"
 #include "link/hid_device.h"

@@ -5,9 +5,9 @@
 
 #include <iostream>
 
-#include "app/main_window.h"
 #include "app/package_steps.h"
 #include "app/update_run.h"
+#include "app/user_texts.h"
 #include "cli/device_access.h"
 #include "cli/exit_codes.h"
 #include "cli/package_opening.h"
@@ -149,10 +149,10 @@ int FlashCommand::Flash(DatFileExamine& datFile, DeviceLinkSetup& setup,
   const std::string reason = success ? "" : FailureReason(link, lastDone, total);
   if (json_) std::cout << JsonLine(EndEvent(keyboard, success, reason)) << std::endl;
   if (success) {
-    human << kUpdateSuccess << std::endl;
+    human << kTextSuccess << std::endl;
     return kExitSuccess;
   }
-  std::cerr << kUpdateError << '\n';
+  std::cerr << kTextFailure << '\n';
   if (options.stops && options.stops->CutOff()) return ExitStatusOfSignal(SIGINT);
   // The run opens the link itself; when that is what failed, the user needs the reason more
   // than the bare outcome.

@@ -2,23 +2,19 @@
 
 #include <iostream>
 
-namespace vortan::cli {
+#include "app/user_texts.h"
+#include "util/marker_text.h"
 
-std::string WithPath(std::string_view format, const std::string& text) {
-  std::string out(format);
-  const size_t at = out.find("%@");
-  if (at != std::string::npos) out.replace(at, 2, text);
-  return out;
-}
+namespace vortan::cli {
 
 bool OpenPackage(DatFileExamine& datFile, const std::string& path) {
   if (!datFile.ReadFile(path)) {
-    std::cerr << WithPath(kUnableToOpen, path) << '\n';
+    std::cerr << ReplaceMarkers(kTextUnableToOpen, {path}) << '\n';
     if (!datFile.FailureReason().empty()) std::cerr << datFile.FailureReason() << '\n';
     return false;
   }
   if (!datFile.Examine()) {
-    std::cerr << WithPath(kFormatError, path) << '\n';
+    std::cerr << ReplaceMarkers(kTextFormatError, {path}) << '\n';
     if (!datFile.FailureReason().empty()) std::cerr << datFile.FailureReason() << '\n';
     return false;
   }

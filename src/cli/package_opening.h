@@ -8,12 +8,6 @@
 
 namespace vortan::cli {
 
-inline constexpr char kUnableToOpen[] = "Unable to open dat file: %@";
-inline constexpr char kFormatError[] = "Checksum or file format error: %@";
-
-// `format` with its "%@" replaced by `text`.
-std::string WithPath(std::string_view format, const std::string& text);
-
 // Reads and examines `path`. On refusal prints the window's message on stderr and returns
 // false; the package object is then not ready.
 bool OpenPackage(DatFileExamine& datFile, const std::string& path);

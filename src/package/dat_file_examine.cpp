@@ -16,6 +16,7 @@
 #include "package/step_plan.h"
 #include "package/work_file.h"
 #include "updaters/updater_factory.h"
+#include "util/marker_text.h"
 #include "util/regular_file.h"
 #include "util/utf8_text.h"
 
@@ -26,20 +27,6 @@ namespace layout = package_layout;
 
 std::string_view Text(const char* field, size_t size) {
   return std::string_view(field, size);
-}
-
-std::string ReplaceMarkers(std::string_view format, std::initializer_list<std::string> values) {
-  std::string out;
-  auto value = values.begin();
-  for (size_t i = 0; i < format.size(); ++i) {
-    if (format.substr(i, 2) == "%@" && value != values.end()) {
-      out += *value++;
-      ++i;
-    } else {
-      out += format[i];
-    }
-  }
-  return out;
 }
 
 }  // namespace

@@ -10,6 +10,7 @@
 
 #include "app/fake_main_window_view.h"
 #include "app/update_run.h"
+#include "app/user_texts.h"
 #include "emulator/emulator.h"
 #include "emulator/simulation/simulated_device.h"
 #include "link/clock.h"

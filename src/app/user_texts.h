@@ -1,0 +1,18 @@
+#pragma once
+// Texts the window and the command line both show, so that both speak alike. "%@" stands for
+// the package path (ReplaceMarkers).
+namespace vortan {
+
+inline constexpr char kTextUnableToOpen[] = "Unable to open dat file: %@";
+inline constexpr char kTextFormatError[] = "Checksum or file format error: %@";
+inline constexpr char kTextPackageNotReady[] = "The dat file is not ready. Open dat file first";
+inline constexpr char kTextSuccess[] = "Update Success!";
+inline constexpr char kTextFailure[] = "Update Error!";
+
+// Device status texts.
+inline constexpr char kTextMoreThanOneDevice[] = "More than one device! Remove some devices";
+inline constexpr char kTextDeviceConnected[] = "Device connected. Press \"Update\"";
+// One device but no ready package (after a refused open): the Update button stays disabled.
+inline constexpr char kTextDeviceConnectedNoPackage[] = "Device connected (Open dat file first)";
+
+}  // namespace vortan
