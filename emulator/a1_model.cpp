@@ -72,7 +72,7 @@ uint16_t A1Model::RegionChecksum(uint32_t address, uint32_t length) const {
   return ByteRegionChecksum([this](uint64_t a) { return At(a); }, address, length);
 }
 
-Bytes A1Model::Read(uint32_t address, uint32_t length) const {
+Bytes A1Model::Read(uint64_t address, uint32_t length) const {
   return ReadByteRegion([this](uint64_t a) { return At(a); }, address, length);
 }
 

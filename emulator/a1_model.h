@@ -28,8 +28,7 @@ class A1Model final : public FamilyModel {
   std::optional<Handled> OnMessage(const Bytes& message) override;
   uint16_t RegionChecksum(uint32_t address, uint32_t length) const override;
 
-  // Flash contents at absolute addresses, for tests and traces.
-  Bytes Read(uint32_t address, uint32_t length) const;
+  Bytes Read(uint64_t address, uint32_t length) const override;
   // Blocks stored since construction.
   int BlocksStored() const { return blocksStored_; }
 

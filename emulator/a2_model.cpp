@@ -228,4 +228,14 @@ uint16_t A2Model::RegionChecksum(uint32_t address, uint32_t length) const {
   return static_cast<uint16_t>(sum);
 }
 
+Bytes A2Model::Read(uint64_t address, uint32_t length) const {
+  Bytes out(length);
+  for (uint32_t i = 0; i < length; ++i) {
+    const uint64_t byte = address + i;
+    const uint16_t word = Word(static_cast<uint32_t>(byte / 2));
+    out[i] = static_cast<uint8_t>(byte % 2 ? word >> 8 : word);
+  }
+  return out;
+}
+
 }  // namespace vortan::emu

@@ -55,6 +55,7 @@ class A2Model final : public FamilyModel {
   bool ExpectingData() const override { return pendingWrite_.has_value(); }
   std::optional<Handled> OnMessage(const Bytes& message) override;
   uint16_t RegionChecksum(uint32_t address, uint32_t length) const override;
+  Bytes Read(uint64_t address, uint32_t length) const override;
 
   // The flash contents, for tests and traces.
   uint16_t Word(uint32_t address) const;

@@ -128,7 +128,7 @@ uint16_t C1Model::RegionChecksum(uint32_t address, uint32_t length) const {
   return ByteRegionChecksum([this](uint64_t a) { return At(a); }, address, length);
 }
 
-Bytes C1Model::Read(uint32_t address, uint32_t length) const {
+Bytes C1Model::Read(uint64_t address, uint32_t length) const {
   return ReadByteRegion([this](uint64_t a) { return At(a); }, address, length);
 }
 

@@ -30,8 +30,7 @@ class C1Model final : public FamilyModel {
   std::optional<Handled> OnMessage(const Bytes& message) override;
   uint16_t RegionChecksum(uint32_t address, uint32_t length) const override;
 
-  // Flash contents, for tests and traces.
-  Bytes Read(uint32_t address, uint32_t length) const;
+  Bytes Read(uint64_t address, uint32_t length) const override;
   // What the last flash setup command of this run selected (0 before one arrived).
   uint32_t SectorSize() const { return sectorSize_; }
   uint8_t SpiNumber() const { return spiNumber_; }

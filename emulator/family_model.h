@@ -40,6 +40,10 @@ class FamilyModel {
   // The answer to command 8 in the family's units (A2: word address, length in words, word sum;
   // C1 and A1: byte address and length, byte sum).
   virtual uint16_t RegionChecksum(uint32_t address, uint32_t length) const = 0;
+
+  // The `length` flash bytes from byte address `address` on (A2: its words, low byte first),
+  // for tests and traces.
+  virtual Bytes Read(uint64_t address, uint32_t length) const = 0;
 };
 
 // Byte-addressed models (C1, A1) answer the region check and their test reads from one
@@ -52,9 +56,9 @@ uint16_t ByteRegionChecksum(const ByteAt& at, uint32_t address, uint32_t length)
 }
 
 template <class ByteAt>
-Bytes ReadByteRegion(const ByteAt& at, uint32_t address, uint32_t length) {
+Bytes ReadByteRegion(const ByteAt& at, uint64_t address, uint32_t length) {
   Bytes out(length);
-  for (uint32_t i = 0; i < length; ++i) out[i] = at(static_cast<uint64_t>(address) + i);
+  for (uint32_t i = 0; i < length; ++i) out[i] = at(address + i);
   return out;
 }
 

@@ -25,6 +25,10 @@ class RamModel final : public FamilyModel {
   bool ExpectingData() const override { return pending_.has_value(); }
   std::optional<Handled> OnMessage(const Bytes& message) override;
   uint16_t RegionChecksum(uint32_t address, uint32_t length) const override;
+  Bytes Read(uint64_t address, uint32_t length) const override {
+    return ReadByteRegion([this](uint64_t a) { return a < memory_.size() ? memory_[a] : 0xFF; },
+                          address, length);
+  }
 
   const Bytes& Memory() const { return memory_; }
   Bytes& Memory() { return memory_; }

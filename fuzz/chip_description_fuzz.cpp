@@ -15,10 +15,7 @@
 
 #include "package/dat_file_examine.h"
 #include "package_builder/package_builder.h"
-#include "updaters/a1_update.h"
-#include "updaters/a2_step_plan.h"
-#include "updaters/a2_update.h"
-#include "updaters/c1_update.h"
+#include "updaters/updater_factory.h"
 #include "util/byte_text.h"
 #include "util/diag_log.h"
 
@@ -29,19 +26,14 @@ using vortan::AXUpdate;
 struct Family {
   char selector;
   const char* chipFamily;
-  std::unique_ptr<AXUpdate> (*make)(const std::string& cnfgPath, const std::string& dataPath);
+  uint16_t word;
 };
-
-template <typename Updater>
-std::unique_ptr<AXUpdate> Make(const std::string& cnfgPath, const std::string& dataPath) {
-  return std::make_unique<Updater>(cnfgPath, dataPath);
-}
 
 // One line per chip family.
 const Family kFamilies[] = {
-    {'2', "A2", Make<vortan::A2Update>},
-    {'C', "C1", Make<vortan::C1Update>},
-    {'1', "A1", Make<vortan::A1Update>},
+    {'2', "A2", vortan::kFamilyWordA2},
+    {'C', "C1", vortan::kFamilyWordC1},
+    {'1', "A1", vortan::kFamilyWordA1},
 };
 
 // A private folder for one input's two work files, removed afterwards: libFuzzer may end the
@@ -105,20 +97,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   WriteFile(image, imageBytes.data(), imageBytes.size());
   WriteFile(cnfg, data + 2, size - 2);
   const Family& family = Pick(data[0]);
-  auto updater = family.make(cnfg, image);
+  auto updater = vortan::MakeUpdater(family.word, cnfg, image);
   if (updater->Load()) {
     const std::string_view description = vortan::AsText({data + 2, size - 2});
     if (PackageSteps(folder, family, description, imageBytes) != updater->StepCount()) abort();
-    // Walk the A2 plan's write commands: their image ranges must lie inside the image.
-    if (auto* a2 = dynamic_cast<vortan::A2Update*>(updater.get())) {
-      for (const auto& step : a2->Plan().sectors) {
-        for (const auto& block : vortan::A2SectorBlocks(step)) {
-          if (block.imageOffset + 2 * int64_t{block.wordCount} > int64_t(imageBytes.size())) {
-            abort();
-          }
-        }
-        if (step.imageOffset + step.length > int64_t(imageBytes.size())) abort();
-      }
+    // What the plan writes must come from inside the image.
+    for (const vortan::PlannedRegion& region : updater->PlannedRegions()) {
+      if (region.imageOffset + region.length > imageBytes.size()) abort();
     }
   }
   return 0;

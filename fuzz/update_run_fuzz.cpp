@@ -16,7 +16,6 @@
 #include <array>
 #include <chrono>
 #include <cstdint>
-#include <cstring>
 #include <filesystem>
 #include <map>
 #include <memory>
@@ -27,11 +26,8 @@
 
 #include "app/package_steps.h"
 #include "app/update_run.h"
-#include "util/diag_log.h"
-#include "emulator/a1_model.h"
-#include "emulator/a2_model.h"
-#include "emulator/c1_model.h"
 #include "emulator/emulator.h"
+#include "emulator/simulation/simulated_device.h"
 #include "link/clock.h"
 #include "link/hid_device.h"
 #include "package/dat_file_examine.h"
@@ -40,6 +36,7 @@
 #include "updaters/a1_update.h"
 #include "updaters/a2_update.h"
 #include "updaters/c1_update.h"
+#include "util/diag_log.h"
 
 namespace {
 
@@ -234,74 +231,10 @@ class DisturbingBackend final : public HidBackend {
   std::optional<std::pair<std::array<uint8_t, HidDevice::kReportSize>, size_t>> repeat_;
 };
 
-// Models shaped like the package's flash, as a device fitted for it would have.
-struct Models {
-  emu::A2Model* a2 = nullptr;
-  emu::C1Model* c1 = nullptr;
-  emu::A1Model* a1 = nullptr;
-};
-
-Models Fit(emu::LoaderDevice& device, const DatFileExamine& package) {
-  Models models;
-  for (int p = 1; p <= package.CountDataPack(); ++p) {
-    const AXUpdate* updater = package.Updater(p);
-    if (const auto* a2 = dynamic_cast<const A2Update*>(updater)) {
-      emu::A2ModelConfig config;
-      config.sectorAddresses = a2->Settings().sectorAddressList;
-      config.eraseCycles = a2->Settings().eraseCycles;
-      auto model = std::make_unique<emu::A2Model>(config);
-      models.a2 = model.get();
-      device.AddFamily(static_cast<uint8_t>(a2->FamilyCode()), std::move(model));
-    } else if (dynamic_cast<const C1Update*>(updater)) {
-      auto model = std::make_unique<emu::C1Model>();
-      models.c1 = model.get();
-      device.AddFamily(C1Update::kFamilyCode, std::move(model));
-    } else if (const auto* a1 = dynamic_cast<const A1Update*>(updater)) {
-      emu::A1ModelConfig config;
-      config.startAddress = a1->StartAddress();
-      config.chipSize = a1->ChipSize();
-      auto model = std::make_unique<emu::A1Model>(config);
-      models.a1 = model.get();
-      device.AddFamily(static_cast<uint8_t>(a1->FamilyCode()), std::move(model));
-    }
-  }
-  return models;
-}
-
-bool SameBytes(const std::vector<uint8_t>& flash, const uint8_t* image, size_t length) {
-  return flash.size() == length && (length == 0 || std::memcmp(flash.data(), image, length) == 0);
-}
-
 // True when the emulated flash holds what each updater planned to write, from its image.
-bool FlashHoldsImages(const DatFileExamine& package, const Models& models) {
+bool FlashHoldsImages(const emu::LoaderDevice& device, const DatFileExamine& package) {
   for (int p = 1; p <= package.CountDataPack(); ++p) {
-    const AXUpdate* updater = package.Updater(p);
-    const uint8_t* image = updater->ImageBytes().data();
-    if (const auto* a2 = dynamic_cast<const A2Update*>(updater)) {
-      for (const A2SectorStep& step : a2->Plan().sectors) {
-        if (step.reserved) continue;
-        const auto words = models.a2->Words(step.address, static_cast<uint32_t>(step.length / 2));
-        std::vector<uint8_t> flash;
-        for (uint16_t w : words) {
-          flash.push_back(static_cast<uint8_t>(w));
-          flash.push_back(static_cast<uint8_t>(w >> 8));
-        }
-        if (!SameBytes(flash, image + step.imageOffset, flash.size())) return false;
-      }
-    } else if (const auto* c1 = dynamic_cast<const C1Update*>(updater)) {
-      for (const C1Block& block : c1->Plan()->Blocks()) {
-        if (!SameBytes(models.c1->Read(block.address, block.length), image + block.imageOffset,
-                       block.length)) {
-          return false;
-        }
-      }
-    } else if (const auto* a1 = dynamic_cast<const A1Update*>(updater)) {
-      const size_t length = updater->ImageBytes().size();
-      if (!SameBytes(models.a1->Read(a1->StartAddress(), static_cast<uint32_t>(length)), image,
-                     length)) {
-        return false;
-      }
-    }
+    if (emu::PlannedImageDifference(device, *package.Updater(p))) return false;
   }
   return true;
 }
@@ -326,7 +259,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   emu::Emulator emulator;
   emulator.SetTraceLimit(0);
   emu::LoaderDevice& device = emulator.Attach(kVid, kPid);
-  const Models models = Fit(device, *prepared.package);
+  if (!emu::FitSimulatedDevice(device, *prepared.package)) abort();
   auto backend = std::make_shared<DisturbingBackend>(emulator, device, std::move(records));
   HidDevice::SetIds(kVid, kPid);
   HidDevice::UseBackend(backend);
@@ -344,7 +277,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     abort();
   }
   if (HidDevice::Instance().IsOpen()) abort();
-  if (ok && !backend->contentAltered && !FlashHoldsImages(*prepared.package, models)) abort();
+  if (ok && !backend->contentAltered && !FlashHoldsImages(device, *prepared.package)) abort();
 
   HidDevice::UseBackend(nullptr);
   return 0;

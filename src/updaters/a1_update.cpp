@@ -87,4 +87,21 @@ bool A1Update::FinalStep(int) {
   return CheckRegion(startAddress, bytesSent, sum);
 }
 
+std::vector<PlannedRegion> A1Update::PlannedRegions() const {
+  std::vector<PlannedRegion> regions;
+  if (!plan) return regions;
+  for (const A1Block& block : plan->Blocks()) {
+    regions.push_back({uint64_t{startAddress} + block.offset, block.offset, block.length});
+  }
+  return regions;
+}
+
+FlashGeometry A1Update::Geometry() const {
+  FlashGeometry geometry;
+  geometry.family = kFamilyCode;
+  geometry.startAddress = startAddress;
+  geometry.size = chipSize;
+  return geometry;
+}
+
 }  // namespace vortan

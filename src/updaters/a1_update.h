@@ -25,6 +25,8 @@ class A1Update final : public AXUpdate {
   bool PrepareSteps() override;
   bool RunStep(int block) override;
   bool FinalStep(int step) override;
+  std::vector<PlannedRegion> PlannedRegions() const override;
+  FlashGeometry Geometry() const override;
 
   const std::optional<std::string>& ChipName() const { return chipName; }
   uint32_t ChipSize() const { return chipSize; }

@@ -41,7 +41,7 @@ A2Update::~A2Update() = default;
 
 void A2Update::ResetSettings() {
   settings = A2Settings{};
-  familyCode = 1;
+  familyCode = kFamilyCode;
 }
 
 std::vector<ChipSection> A2Update::Sections() {
@@ -298,6 +298,26 @@ bool A2Update::FinalStep(int) {
     }
   }
   return true;
+}
+
+std::vector<PlannedRegion> A2Update::PlannedRegions() const {
+  std::vector<PlannedRegion> regions;
+  for (const A2SectorStep& sector : plan.sectors) {
+    // Whole words only: an odd last byte is not programmed.
+    if (!sector.reserved) {
+      regions.push_back({uint64_t{sector.address} * 2, static_cast<uint64_t>(sector.imageOffset),
+                         uint64_t{sector.words} * 2});
+    }
+  }
+  return regions;
+}
+
+FlashGeometry A2Update::Geometry() const {
+  FlashGeometry geometry;
+  geometry.family = kFamilyCode;
+  geometry.sectorAddresses = settings.sectorAddressList;
+  geometry.eraseCycles = settings.eraseCycles;
+  return geometry;
 }
 
 }  // namespace vortan

@@ -9,15 +9,16 @@
 #include <string>
 #include <vector>
 
-#include "updaters/ax_update.h"
 #include "updaters/a2_settings.h"
 #include "updaters/a2_step_plan.h"
+#include "updaters/ax_update.h"
 #include "updaters/chip_description_reader.h"
 
 namespace vortan {
 
-class A2Update : public AXUpdate {
+class A2Update final : public AXUpdate {
  public:
+  static constexpr uint32_t kFamilyCode = 1;
   // A sector whose erase has not read blank after this many issues of the erase (each with a
   // fresh wait of maxSectorEraseTime) fails its step: about 10 s with the default time.
   static constexpr int kMaxEraseIssues = 5;
@@ -47,6 +48,8 @@ class A2Update : public AXUpdate {
   bool RunStep(int index) override;
   // Region check of every programmed sector that is not reserved.
   bool FinalStep(int step) override;
+  std::vector<PlannedRegion> PlannedRegions() const override;
+  FlashGeometry Geometry() const override;
 
   void ResetSettings();
   int64_t SectorSize(int index) const;

@@ -37,6 +37,14 @@ bool AXUpdate::PrepareSteps() {
 bool AXUpdate::RunStep(int) {
   return true;
 }
+std::vector<PlannedRegion> AXUpdate::PlannedRegions() const {
+  return {};
+}
+
+FlashGeometry AXUpdate::Geometry() const {
+  return {};
+}
+
 bool AXUpdate::FinalStep(int) {
   return true;
 }

@@ -12,6 +12,30 @@
 
 namespace vortan {
 
+// One stretch the update writes: `length` image bytes from `imageOffset` on land at the flash
+// byte address `flashAddress`.
+struct PlannedRegion {
+  uint64_t flashAddress;
+  uint64_t imageOffset;
+  uint64_t length;
+  bool operator==(const PlannedRegion&) const = default;
+};
+
+// The flash a device needs for an updater's plan to fit, in the family's own terms; a family
+// fills the fields it has and leaves the rest at their defaults.
+struct FlashGeometry {
+  // The family's own code (its kFamilyCode), whatever a "Chip Type" entry sends; 0 for none.
+  uint32_t family = 0;
+  // Sector starts in the family's address units, ascending (a family of listed sectors).
+  std::vector<uint32_t> sectorAddresses;
+  // Bus cycles in a row that make one sector erase (a family erasing by cycles).
+  uint32_t eraseCycles = 0;
+  // Address the family's write offsets count from.
+  uint32_t startAddress = 0;
+  // Flash bytes the device must hold from address 0.
+  uint64_t size = 0;
+};
+
 class AXUpdate {
  public:
   AXUpdate(std::string cnfgPath, std::string dataPath);
@@ -33,6 +57,11 @@ class AXUpdate {
   virtual bool EnterUpdateMode(int attempts);
 
   int32_t StepCount() const { return stepCount; }
+
+  // What a loaded updater will write where, in order, and the flash that must take it: the one
+  // seam through which simulated devices and tests see a family. The base plans nothing.
+  virtual std::vector<PlannedRegion> PlannedRegions() const;
+  virtual FlashGeometry Geometry() const;
 
   // Forward to the one link (see HidDevice). Replies read through ReceiveMessage alone may be
   // shorter than the buffer; commands compare replies through Exchange/ReceiveExact instead.

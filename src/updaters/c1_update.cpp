@@ -165,4 +165,21 @@ bool C1Update::FinalStep(int) {
   return true;
 }
 
+std::vector<PlannedRegion> C1Update::PlannedRegions() const {
+  std::vector<PlannedRegion> regions;
+  if (!plan) return regions;
+  for (const C1Block& block : plan->Blocks()) {
+    regions.push_back({block.address, block.imageOffset, block.length});
+  }
+  return regions;
+}
+
+FlashGeometry C1Update::Geometry() const {
+  FlashGeometry geometry;
+  geometry.family = kFamilyCode;
+  geometry.size = RequiredSpan(static_cast<int64_t>(ImageBytes().size()))
+                      .value_or(std::numeric_limits<uint64_t>::max());
+  return geometry;
+}
+
 }  // namespace vortan

@@ -33,6 +33,8 @@ class C1Update final : public AXUpdate {
   // The update-mode request, then the flash setup with the attempts the request left over, then
   // the capacity check against the flash the image needs.
   bool EnterUpdateMode(int attempts) override;
+  std::vector<PlannedRegion> PlannedRegions() const override;
+  FlashGeometry Geometry() const override;
 
   bool IsReservedSector(uint32_t sector) const;
   // See C1SectorMap::RequiredSpan; nullopt also before a sector size is known.

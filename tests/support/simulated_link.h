@@ -33,7 +33,7 @@ class SimulatedLink {
 };
 
 // Success when the model `device` holds under the updater's family code contains every byte the
-// loaded updater (A2, C1 or A1) writes, where its plan puts them.
+// loaded updater writes, where its plan puts them.
 ::testing::AssertionResult HoldsImage(const emu::LoaderDevice& device, const AXUpdate& updater);
 
 }  // namespace vortan::testing
