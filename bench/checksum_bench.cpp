@@ -6,9 +6,9 @@
 #include <vector>
 
 #include "bench/bench_support.h"
-#include "updaters/ax_update.h"
-#include "link/checksums.h"
 #include "package_builder/package_builder.h"
+#include "updaters/ax_update.h"
+#include "util/checksums.h"
 
 namespace vortan::bench {
 namespace {

@@ -3,7 +3,7 @@
 #include <algorithm>
 
 #include "link/byte_order.h"
-#include "link/checksums.h"
+#include "util/checksums.h"
 
 namespace vortan::emu {
 namespace {

@@ -11,11 +11,11 @@
 #include <utility>
 
 #include "link/byte_order.h"
-#include "link/checksums.h"
 #include "package/package_layout.h"
 #include "package/step_plan.h"
 #include "package/work_file.h"
 #include "updaters/updater_factory.h"
+#include "util/checksums.h"
 #include "util/marker_text.h"
 #include "util/regular_file.h"
 #include "util/utf8_text.h"

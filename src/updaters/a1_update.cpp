@@ -2,10 +2,10 @@
 
 #include <algorithm>
 
-#include "link/checksums.h"
 #include "updaters/a1_commands.h"
 #include "updaters/chip_description_reader.h"
 #include "util/byte_text.h"
+#include "util/checksums.h"
 
 namespace vortan {
 

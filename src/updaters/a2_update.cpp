@@ -4,10 +4,10 @@
 #include <array>
 #include <chrono>
 
-#include "link/checksums.h"
 #include "link/clock.h"
 #include "updaters/a2_commands.h"
 #include "util/byte_text.h"
+#include "util/checksums.h"
 
 namespace vortan {
 namespace {

@@ -4,9 +4,9 @@
 #include <cstdint>
 #include <utility>
 
-#include "link/checksums.h"
-#include "link/loader_commands.h"
+#include "updaters/loader_commands.h"
 #include "util/bulk_buffer.h"
+#include "util/checksums.h"
 #include "util/regular_file.h"
 
 namespace vortan {

@@ -3,7 +3,7 @@
 #include <algorithm>
 
 #include "link/byte_order.h"
-#include "link/loader_commands.h"
+#include "updaters/loader_commands.h"
 
 namespace vortan {
 

@@ -5,9 +5,9 @@
 #include <limits>
 
 #include "link/clock.h"
-#include "link/loader_commands.h"
 #include "updaters/c1_commands.h"
 #include "updaters/chip_description_reader.h"
+#include "updaters/loader_commands.h"
 #include "util/byte_text.h"
 
 namespace vortan {

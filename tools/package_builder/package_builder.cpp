@@ -5,9 +5,9 @@
 #include <span>
 
 #include "link/byte_order.h"
-#include "link/checksums.h"
 #include "package/package_layout.h"
 #include "util/byte_text.h"
+#include "util/checksums.h"
 
 namespace vortan::pack {
 namespace {

@@ -1,4 +1,4 @@
-#include "link/checksums.h"
+#include "util/checksums.h"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-#include "link/checksums.h"
+#include "util/checksums.h"
 
 #if defined(__x86_64__)
 #include <emmintrin.h>  // SSE2, present on every x86-64

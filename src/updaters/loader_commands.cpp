@@ -1,4 +1,4 @@
-#include "link/loader_commands.h"
+#include "updaters/loader_commands.h"
 
 #include "link/byte_order.h"
 
