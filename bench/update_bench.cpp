@@ -14,7 +14,6 @@
 #include "app/package_steps.h"
 #include "app/update_run.h"
 #include "bench/bench_support.h"
-#include "util/diag_log.h"
 #include "emulator/a1_model.h"
 #include "emulator/a2_model.h"
 #include "emulator/c1_model.h"
@@ -23,6 +22,7 @@
 #include "link/hid_device.h"
 #include "package_builder/description_pieces.h"
 #include "package_builder/package_builder.h"
+#include "util/diag_log.h"
 
 namespace vortan::bench {
 namespace {
@@ -50,26 +50,15 @@ constexpr uint32_t kA2EraseCycles = 6;
 constexpr uint32_t kA2ProgramCycles = 3;
 
 std::string A2Description() {
-  std::string text = R"([Chip Type]
-Type = 1
-[Flash Modle]
-VX29LV320B
-[Write Modle]
-Mode = 0
-[Reserved Sector]
-0x7FFFFFFF
-[Block Size]
-Size = 0x1000
-[Time]
-MaxWriteBack = 1000
-MaxSectorEraseTime = 2000
-[Data]
-Blank = 0xFFFF
-)" + pack::A2CycleSections() +
-                     R"([Sector Address List]
-)";
-  for (uint32_t i = 0; i < kA2Sectors; ++i) text += std::to_string(i * kA2SectorWords) + "\n";
-  return text;
+  pack::A2Head head;
+  head.comment.clear();
+  head.flashModel = "VX29LV320B";
+  head.reserved = "0x7FFFFFFF";
+  head.blockSize = "0x1000";
+  std::string sectors;
+  for (uint32_t i = 0; i < kA2Sectors; ++i) sectors += std::to_string(i * kA2SectorWords) + "\n";
+  sectors.pop_back();
+  return pack::A2Description(head, sectors);
 }
 
 std::vector<uint32_t> A2SectorAddresses() {

@@ -48,37 +48,6 @@ constexpr uint16_t kPid = 0x5A25;
 // that no bound ends.
 constexpr int64_t kMaxReads = 200000;
 
-// Two 8 KiB sectors, then 32 KiB sectors; the first is reserved.
-std::string A2Description() {
-  return R"([Flash Modle]
-VX29LV800B
-[Reserved Sector]
-0x0000
-[Block Size]
-Size = 0x800
-)" + pack::A2CycleSections() +
-         R"([Sector Address List]
-0x0000
-0x1000
-0x2000
-0x6000
-0xA000
-)";
-}
-
-constexpr char kC1Description[] = R"([reserved sector]
-0x0
-[sector size]
-Size = 0x1000
-)";
-
-constexpr char kA1Description[] = R"([Chip Info]
-Chip Size = 0x20000
-[Transmission Info]
-Start Address = 0x4000
-Data Length = 0x800
-)";
-
 constexpr size_t kImageLengths[] = {0x101, 0x2001, 0x4801, 0x9001};
 
 // A package opened once per kind and length, each in a folder of its own, kept for every input.
@@ -106,11 +75,11 @@ const std::string& BaseFolder() {
 pack::DataPackContents Pack(char family, size_t length, uint32_t seed) {
   switch (family) {
     case '2':
-      return {"A2", 0, A2Description(), pack::GenerateImage(length, seed)};
+      return {"A2", 0, pack::A2Description(), pack::GenerateImage(length, seed)};
     case 'C':
-      return {"C1", 0, kC1Description, pack::GenerateImage(length, seed)};
+      return {"C1", 0, pack::C1Description(), pack::GenerateImage(length, seed)};
     default:
-      return {"A1", 0, kA1Description, pack::GenerateImage(length, seed)};
+      return {"A1", 0, pack::A1Description(), pack::GenerateImage(length, seed)};
   }
 }
 

@@ -4,6 +4,7 @@
 
 #include "updaters/a1_commands.h"
 #include "updaters/chip_description_reader.h"
+#include "updaters/loader_commands.h"
 #include "util/byte_text.h"
 #include "util/checksums.h"
 
@@ -64,7 +65,7 @@ bool A1Update::RunStep(int b) {
   const uint8_t* bytes = imageData.data() + block.offset;
   const uint16_t sum = ByteChecksum(bytes, static_cast<int32_t>(block.length));
   imageChecksum = sum;
-  const auto command = EncodeA1Write(transferOffset, block.length, sum);
+  const auto command = EncodeBlockWrite(transferOffset, block.length, sum);
   bytesSent += block.length;
   uint8_t echo[kA1WriteReplySize];
   if (!Exchange(command, echo) || !std::equal(command.begin(), command.end(), echo)) return false;

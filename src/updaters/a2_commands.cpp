@@ -49,9 +49,9 @@ std::vector<uint8_t> EncodeA2ProgramCycles(std::span<const uint32_t> addresses,
   return CycleCommand({0x04, 0}, addresses, data);
 }
 
-std::vector<uint8_t> EncodeA2WriteBufferCycles(const A2WriteBufferParams& p,
-                                               std::span<const uint32_t> addresses,
-                                               std::span<const uint32_t> data) {
+std::vector<uint8_t> EncodeBlockWriteBufferCycles(const A2WriteBufferParams& p,
+                                                  std::span<const uint32_t> addresses,
+                                                  std::span<const uint32_t> data) {
   const auto low = [](uint32_t v) { return static_cast<uint8_t>(v); };
   return CycleCommand({0x05, 0, low(p.count), low(p.pa1), low(p.pa2), low(p.sa1), low(p.sa2)},
                       addresses, data);
@@ -62,14 +62,6 @@ std::vector<uint8_t> EncodeA2ProgramBufferCycles(uint32_t sa1, uint32_t sa2,
                                                  std::span<const uint32_t> data) {
   return CycleCommand({0x06, 0, static_cast<uint8_t>(sa1), static_cast<uint8_t>(sa2)}, addresses,
                       data);
-}
-
-std::array<uint8_t, 12> EncodeA2Write(uint32_t wordAddress, uint32_t wordCount, uint16_t checksum) {
-  std::array<uint8_t, 12> m{0x07};
-  PutU32(&m[1], wordAddress);
-  PutU16(&m[5], static_cast<uint16_t>(wordCount));
-  PutU16(&m[7], checksum);
-  return m;
 }
 
 }  // namespace vortan

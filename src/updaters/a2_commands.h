@@ -36,19 +36,16 @@ struct A2WriteBufferParams {
 };
 
 // 05 <2n> <count> <PA1> <PA2> <SA1> <SA2> then n cycles as in command 4.
-std::vector<uint8_t> EncodeA2WriteBufferCycles(const A2WriteBufferParams& params,
-                                               std::span<const uint32_t> addresses,
-                                               std::span<const uint32_t> data);
+std::vector<uint8_t> EncodeBlockWriteBufferCycles(const A2WriteBufferParams& params,
+                                                  std::span<const uint32_t> addresses,
+                                                  std::span<const uint32_t> data);
 
 // 06 <2n> <SA1> <SA2> then n cycles as in command 4.
 std::vector<uint8_t> EncodeA2ProgramBufferCycles(uint32_t sa1, uint32_t sa2,
                                                  std::span<const uint32_t> addresses,
                                                  std::span<const uint32_t> data);
 
-// 07 <word address u32> <word count u16> <word checksum u16> 00 00 00. The count field holds
-// the low 16 bits: a full block of 0x10000 words is announced as 0.
-std::array<uint8_t, 12> EncodeA2Write(uint32_t wordAddress, uint32_t wordCount, uint16_t checksum);
-// Bytes of the write command's reply that must equal the request.
+// Bytes of the write command's (EncodeBlockWrite, in words) reply that must equal the request.
 constexpr size_t kA2WriteEchoedBytes = 9;
 
 // Status messages after a write command's data.

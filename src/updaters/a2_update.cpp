@@ -6,6 +6,7 @@
 
 #include "link/clock.h"
 #include "updaters/a2_commands.h"
+#include "updaters/loader_commands.h"
 #include "util/byte_text.h"
 #include "util/checksums.h"
 
@@ -260,7 +261,7 @@ bool A2Update::BufferProgramSector(int index) {
   const A2WriteBufferParams params{s.writeBufferCount, s.writeBufferPA1, s.writeBufferPA2,
                                    s.writeBufferSA1, s.writeBufferSA2};
   const auto writeBuffer =
-      EncodeA2WriteBufferCycles(params, s.writeBufferAddrList, s.writeBufferDataList);
+      EncodeBlockWriteBufferCycles(params, s.writeBufferAddrList, s.writeBufferDataList);
   if (!ExchangeCycles(writeBuffer, kBufferCycleRepeats)) return false;
   const auto programBuffer = EncodeA2ProgramBufferCycles(
       s.programBufferSA1, s.programBufferSA2, s.programBufferAddrList, s.programBufferDataList);
@@ -274,7 +275,7 @@ bool A2Update::WriteSectorData(int index) {
     const uint8_t* data = imageData.data() + block.imageOffset;
     const int32_t bytes = static_cast<int32_t>(2 * block.wordCount);
     const auto request =
-        EncodeA2Write(block.wordAddress, block.wordCount, WordChecksum(data, bytes));
+        EncodeBlockWrite(block.wordAddress, block.wordCount, WordChecksum(data, bytes));
     std::array<uint8_t, 12> reply;
     if (!Exchange(request, reply) ||
         !std::equal(request.begin(), request.begin() + kA2WriteEchoedBytes, reply.begin())) {

@@ -28,7 +28,8 @@ std::optional<uint32_t> C1SectorMap::FreeSector(uint64_t n) const {
     if (reserved > sector) break;
     ++sector;
   }
-  if (sector >= kC1AddressSpace || (sector + 1) * sectorSize_ > kC1AddressSpace) return std::nullopt;
+  if (sector >= kC1AddressSpace || (sector + 1) * sectorSize_ > kC1AddressSpace)
+    return std::nullopt;
   return static_cast<uint32_t>(sector);
 }
 

@@ -16,6 +16,14 @@ std::array<uint8_t, 10> EncodeRegionCheck(uint32_t address, uint32_t length) {
   return m;
 }
 
+std::array<uint8_t, 12> EncodeBlockWrite(uint32_t address, uint32_t count, uint16_t checksum) {
+  std::array<uint8_t, 12> m{0x07};
+  PutU32(&m[1], address);
+  PutU16(&m[5], static_cast<uint16_t>(count));
+  PutU16(&m[7], checksum);
+  return m;
+}
+
 std::array<uint8_t, 4> EncodeFinish(bool success) {
   return {0x09, static_cast<uint8_t>(success ? 0x00 : 0x01), 0x00, 0x00};
 }

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include "updaters/a2_commands.h"
+#include "updaters/loader_commands.h"
 
 namespace vortan::emu {
 namespace {
@@ -26,11 +27,11 @@ TEST(A2ModelTest, ProgrammingOnlyClearsBits) {
     uint16_t word0;
   };
   const Case cases[] = {
-      {"erased sector", true, true, B(EncodeA2Write(0x20, 2, 0xF100)), {{0xF4}, {0xD4}}, 0xF0FF},
-      {"not erased", false, true, B(EncodeA2Write(0x20, 2, 0xF100)), {{0xF4}, {0xD4}}, 0x000F},
-      {"no cycles", true, false, B(EncodeA2Write(0x20, 2, 0xF100)), {{0xF4}, {0xE4}}, 0xFFFF},
-      {"sum differs", true, true, B(EncodeA2Write(0x20, 2, 0xF101)), {{0xF4}, {0xE4}}, 0xFFFF},
-      {"length differs", true, true, B(EncodeA2Write(0x20, 3, 0xF100)), {{0xE4}}, 0xFFFF},
+      {"erased sector", true, true, B(EncodeBlockWrite(0x20, 2, 0xF100)), {{0xF4}, {0xD4}}, 0xF0FF},
+      {"not erased", false, true, B(EncodeBlockWrite(0x20, 2, 0xF100)), {{0xF4}, {0xD4}}, 0x000F},
+      {"no cycles", true, false, B(EncodeBlockWrite(0x20, 2, 0xF100)), {{0xF4}, {0xE4}}, 0xFFFF},
+      {"sum differs", true, true, B(EncodeBlockWrite(0x20, 2, 0xF101)), {{0xF4}, {0xE4}}, 0xFFFF},
+      {"length differs", true, true, B(EncodeBlockWrite(0x20, 3, 0xF100)), {{0xE4}}, 0xFFFF},
   };
   A2Model model{{{0x0, 0x10, 0x20}, 3, 1, [](uint32_t) -> uint16_t { return 0x0F0F; }}};
   const auto send = [&](const Bytes& message) {

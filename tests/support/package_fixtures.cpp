@@ -7,60 +7,16 @@
 
 namespace vortan::testing {
 
-std::string A2DescriptionText() {
-  return R"(; two 8 KiB sectors then 32 KiB sectors; the first holds the loader
-[Chip Type]
-Type = 1
-[Flash Modle]
-VX29LV800B
-[Write Modle]
-Mode = 0
-[Reserved Sector]
-0x0000
-[Block Size]
-Size = 0x800
-[Time]
-MaxWriteBack = 1000
-MaxSectorEraseTime = 2000
-[Data]
-Blank = 0xFFFF
-)" + pack::A2CycleSections() +
-         R"([Sector Address List]
-0x0000
-0x1000
-0x2000
-0x6000
-0xA000
-)";
-}
-
-std::string C1DescriptionText() {
-  return pack::C1Description("0x1000");
-}
-
-std::string A1DescriptionText() {
-  return R"(-- internal flash, the loader below the start address
-[Chip Info]
-Chip Name = VX32F103
-Chip Type = 2
-Chip Size = 0x20000
-[Transmission Info]
-Start Address = 0x4000
-Data Length = 0x800
-Time Over = 3000
-)";
-}
-
 pack::DataPackContents A2Pack(size_t imageLength, uint32_t seed) {
-  return {"A2", 0, A2DescriptionText(), pack::GenerateImage(imageLength, seed)};
+  return {"A2", 0, pack::A2Description(), pack::GenerateImage(imageLength, seed)};
 }
 
 pack::DataPackContents C1Pack(size_t imageLength, uint32_t seed) {
-  return {"C1", 0, C1DescriptionText(), pack::GenerateImage(imageLength, seed)};
+  return {"C1", 0, pack::C1Description(), pack::GenerateImage(imageLength, seed)};
 }
 
 pack::DataPackContents A1Pack(size_t imageLength, uint32_t seed) {
-  return {"A1", 0, A1DescriptionText(), pack::GenerateImage(imageLength, seed)};
+  return {"A1", 0, pack::A1Description(), pack::GenerateImage(imageLength, seed)};
 }
 
 namespace {

@@ -11,11 +11,8 @@ namespace vortan::testing {
 
 class TempDir;
 
-// Chip description texts that pass each family's checks.
-std::string A2DescriptionText();
-std::string C1DescriptionText();
-std::string A1DescriptionText();
-
+// Data packs whose chip descriptions (package_builder/description_pieces.h) pass each family's
+// checks.
 pack::DataPackContents A2Pack(size_t imageLength = 0x3000, uint32_t seed = 1);
 pack::DataPackContents C1Pack(size_t imageLength = 0x1800, uint32_t seed = 2);
 pack::DataPackContents A1Pack(size_t imageLength = 0x1000, uint32_t seed = 3);

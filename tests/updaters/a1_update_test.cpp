@@ -13,6 +13,7 @@
 #include "link/hid_device.h"
 #include "support/temp_dir.h"
 #include "updaters/a1_commands.h"
+#include "updaters/loader_commands.h"
 
 namespace vortan {
 namespace {
@@ -43,10 +44,10 @@ std::string Description(const std::string& start, const std::string& length) {
 }
 
 TEST(A1CommandsTest, GoldenWrite) {
-  const auto write = EncodeA1Write(0x40, 100, 0xABCD);
+  const auto write = EncodeBlockWrite(0x40, 100, 0xABCD);
   EXPECT_THAT(write, ElementsAre(0x07, 0x40, 0, 0, 0, 0x64, 0, 0xCD, 0xAB, 0, 0, 0));
   // A full block of 65536 bytes is announced with the length field 00 00.
-  const auto full = EncodeA1Write(0x10000, 0x10000, 0x1234);
+  const auto full = EncodeBlockWrite(0x10000, 0x10000, 0x1234);
   EXPECT_THAT(full, ElementsAre(0x07, 0, 0, 0x01, 0, 0, 0, 0x34, 0x12, 0, 0, 0));
 }
 

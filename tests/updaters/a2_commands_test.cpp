@@ -5,6 +5,8 @@
 
 #include <vector>
 
+#include "updaters/loader_commands.h"
+
 namespace vortan {
 namespace {
 
@@ -37,7 +39,7 @@ TEST(A2CommandsTest, GoldenBytes) {
        {0x04, 6, 0x55, 0x05, 0xAA, 0x00, 0xAA, 0x02, 0x55, 0x00, 0x45, 0x23, 0xA0, 0xA0}},
       // Four cycles: 23 bytes with byte 1 = 8; parameters cut to their low bytes.
       {"write buffer cycles",
-       EncodeA2WriteBufferCycles({0x11F, 3, 255, 4, 0x1FF}, four, fourData),
+       EncodeBlockWriteBufferCycles({0x11F, 3, 255, 4, 0x1FF}, four, fourData),
        {0x05, 8,    0x1F, 3, 255, 4,    0xFF, 0x55, 0x05, 0xAA, 0, 0xAA,
         0x02, 0x55, 0,    0, 0,   0x25, 0,    0,    0,    0,    0}},
       // One cycle: 8 bytes with byte 1 = 2.
@@ -45,11 +47,11 @@ TEST(A2CommandsTest, GoldenBytes) {
        EncodeA2ProgramBufferCycles(1, 255, one, oneData),
        {0x06, 2, 1, 255, 0, 0, 0x29, 0}},
       {"write",
-       B(EncodeA2Write(0x1800, 0x800, 0xBEEF)),
+       B(EncodeBlockWrite(0x1800, 0x800, 0xBEEF)),
        {0x07, 0x00, 0x18, 0x00, 0x00, 0x00, 0x08, 0xEF, 0xBE, 0, 0, 0}},
       // A full block of 0x10000 words is announced with the count 0.
       {"write of 0x10000 words",
-       B(EncodeA2Write(0x20000, 0x10000, 0)),
+       B(EncodeBlockWrite(0x20000, 0x10000, 0)),
        {0x07, 0x00, 0x00, 0x02, 0x00, 0x00, 0x00, 0x00, 0x00, 0, 0, 0}},
   };
   for (const Case& c : cases) EXPECT_EQ(c.actual, c.expected) << c.what;

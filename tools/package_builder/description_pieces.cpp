@@ -2,8 +2,20 @@
 
 namespace vortan::pack {
 
-std::string A2CycleSections() {
-  return R"([Sector Erase Cycle]
+std::string A2Description(const A2Head& head, const std::string& sectors) {
+  const std::string comment = head.comment.empty() ? "" : "; " + head.comment + "\n";
+  return comment + "[Chip Type]\nType = 1\n[Flash Modle]\n" + head.flashModel +
+         "\n[Write Modle]\nMode = " + head.writeMode + "\n[Reserved Sector]\n" + head.reserved +
+         "\n[Block Size]\nSize = " + head.blockSize +
+         "\n[File Offset]\nFileOffset = " + head.fileOffset + "\n" + R"([Time]
+MaxWriteBack = 1000
+MaxSectorEraseTime = 2000
+[Data]
+Blank = 0xFFFF
+[Flash Reset]
+ResetAddr = 0x3000
+ResetData = 0xF0
+[Sector Erase Cycle]
 EraseCycles = 6
 Addr1 = 0x555
 Data1 = 0xAA
@@ -27,7 +39,11 @@ Addr3 = 0x555
 Data3 = 0xA0
 [Write Buffer Cycle]
 WriteBufferCycles = 4
-WriteBufferSA2 = 0xFF
+WriteBufferCount = 0x1F
+WriteBufferPA1 = 3
+WriteBufferPA2 = 255
+WriteBufferSA1 = 4
+WriteBufferSA2 = 255
 Addr1 = 0x555
 Data1 = 0xAA
 Addr2 = 0x2AA
@@ -38,10 +54,13 @@ Addr4 = 0x0
 Data4 = 0x0
 [Program Buffer Cycle]
 ProgramBufferCycles = 1
-ProgramBufferSA2 = 0xFF
+ProgramBufferSA1 = 1
+ProgramBufferSA2 = 255
 Addr1 = 0x0
 Data1 = 0x29
-)";
+[Sector Address List]
+)" + sectors +
+         "\n";
 }
 
 std::string C1Description(const std::string& sectorSize) {
@@ -56,6 +75,19 @@ Select = 0
 [sector size]
 Size = )" +
          sectorSize + "\n";
+}
+
+std::string A1Description() {
+  return R"(-- internal flash, the loader below the start address
+[Chip Info]
+Chip Name = VX32F103
+Chip Type = 2
+Chip Size = 0x20000
+[Transmission Info]
+Start Address = 0x4000
+Data Length = 0x800
+Time Over = 3000
+)";
 }
 
 }  // namespace vortan::pack
