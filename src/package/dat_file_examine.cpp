@@ -220,19 +220,7 @@ bool DatFileExamine::DoStep(uint32_t index) {
   const PlannedStep step = PlanStep(index, Update1 ? Update1->StepCount() : 0,
                                     Update2 ? Update2->StepCount() : 0, countDataPack);
   AXUpdate* updater = StepUpdater(step.pack);
-  if (!updater) return false;
-  switch (step.kind) {
-    case StepKind::kEnterUpdateMode:
-      return updater->EnterUpdateMode(step.argument);
-    case StepKind::kRunStep:
-      return updater->RunStep(step.argument);
-    case StepKind::kFinalStep:
-      // The updaters ignore the run's step number; it fits int for any plan Examine accepted.
-      return updater->FinalStep(static_cast<int>(index));
-    case StepKind::kNone:
-      break;
-  }
-  return false;
+  return updater && RunPlannedStep(*updater, step, index);
 }
 
 void DatFileExamine::Finish(bool success) {

@@ -23,4 +23,19 @@ PlannedStep PlanStep(uint32_t globalIndex, int32_t steps1, int32_t steps2, int p
   return {};
 }
 
+bool RunPlannedStep(AXUpdate& updater, const PlannedStep& step, uint32_t globalIndex) {
+  switch (step.kind) {
+    case StepKind::kEnterUpdateMode:
+      return updater.EnterUpdateMode(step.argument);
+    case StepKind::kRunStep:
+      return updater.RunStep(step.argument);
+    case StepKind::kFinalStep:
+      // The updaters ignore the run's step number; it fits int for any plan Examine accepted.
+      return updater.FinalStep(static_cast<int>(globalIndex));
+    case StepKind::kNone:
+      break;
+  }
+  return false;
+}
+
 }  // namespace vortan

@@ -4,6 +4,8 @@
 // (when there are at least two) is the verification, and every step between is RunStep(j - 1).
 #include <cstdint>
 
+#include "updaters/ax_update.h"
+
 namespace vortan {
 
 enum class StepKind { kEnterUpdateMode, kRunStep, kFinalStep, kNone };
@@ -20,5 +22,9 @@ constexpr int kUpdateModeAttempts = 5;
 // `steps1` and `steps2` are the step counts of the two updaters (`steps2` ignored when
 // `packCount` is not 2).
 PlannedStep PlanStep(uint32_t globalIndex, int32_t steps1, int32_t steps2, int packCount);
+
+// Carries out `step` on its pack's `updater`; `globalIndex` is the run's step number. False for
+// kNone.
+bool RunPlannedStep(AXUpdate& updater, const PlannedStep& step, uint32_t globalIndex);
 
 }  // namespace vortan

@@ -2,6 +2,7 @@
 
 #include "emulator/simulation/simulated_device.h"
 #include "link/hid_device.h"
+#include "package/step_plan.h"
 
 namespace vortan::testing {
 
@@ -18,6 +19,13 @@ SimulatedLink::~SimulatedLink() {
   HidDevice::Instance().Close();
   HidDevice::UseBackend(nullptr);
   HidDevice::SetIds(previousVid_, previousPid_);
+}
+
+bool RunAllSteps(AXUpdate& updater) {
+  for (int32_t i = 0; i < updater.StepCount(); ++i) {
+    if (!RunPlannedStep(updater, PlanStep(i, updater.StepCount(), 0, 1), i)) return false;
+  }
+  return true;
 }
 
 ::testing::AssertionResult HoldsImage(const emu::LoaderDevice& device, const AXUpdate& updater) {

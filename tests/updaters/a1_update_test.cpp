@@ -11,6 +11,7 @@
 #include "emulator/emulator.h"
 #include "link/clock.h"
 #include "link/hid_device.h"
+#include "support/simulated_link.h"
 #include "support/temp_dir.h"
 #include "updaters/a1_commands.h"
 #include "updaters/loader_commands.h"
@@ -137,14 +138,6 @@ class A1RunTest : public ::testing::Test {
     return a1;
   }
 
-  static bool RunAll(A1Update& a1) {
-    if (!a1.EnterUpdateMode(5)) return false;
-    for (int step = 1; step < a1.StepCount() - 1; ++step) {
-      if (!a1.RunStep(step - 1)) return false;
-    }
-    return a1.FinalStep(a1.StepCount() - 1);
-  }
-
   VirtualClock clock;
   ScopedProcessClock scopedClock{&clock};
   testing::TempDir dir;
@@ -157,7 +150,7 @@ TEST_F(A1RunTest, ImageLandsFromTheStartAddress) {
   for (const auto& [dataLength, imageLength] :
        {std::pair{"128", 300}, std::pair{"0", 0x10000 + 100}}) {
     auto a1 = Load(dataLength, imageLength);
-    ASSERT_TRUE(RunAll(*a1)) << dataLength;
+    ASSERT_TRUE(testing::RunAllSteps(*a1)) << dataLength;
     EXPECT_EQ(flash->Read(0x8000, imageLength), Pattern(imageLength)) << dataLength;
     EXPECT_EQ(flash->Read(0x7FFF, 1), std::vector<uint8_t>{0xFF});
     EXPECT_EQ(flash->Read(0x8000 + imageLength, 1), std::vector<uint8_t>{0xFF});

@@ -3,10 +3,10 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
-#include "util/diag_log.h"
 #include "support/temp_dir.h"
 #include "updaters/a2_description_text.h"
 #include "updaters/a2_update.h"
+#include "util/diag_log.h"
 
 namespace vortan {
 namespace {

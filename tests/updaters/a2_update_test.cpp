@@ -11,6 +11,7 @@
 #include "emulator/emulator.h"
 #include "link/clock.h"
 #include "link/hid_device.h"
+#include "support/simulated_link.h"
 #include "support/temp_dir.h"
 #include "updaters/a2_description_text.h"
 
@@ -67,9 +68,7 @@ class A2UpdateTest : public ::testing::Test {
 
   // Every step as the update run performs them, then the finish command.
   bool RunAll() {
-    bool ok = update->EnterUpdateMode(5);
-    for (int i = 0; ok && i < update->StepCount() - 2; ++i) ok = update->RunStep(i);
-    ok = ok && update->FinalStep(update->StepCount() - 1);
+    const bool ok = testing::RunAllSteps(*update);
     return update->FinishUpdate(ok) && ok;
   }
 

@@ -187,14 +187,9 @@ TEST_F(AXUpdateTest, Checksums) {
   update.SetImage(Hex("7F"));
   EXPECT_EQ(update.ImageChecksum(), 0);
 
-  const Report words = Hex("FF FF 01 00");
-  EXPECT_EQ(AXUpdate::WordChecksum(words.data(), 4), 0x0000);
-  EXPECT_EQ(AXUpdate::WordChecksum(words.data(), 3), 0xFFFF);  // odd last byte not counted
-  EXPECT_EQ(AXUpdate::WordChecksum(words.data(), 0), 0);
+  // The sums themselves are checksums_test's; here only the guards of the signed wrappers.
   EXPECT_EQ(AXUpdate::WordChecksum(nullptr, 4), 0);
-  const Report ff(300, 0xFF);
-  EXPECT_EQ(AXUpdate::ByteChecksum(ff.data(), 300), 0x2AD4);
-  EXPECT_EQ(AXUpdate::ByteChecksum(ff.data(), -1), 0);
+  EXPECT_EQ(AXUpdate::ByteChecksum(Hex("FF").data(), -1), 0);
   EXPECT_EQ(AXUpdate::ByteChecksum(nullptr, 300), 0);
 }
 

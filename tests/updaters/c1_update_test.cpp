@@ -11,6 +11,7 @@
 #include "emulator/emulator.h"
 #include "link/clock.h"
 #include "link/hid_device.h"
+#include "support/simulated_link.h"
 #include "support/temp_dir.h"
 
 namespace vortan {
@@ -119,14 +120,6 @@ class C1RunTest : public ::testing::Test {
     return c1;
   }
 
-  static bool RunAll(C1Update& c1) {
-    if (!c1.EnterUpdateMode(5)) return false;
-    for (int step = 1; step < c1.StepCount() - 1; ++step) {
-      if (!c1.RunStep(step - 1)) return false;
-    }
-    return c1.FinalStep(c1.StepCount() - 1);
-  }
-
   VirtualClock clock;
   ScopedProcessClock scopedClock{&clock};
   testing::TempDir dir;
@@ -138,7 +131,7 @@ class C1RunTest : public ::testing::Test {
 TEST_F(C1RunTest, WholeImageLandsInTheFreeSectors) {
   Attach({.capacity = 0x40000, .busyPolls = 3});
   auto c1 = Load(45000);
-  ASSERT_TRUE(RunAll(*c1));
+  ASSERT_TRUE(testing::RunAllSteps(*c1));
   EXPECT_EQ(flash->SectorSize(), 0x5000u);
   EXPECT_EQ(flash->LineMode(), 4);
   const auto image = Pattern(45000);
