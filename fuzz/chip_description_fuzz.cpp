@@ -21,8 +21,6 @@
 
 namespace {
 
-using vortan::AXUpdate;
-
 struct Family {
   char selector;
   const char* chipFamily;
