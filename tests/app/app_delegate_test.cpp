@@ -13,6 +13,7 @@
 
 #include "app/fake_main_window_view.h"
 #include "app/main_window.h"
+#include "app/user_texts.h"
 #include "emulator/emulator.h"
 #include "link/hid_device.h"
 #include "support/package_fixtures.h"
