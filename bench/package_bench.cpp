@@ -15,7 +15,7 @@
 #include <vector>
 
 #include "bench/bench_support.h"
-#include "link/checksums.h"
+#include "util/checksums.h"
 #include "package/dat_file_examine.h"
 #include "package/work_file.h"
 #include "util/regular_file.h"

@@ -13,9 +13,9 @@ std::string StateText(const KeyboardRow& row) {
     case KeyboardRow::State::kUpdating:
       return "updating";
     case KeyboardRow::State::kSucceeded:
-      return kUpdateSuccess;
+      return kTextSuccess;
     case KeyboardRow::State::kFailed:
-      return kUpdateError;
+      return kTextFailure;
   }
   return "";
 }
@@ -51,8 +51,8 @@ std::string SummaryLine(const KeyboardRow& row) {
   std::string line = row.name.path;
   if (!row.name.serial.empty()) line += " (serial " + row.name.serial + ")";
   line += ": ";
-  if (row.state == KeyboardRow::State::kSucceeded) return line + kUpdateSuccess;
-  line += kUpdateError;
+  if (row.state == KeyboardRow::State::kSucceeded) return line + kTextSuccess;
+  line += kTextFailure;
   return row.reason.empty() ? line : line + " " + row.reason;
 }
 

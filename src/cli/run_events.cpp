@@ -28,7 +28,7 @@ nlohmann::json StepEvent(const KeyboardName& keyboard, int32_t index, int32_t to
 
 nlohmann::json EndEvent(const KeyboardName& keyboard, bool success, const std::string& reason) {
   nlohmann::json event = Event("end", keyboard);
-  event["outcome"] = success ? kUpdateSuccess : kUpdateError;
+  event["outcome"] = success ? kTextSuccess : kTextFailure;
   if (!reason.empty()) event["reason"] = reason;
   return event;
 }
@@ -57,7 +57,7 @@ std::optional<RunEvent> ParseRunEvent(const std::string& line) {
     event.total = number("total");
   } else if (kind == "end") {
     event.kind = RunEvent::Kind::kEnd;
-    event.success = json.value("outcome", "") == kUpdateSuccess;
+    event.success = json.value("outcome", "") == kTextSuccess;
     const auto reason = json.find("reason");
     if (reason != json.end() && reason->is_string()) event.reason = reason->get<std::string>();
   } else {

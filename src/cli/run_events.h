@@ -8,12 +8,10 @@
 #include <optional>
 #include <string>
 
+#include "app/user_texts.h"
 #include "package/dat_file_examine.h"
 
 namespace vortan::cli {
-
-inline constexpr char kUpdateSuccess[] = "Update Success!";
-inline constexpr char kUpdateError[] = "Update Error!";
 
 // How events name a keyboard: its path as listed and its serial number ("" when unknown).
 struct KeyboardName {
