@@ -9,6 +9,7 @@
 #include "link/byte_order.h"
 #include "link/clock.h"
 #include "link/hid_device.h"
+#include "support/simulated_link.h"
 #include "updaters/ax_update.h"
 
 namespace vortan::emu {
@@ -35,43 +36,18 @@ class RamUpdate : public AXUpdate {
   }
 };
 
-class LoaderEmulatorTest : public ::testing::Test {
+class LoaderEmulatorTest : public testing::EmulatedLinkTest {
  protected:
-  void SetUp() override {
-    emulator = std::make_shared<Emulator>();
-    HidDevice::UseBackend(emulator);
-    HidDevice::SetIds(kVid, kPid);
-  }
-  void TearDown() override { HidDevice::UseBackend(nullptr); }
-
   LoaderDevice& AttachRamDevice() {
-    LoaderDevice& d = emulator->Attach(kVid, kPid);
+    LoaderDevice& d = AttachDevice();
     auto model = std::make_unique<RamModel>(4096);
     ram = model.get();
     d.AddFamily(kRamFamily, std::move(model));
     return d;
   }
 
-  VirtualClock clock;
-  ScopedProcessClock useClock{&clock};
-  std::shared_ptr<Emulator> emulator;
   RamModel* ram = nullptr;
 };
-
-TEST_F(LoaderEmulatorTest, WholeRunWritesVerifiesAndFinishes) {
-  LoaderDevice& device = AttachRamDevice();
-  RamUpdate update;
-  Bytes image(200);
-  for (size_t i = 0; i < image.size(); ++i) image[i] = static_cast<uint8_t>(i * 7);
-  const uint16_t sum = AXUpdate::ByteChecksum(image.data(), 200);
-  ASSERT_TRUE(update.EnterUpdateMode(5));
-  ASSERT_TRUE(update.Write(0x100, image));
-  EXPECT_TRUE(update.CheckRegion(0x100, 200, sum));
-  EXPECT_FALSE(update.CheckRegion(0x100, 201, sum));
-  EXPECT_TRUE(update.FinishUpdate(true));
-  EXPECT_EQ(device.LastFinishOutcome(), 0x00);
-  EXPECT_EQ(emulator->OpenHandles(), 0);
-}
 
 TEST_F(LoaderEmulatorTest, EnumerationFollowsHidEnumerate) {
   struct Attached {
@@ -130,7 +106,6 @@ TEST_F(LoaderEmulatorTest, ScriptedFaultsReachTheHost) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.script);
-    SetUp();  // a fresh emulator for each case
     LoaderDevice& device = AttachRamDevice();
     std::vector<Fault> faults;
     ASSERT_TRUE(ParseFaultScript(c.script, faults, nullptr));
@@ -155,6 +130,7 @@ TEST_F(LoaderEmulatorTest, ScriptedFaultsReachTheHost) {
     EXPECT_EQ(result, c.result);
     EXPECT_EQ(clock.SleptMs() - before, c.sleptMs);
     HidDevice::Instance().Close();
+    device.Unplug();  // the next case gets a device of its own
   }
 }
 
@@ -182,7 +158,7 @@ TEST_F(LoaderEmulatorTest, UnplugAfterReports) {
   EXPECT_EQ(device.MessageCount("region_check"), 1);
   EXPECT_EQ(HidDevice::Instance().CountDevices(), 0);
   EXPECT_FALSE(update.FinishUpdate(false));
-  EXPECT_EQ(emulator->OpenHandles(), 0);
+  EXPECT_EQ(emulator().OpenHandles(), 0);
   EXPECT_EQ(clock.SleptMs(), 0);  // an unplugged device fails at once, it does not time out
 }
 
@@ -192,8 +168,8 @@ TEST_F(LoaderEmulatorTest, UnknownFamilyIsRefused) {
   EXPECT_FALSE(other.EnterUpdateMode(5));
   EXPECT_EQ(device.MessageCount("update_mode"), 5);
   EXPECT_EQ(device.Selected(), nullptr);
-  ASSERT_FALSE(emulator->Trace().empty());
-  EXPECT_EQ(emulator->Trace().back().substr(0, 33), "D>H 51 00 00 00 00 01 00 00 00 E1");
+  ASSERT_FALSE(emulator().Trace().empty());
+  EXPECT_EQ(emulator().Trace().back().substr(0, 33), "D>H 51 00 00 00 00 01 00 00 00 E1");
   HidDevice::Instance().Close();
 }
 
@@ -203,24 +179,24 @@ TEST_F(LoaderEmulatorTest, TraceRecordsEveryReportAsHex) {
   ASSERT_TRUE(update.EnterUpdateMode(1));
   std::string zeros;
   for (int i = 0; i < 54; ++i) zeros += " 00";
-  EXPECT_EQ(emulator->Trace(), (std::vector<std::string>{
-                                   "H>D 51 04 00 00 00 00 00 00 00 01 0A 4D 07" + zeros.substr(9),
-                                   "D>H 51 00 00 00 00 01 00 00 00 F1" + zeros}));
+  EXPECT_EQ(emulator().Trace(), (std::vector<std::string>{
+                                    "H>D 51 04 00 00 00 00 00 00 00 01 0A 4D 07" + zeros.substr(9),
+                                    "D>H 51 00 00 00 00 01 00 00 00 F1" + zeros}));
   std::vector<std::string> sunk;
-  emulator->SetTraceSink([&](const std::string& line) { sunk.push_back(line); });
-  emulator->SetTraceLimit(3);
+  emulator().SetTraceSink([&](const std::string& line) { sunk.push_back(line); });
+  emulator().SetTraceLimit(3);
   ASSERT_TRUE(update.CheckRegion(0, 1, 0xFF));
   ASSERT_TRUE(update.CheckRegion(0, 1, 0xFF));
   EXPECT_EQ(sunk.size(), 4u);
-  EXPECT_EQ(emulator->Trace().size(), 3u);
-  EXPECT_EQ(emulator->TraceDropped(), 3u);
-  EXPECT_EQ(emulator->Trace().back(), sunk.back());
+  EXPECT_EQ(emulator().Trace().size(), 3u);
+  EXPECT_EQ(emulator().TraceDropped(), 3u);
+  EXPECT_EQ(emulator().Trace().back(), sunk.back());
   HidDevice::Instance().Close();
 }
 
 TEST_F(LoaderEmulatorTest, ReassemblyDropsAMessageBrokenOffMidway) {
   LoaderDevice& device = AttachRamDevice();
-  HidBackend::Handle h = emulator->Open(kVid, kPid);
+  HidBackend::Handle h = emulator().Open(testing::kSimVid, testing::kSimPid);
   ASSERT_NE(h, nullptr);
   auto report = [](uint32_t total, uint32_t offset, std::vector<uint8_t> payload) {
     std::vector<uint8_t> r(64, 0);
@@ -239,16 +215,16 @@ TEST_F(LoaderEmulatorTest, ReassemblyDropsAMessageBrokenOffMidway) {
       report(0x7FFFFFFF, 0, {}),                   // longer than any message: ignored
       report(4, 0, {0x01, 0x0A, 0x4D, kRamFamily}),
   };
-  for (const auto& r : reports) ASSERT_EQ(emulator->Write(h, r.data(), r.size()), 64);
+  for (const auto& r : reports) ASSERT_EQ(emulator().Write(h, r.data(), r.size()), 64);
   EXPECT_EQ(device.MessageCount("unknown"), 0);
   EXPECT_EQ(device.MessageCount("update_mode"), 1);
   uint8_t in[64];
-  EXPECT_EQ(emulator->Read(h, in, sizeof in, 100), 64);
+  EXPECT_EQ(emulator().Read(h, in, sizeof in, 100), 64);
   EXPECT_EQ(in[9], 0xF1);
-  EXPECT_EQ(emulator->Read(h, in, sizeof in, 100), 0);
-  EXPECT_EQ(emulator->Read(h, in, sizeof in, -1), -1);  // never blocks forever
+  EXPECT_EQ(emulator().Read(h, in, sizeof in, 100), 0);
+  EXPECT_EQ(emulator().Read(h, in, sizeof in, -1), -1);  // never blocks forever
   EXPECT_EQ(clock.SleptMs(), 100);
-  emulator->Close(h);
+  emulator().Close(h);
 }
 
 TEST(FaultScriptTest, ParsesAndRefuses) {

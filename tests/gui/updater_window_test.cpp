@@ -163,10 +163,7 @@ TEST(UpdaterWindow, StopSignalsDuringARunLetItFinishThenClose) {
   pack::PackageContents contents = testing::OnePackPackage();
   contents.packs = {testing::C1Pack(0x1000)};  // three steps, 1.5 s of real pauses
   const std::string package = testing::WritePackage(dir, "kb25.dat", contents);
-  GuiOptions options;
-  options.simulate = true;
-  options.workFolder = dir.path().string();
-  options.filesDirectory = dir.path() / "data" / kApplicationId;
+  GuiOptions options = SimulatedWindowOptions(dir);
   options.package = QString::fromStdString(package);
   ScriptedUser user(package);
   UpdaterApp app(options);

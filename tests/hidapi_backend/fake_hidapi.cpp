@@ -3,7 +3,6 @@
 
 #include <hidapi.h>
 #include <poll.h>
-#include <unistd.h>
 
 #include <cstdarg>
 #include <cstdio>
@@ -69,6 +68,18 @@ const std::vector<std::string>& Calls() {
 
 }  // namespace vortan::fakehid
 
+namespace {
+
+// The device of an open, or nullptr with the emulator's reason kept for hid_error.
+hid_device* Opened(vortan::HidBackend::Handle handle) {
+  if (handle) return new hid_device{handle};
+  const std::string reason = vortan::fakehid::Backend().OpenError();
+  vortan::fakehid::S().error.assign(reason.begin(), reason.end());
+  return nullptr;
+}
+
+}  // namespace
+
 using vortan::fakehid::Backend;
 using vortan::fakehid::Log;
 using vortan::fakehid::S;
@@ -131,13 +142,7 @@ HID_API_EXPORT hid_device* HID_API_CALL hid_open(unsigned short vendor_id,
                                                  unsigned short product_id,
                                                  const wchar_t* serial_number) {
   Log("hid_open %04x %04x %s", vendor_id, product_id, serial_number ? "serial" : "null");
-  vortan::HidBackend::Handle handle = Backend().Open(vendor_id, product_id);
-  if (!handle) {
-    const std::string reason = Backend().OpenError();
-    S().error.assign(reason.begin(), reason.end());
-    return nullptr;
-  }
-  return new hid_device{handle};
+  return Opened(Backend().Open(vendor_id, product_id));
 }
 
 HID_API_EXPORT hid_device* HID_API_CALL hid_open_path(const char* path) {
@@ -147,13 +152,7 @@ HID_API_EXPORT hid_device* HID_API_CALL hid_open_path(const char* path) {
   if (!S().deviceFolder.empty() && device.starts_with(folder)) {
     device = "sim:" + device.substr(folder.size());
   }
-  vortan::HidBackend::Handle handle = Backend().OpenPath(device);
-  if (!handle) {
-    const std::string reason = Backend().OpenError();
-    S().error.assign(reason.begin(), reason.end());
-    return nullptr;
-  }
-  return new hid_device{handle};
+  return Opened(Backend().OpenPath(device));
 }
 
 int HID_API_EXPORT HID_API_CALL hid_write(hid_device* dev, const unsigned char* data,
@@ -165,15 +164,7 @@ int HID_API_EXPORT HID_API_CALL hid_write(hid_device* dev, const unsigned char* 
 int HID_API_EXPORT HID_API_CALL hid_read_timeout(hid_device* dev, unsigned char* data,
                                                  size_t length, int milliseconds) {
   Log("hid_read_timeout %zu %d", length, milliseconds);
-  if (S().readWaitMs > 0) {
-    int idle[2];
-    if (::pipe(idle) != 0) return -1;
-    pollfd wait = {idle[0], POLLIN, 0};
-    const int polled = ::poll(&wait, 1, S().readWaitMs);
-    ::close(idle[0]);
-    ::close(idle[1]);
-    if (polled < 0) return -1;
-  }
+  if (S().readWaitMs > 0 && ::poll(nullptr, 0, S().readWaitMs) < 0) return -1;
   return Backend().Read(dev->handle, data, length, milliseconds);
 }
 

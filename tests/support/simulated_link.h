@@ -7,6 +7,7 @@
 #include <memory>
 
 #include "emulator/emulator.h"
+#include "link/clock.h"
 #include "updaters/ax_update.h"
 
 namespace vortan::testing {
@@ -30,6 +31,18 @@ class SimulatedLink {
   std::shared_ptr<emu::Emulator> emulator_;
   uint32_t previousVid_;
   uint32_t previousPid_;
+};
+
+// A test on the virtual clock with the link routed to a fresh emulator.
+class EmulatedLinkTest : public ::testing::Test {
+ protected:
+  emu::Emulator& emulator() { return link_.emulator(); }
+  // A device with the link's IDs and no family yet.
+  emu::LoaderDevice& AttachDevice() { return emulator().Attach(kSimVid, kSimPid); }
+
+  VirtualClock clock;
+  ScopedProcessClock useClock{&clock};
+  SimulatedLink link_;
 };
 
 // Success when the model `device` holds under the updater's family code contains every byte the

@@ -112,23 +112,14 @@ TEST(A1LoadTest, ReadsSettings) {
   EXPECT_EQ(a1->StepCount(), 4);
 }
 
-class A1RunTest : public ::testing::Test {
+class A1RunTest : public testing::EmulatedLinkTest {
  protected:
-  static constexpr uint16_t kVid = 0xF1A5;
-  static constexpr uint16_t kPid = 0x1234;
-
   void SetUp() override {
     auto model = std::make_unique<emu::A1Model>(
         emu::A1ModelConfig{.startAddress = 0x8000, .chipSize = 0x40000});
     flash = model.get();
-    device = &emulator->Attach(kVid, kPid);
+    device = &AttachDevice();
     device->AddFamily(A1Update::kFamilyCode, std::move(model));
-    HidDevice::SetIds(kVid, kPid);
-    HidDevice::UseBackend(emulator);
-  }
-  void TearDown() override {
-    HidDevice::Instance().Close();
-    HidDevice::UseBackend(nullptr);
   }
 
   std::unique_ptr<A1Update> Load(const std::string& dataLength, size_t imageLength) {
@@ -138,10 +129,7 @@ class A1RunTest : public ::testing::Test {
     return a1;
   }
 
-  VirtualClock clock;
-  ScopedProcessClock scopedClock{&clock};
   testing::TempDir dir;
-  std::shared_ptr<emu::Emulator> emulator = std::make_shared<emu::Emulator>();
   emu::LoaderDevice* device = nullptr;
   emu::A1Model* flash = nullptr;
 };

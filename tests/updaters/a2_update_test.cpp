@@ -23,8 +23,6 @@ using emu::Fault;
 using emu::FaultType;
 using testing::A2Text;
 
-constexpr uint16_t kVid = 0x3151;
-constexpr uint16_t kPid = 0x4002;
 constexpr uint32_t kSectorWords = 0x100;
 constexpr int kSectors = 6;
 
@@ -38,15 +36,9 @@ std::vector<uint8_t> MakeImage(size_t bytes) {
   return image;
 }
 
-class A2UpdateTest : public ::testing::Test {
+class A2UpdateTest : public testing::EmulatedLinkTest {
  protected:
-  void SetUp() override {
-    emulator = std::make_shared<emu::Emulator>();
-    HidDevice::UseBackend(emulator);
-    HidDevice::SetIds(kVid, kPid);
-    device = &emulator->Attach(kVid, kPid);
-  }
-  void TearDown() override { HidDevice::UseBackend(nullptr); }
+  void SetUp() override { device = &AttachDevice(); }
 
   // Plugs in an A2 flash of `sectorAddresses` (words) with the test description's 6 erase cycles.
   void AddFlash(emu::A2ModelConfig config) {
@@ -93,10 +85,7 @@ class A2UpdateTest : public ::testing::Test {
     EXPECT_EQ(model->EraseCount(reservedSector), 0);
   }
 
-  VirtualClock clock;
-  ScopedProcessClock useClock{&clock};
   testing::TempDir dir;
-  std::shared_ptr<emu::Emulator> emulator;
   emu::LoaderDevice* device = nullptr;
   A2Model* model = nullptr;
   std::unique_ptr<A2Update> update;
