@@ -43,18 +43,6 @@ constexpr const char* kDescription =
     "[Chip Select Number]\ncs = 1\n"
     "[SECTOR SIZE]\nsize = 0x5000\n";
 
-TEST(C1LoadTest, ReadsSectionsAndPlans) {
-  testing::TempDir dir;
-  bool loaded = false;
-  auto c1 = LoadC1(dir, kDescription, 45000, &loaded);
-  ASSERT_TRUE(loaded);
-  EXPECT_EQ(c1->LineMode(), 4u);
-  EXPECT_EQ(c1->SectorSize(), 0x5000u);
-  EXPECT_EQ(c1->StepCount(), 5);
-  EXPECT_TRUE(c1->IsReservedSector(1));
-  EXPECT_FALSE(c1->IsReservedSector(2));
-}
-
 TEST(C1LoadTest, Refusals) {
   const std::string reserved = "[reserved sector]\n0\n";
   const struct {
@@ -92,25 +80,13 @@ TEST(C1LoadTest, Refusals) {
 }
 
 // A C1 loader with one flash on the emulated link, driven on the virtual clock.
-class C1RunTest : public ::testing::Test {
+class C1RunTest : public testing::EmulatedLinkTest {
  protected:
-  static constexpr uint16_t kVid = 0xF1A5;
-  static constexpr uint16_t kPid = 0x1234;
-
   void Attach(emu::C1ModelConfig config) {
     auto model = std::make_unique<emu::C1Model>(config);
     flash = model.get();
-    device = &emulator->Attach(kVid, kPid);
+    device = &AttachDevice();
     device->AddFamily(C1Update::kFamilyCode, std::move(model));
-  }
-
-  void SetUp() override {
-    HidDevice::SetIds(kVid, kPid);
-    HidDevice::UseBackend(emulator);
-  }
-  void TearDown() override {
-    HidDevice::Instance().Close();
-    HidDevice::UseBackend(nullptr);
   }
 
   std::unique_ptr<C1Update> Load(size_t imageLength) {
@@ -120,10 +96,7 @@ class C1RunTest : public ::testing::Test {
     return c1;
   }
 
-  VirtualClock clock;
-  ScopedProcessClock scopedClock{&clock};
   testing::TempDir dir;
-  std::shared_ptr<emu::Emulator> emulator = std::make_shared<emu::Emulator>();
   emu::LoaderDevice* device = nullptr;
   emu::C1Model* flash = nullptr;
 };
