@@ -420,6 +420,23 @@ TEST_F(VortanFlashTest, ASecondUpdateOfTheSameKeyboardIsRefusedBeforeItsFirstRep
   EXPECT_EQ(first.Wait().exitCode, 0);
 }
 
+// Guards against refusing descriptions that hold bytes of 0x80 and above.
+TEST_F(VortanFlashTest, DescriptionsBeyondAsciiAreInspectedAndFlashed) {
+  pack::PackageContents flashed = ShortTwoPackPackage();
+  for (const testing::ForeignTextPack& row : testing::ForeignTextPacks()) {
+    SCOPED_TRACE(row.name);
+    pack::PackageContents inspected = testing::OnePackPackage();
+    inspected.packs = {row.pack};
+    EXPECT_EQ(Flash({"inspect", Package(inspected)}).exitCode, 0);
+    // The short package's images keep the run at six steps.
+    for (pack::DataPackContents& pack : flashed.packs) {
+      if (pack.chipFamily == row.family) pack.description = row.pack.description;
+    }
+  }
+  const testing::ProgramResult shown = Flash({"flash", Package(flashed), "--simulate"});
+  EXPECT_EQ(shown.out, "Updating VORTAN KB 25 to firmware V1.0.0 in 6 steps\nUpdate Success!\n");
+}
+
 // Guards against two --all runs updating one keyboard at the same time: each keyboard's child
 // of the second run meets the first run's lock before its first report.
 TEST_F(VortanFlashTest, TwoAllRunsAtOnceNeverUpdateOneKeyboardTwice) {
