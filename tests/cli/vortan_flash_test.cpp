@@ -506,12 +506,10 @@ TEST_F(VortanFlashTest, TheBashCompletionOffersTheCommandsAndEveryOptionOfEachHe
     help.push_back("--help");
     std::set<std::string> options;
     std::set<std::string> commands;
-    bool inCommands = false;
     for (const std::string& line : Lines(Flash(help).out)) {
       std::smatch match;
-      inCommands = inCommands || line == "Subcommands:";
-      if (inCommands && std::regex_match(line, match, commandLine)) commands.insert(match[1]);
-      if (!inCommands && std::regex_match(line, match, optionLine)) {
+      if (std::regex_match(line, match, commandLine)) commands.insert(match[1]);
+      if (std::regex_match(line, match, optionLine)) {
         options.insert(match[2]);
         if (match[1].matched) options.insert(match[1].str().substr(0, 2));
       }
