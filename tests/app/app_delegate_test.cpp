@@ -35,70 +35,51 @@ struct Script {
   std::string events{};
 };
 
-class FakeUi : public DelegateUi {
+// The user, the store and every context it makes, all answering from one script.
+class Fakes : public DelegateUi, public StoreProvider {
  public:
-  explicit FakeUi(Script& s) : s_(s) {}
   bool PresentError(const StoreError& error) override {
-    s_.events += "present ";
+    script.events += "present ";
     presented.push_back(error);
-    return s_.resolve;
+    return script.resolve;
   }
   bool AskQuitAnyway(const std::string&, const std::string&, const std::string&,
                      const std::string&) override {
-    s_.events += "ask ";
-    return s_.quitAnyway;
+    script.events += "ask ";
+    return script.quitAnyway;
   }
-  void ShowWarning(const std::string&, const std::string&) override { s_.events += "warn "; }
+  void ShowWarning(const std::string&, const std::string&) override { script.events += "warn "; }
   std::string Localized(const std::string& text) override { return text; }
-  void BringWindowToFront() override { s_.events += "front "; }
-
-  std::vector<StoreError> presented;
-
- private:
-  Script& s_;
-};
-
-class FakeContext : public ObjectContext {
- public:
-  explicit FakeContext(Script& s) : s_(s) {}
-  bool CommitEditing() override {
-    s_.events += "commit ";
-    return s_.commit;
-  }
-  bool HasChanges() const override { return s_.changes; }
-  bool Save(StoreError* error) override {
-    s_.events += "save ";
-    if (!s_.save) *error = {"test", 7, "disk full", ""};
-    return s_.save;
-  }
-
- private:
-  Script& s_;
-};
-
-class FakeStore : public StoreProvider {
- public:
-  explicit FakeStore(Script& s) : s_(s) {}
+  void BringWindowToFront() override { script.events += "front "; }
   bool HasModel() override { return model; }
   std::unique_ptr<StoreCoordinator> AddXmlStore(const fs::path& file, StoreError* error) override {
     added.push_back(file);
     if (addFails) *error = {"test", 3, "damaged store", ""};
-    return addFails ? nullptr : std::make_unique<Coordinator>(s_);
+    return addFails ? nullptr : std::make_unique<Context>(script);
   }
 
+  Script script;
   bool model = true;
   bool addFails = false;
+  std::vector<StoreError> presented;
   std::vector<fs::path> added;
 
  private:
-  struct Coordinator : StoreCoordinator {
-    explicit Coordinator(Script& s) : s_(s) {}
-    std::unique_ptr<ObjectContext> MakeContext() override {
-      return std::make_unique<FakeContext>(s_);
+  struct Context : StoreCoordinator, ObjectContext {
+    explicit Context(Script& s) : s_(s) {}
+    std::unique_ptr<ObjectContext> MakeContext() override { return std::make_unique<Context>(s_); }
+    bool CommitEditing() override {
+      s_.events += "commit ";
+      return s_.commit;
+    }
+    bool HasChanges() const override { return s_.changes; }
+    bool Save(StoreError* error) override {
+      s_.events += "save ";
+      if (!s_.save) *error = {"test", 7, "disk full", ""};
+      return s_.save;
     }
     Script& s_;
   };
-  Script& s_;
 };
 
 class AppDelegateTest : public ::testing::Test {
@@ -114,12 +95,7 @@ class AppDelegateTest : public ::testing::Test {
   }
 
   AppDelegate MakeDelegate(std::function<void(MainWindow&)> loadSettings = {}) {
-    return AppDelegate(window, ui, store, folder, std::move(loadSettings));
-  }
-  // Opens a package; returns one of its work files.
-  std::string OpenPackage() {
-    EXPECT_TRUE(window.OpenPath(testing::WritePackage(dir, "p.dat", testing::OnePackPackage())));
-    return dir.File("TEMP1.INI");
+    return AppDelegate(window, fakes, fakes, folder, std::move(loadSettings));
   }
 
   testing::TempDir dir;
@@ -127,9 +103,8 @@ class AppDelegateTest : public ::testing::Test {
   std::shared_ptr<emu::Emulator> emulator_ = std::make_shared<emu::Emulator>();
   testing::FakeMainWindowView view;
   MainWindow window{view, dir.path().string()};
-  Script script;
-  FakeUi ui{script};
-  FakeStore store{script};
+  Fakes fakes;
+  Script& script = fakes.script;
   std::vector<std::string> log;
   LogSink previousLog_;
 };
@@ -143,25 +118,6 @@ TEST_F(AppDelegateTest, LaunchSetsButtonsBeforeSettingsAndReopenBringsTheWindowB
   EXPECT_EQ(view.timerInterval, kDeviceWatchInterval) << "the device watch starts at launch";
   EXPECT_TRUE(delegate.applicationShouldHandleReopen(false));
   EXPECT_EQ(script.events, "front ");
-}
-
-// Guards against a later launch replacing the package under a running update.
-TEST_F(AppDelegateTest, APackageHandedOverIsOpenedUnlessAnUpdateRuns) {
-  emulator_->Attach(0xF1A5, 0x1234);
-  AppDelegate delegate = MakeDelegate();
-  const std::string first = testing::WritePackage(dir, "first.dat", testing::OnePackPackage());
-  const std::string second = testing::WritePackage(dir, "second.dat", testing::OnePackPackage());
-  EXPECT_TRUE(delegate.applicationOpenFile(first));
-  EXPECT_EQ(view.Text(TextField::kPath), first);
-  EXPECT_EQ(view.Text(TextField::kDeviceStatus), kTextDeviceConnected);
-
-  window.UpdateDevice();
-  EXPECT_FALSE(delegate.applicationOpenFile(second));
-  EXPECT_EQ(script.events, "warn ");
-  EXPECT_EQ(view.Text(TextField::kPath), first);
-  view.RunThreadAndPump(window);
-  EXPECT_TRUE(delegate.applicationOpenFile(second));
-  EXPECT_EQ(view.Text(TextField::kPath), second);
 }
 
 TEST_F(AppDelegateTest, QuitFlow) {
@@ -196,7 +152,8 @@ TEST_F(AppDelegateTest, QuitFlow) {
     script = c.script;
     script.events.clear();
     log.clear();
-    const std::string workFile = OpenPackage();
+    ASSERT_TRUE(window.OpenPath(testing::WritePackage(dir, "p.dat", testing::OnePackPackage())));
+    const std::string workFile = dir.File("TEMP1.INI");
     AppDelegate delegate = MakeDelegate();
     if (c.makeContext) {
       ASSERT_NE(delegate.managedObjectContext(), nullptr);
@@ -208,20 +165,28 @@ TEST_F(AppDelegateTest, QuitFlow) {
   }
 }
 
-// Guards against quitting (and deleting the work files) under a running firmware update.
-TEST_F(AppDelegateTest, QuitIsRefusedWhileAnUpdateRuns) {
+// Guards against quitting (and deleting the work files) or a later launch replacing the package
+// under a running firmware update.
+TEST_F(AppDelegateTest, QuitAndHandedOverPackagesAreRefusedWhileAnUpdateRuns) {
   emulator_->Attach(0xF1A5, 0x1234);
-  const std::string workFile = OpenPackage();
+  AppDelegate delegate = MakeDelegate();
+  const std::string first = testing::WritePackage(dir, "first.dat", testing::OnePackPackage());
+  const std::string second = testing::WritePackage(dir, "second.dat", testing::OnePackPackage());
+  EXPECT_TRUE(delegate.applicationOpenFile(first));
+  EXPECT_EQ(view.Text(TextField::kDeviceStatus), kTextDeviceConnected);
   window.UpdateDevice();
   ASSERT_TRUE(window.IsRunActive());
-  AppDelegate delegate = MakeDelegate();
   EXPECT_EQ(delegate.applicationShouldTerminate(), TerminateReply::kTerminateCancel);
-  EXPECT_EQ(script.events, "warn ");
-  EXPECT_TRUE(fs::exists(workFile));
+  EXPECT_FALSE(delegate.applicationOpenFile(second));
+  EXPECT_EQ(script.events, "warn warn ");
+  EXPECT_EQ(view.Text(TextField::kPath), first);
+  EXPECT_TRUE(fs::exists(dir.File("TEMP1.INI")));
 
   view.RunThreadAndPump(window);
+  EXPECT_TRUE(delegate.applicationOpenFile(second));
+  EXPECT_EQ(view.Text(TextField::kPath), second);
   EXPECT_EQ(delegate.applicationShouldTerminate(), TerminateReply::kTerminateNow);
-  EXPECT_FALSE(fs::exists(workFile));
+  EXPECT_FALSE(fs::exists(dir.File("TEMP1.INI")));
 }
 
 TEST_F(AppDelegateTest, StoreFolderProblemsArePresentedAndRetriedLater) {
@@ -230,21 +195,21 @@ TEST_F(AppDelegateTest, StoreFolderProblemsArePresentedAndRetriedLater) {
   ASSERT_TRUE(testing::WriteText(folder.string(), "a plain file where the folder belongs"));
   EXPECT_EQ(delegate.managedObjectContext(), nullptr);
   // The folder problem, then the failed store initialisation.
-  EXPECT_EQ(ui.presented.size(), 2u);
-  EXPECT_TRUE(store.added.empty());
+  EXPECT_EQ(fakes.presented.size(), 2u);
+  EXPECT_TRUE(fakes.added.empty());
 
   fs::remove(folder);
-  store.addFails = true;
+  fakes.addFails = true;
   EXPECT_EQ(delegate.persistentStoreCoordinator(), nullptr);
   EXPECT_TRUE(fs::is_directory(folder)) << "the missing folder is created";
-  EXPECT_EQ(ui.presented.back().description, "damaged store");
-  store.model = false;
+  EXPECT_EQ(fakes.presented.back().description, "damaged store");
+  fakes.model = false;
   EXPECT_EQ(delegate.persistentStoreCoordinator(), nullptr);
 
-  store.model = true;
-  store.addFails = false;
+  fakes.model = true;
+  fakes.addFails = false;
   EXPECT_NE(delegate.managedObjectContext(), nullptr);
-  EXPECT_EQ(store.added.back(), folder / "Quenrix.storedata");
+  EXPECT_EQ(fakes.added.back(), folder / "Quenrix.storedata");
 }
 
 TEST_F(AppDelegateTest, SaveActionLogsARefusedCommitAndPresentsAFailedSave) {
@@ -253,32 +218,31 @@ TEST_F(AppDelegateTest, SaveActionLogsARefusedCommitAndPresentsAFailedSave) {
   delegate.saveAction();
   EXPECT_EQ(log.size(), 1u);
   EXPECT_EQ(script.events, "commit save present ");
-  EXPECT_EQ(ui.presented.back().description, "disk full");
+  EXPECT_EQ(fakes.presented.back().description, "disk full");
 }
 
 TEST(ApplicationFilesDirectory, FollowsXdgDataHomeElseHome) {
-  auto set = [](const char* name, const std::optional<std::string>& value) {
-    value ? setenv(name, value->c_str(), 1) : unsetenv(name);
+  const auto set = [](const char* name, const char* value) {
+    value ? setenv(name, value, 1) : unsetenv(name);
   };
-  auto get = [](const char* name) -> std::optional<std::string> {
+  const auto saved = [](const char* name) {
     const char* value = std::getenv(name);
     return value ? std::optional<std::string>(value) : std::nullopt;
   };
-  const std::optional<std::string> oldData = get("XDG_DATA_HOME");
-  const std::optional<std::string> oldHome = get("HOME");
+  const std::optional<std::string> oldData = saved("XDG_DATA_HOME"), oldHome = saved("HOME");
   const std::string fallback = "/home/u/.local/share/org.vortan.updater";
   for (const auto& [dataHome, home, expected] :
-       std::vector<std::tuple<std::optional<std::string>, std::optional<std::string>, std::string>>{
+       std::vector<std::tuple<const char*, const char*, std::string>>{
            {"/x/data", "/home/u", "/x/data/org.vortan.updater"},
            {"relative/data", "/home/u", fallback},
-           {std::nullopt, "/home/u", fallback},
-           {std::nullopt, std::nullopt, ""}}) {
+           {nullptr, "/home/u", fallback},
+           {nullptr, nullptr, ""}}) {
     set("XDG_DATA_HOME", dataHome);
     set("HOME", home);
     EXPECT_EQ(DefaultApplicationFilesDirectory().string(), expected);
   }
-  set("XDG_DATA_HOME", oldData);
-  set("HOME", oldHome);
+  set("XDG_DATA_HOME", oldData ? oldData->c_str() : nullptr);
+  set("HOME", oldHome ? oldHome->c_str() : nullptr);
 }
 
 }  // namespace

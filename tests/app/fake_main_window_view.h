@@ -24,7 +24,7 @@ struct Alert {
 
 class FakeMainWindowView : public MainWindowView {
  public:
-  void SetTitle(const std::string& t) override { title = t; }
+  void SetTitle(const std::string&) override {}
   void SetText(TextField field, const std::string& text) override { texts[field] = text; }
   void SetButtonEnabled(Button button, bool enabled) override { buttons[button] = enabled; }
   void SetProgressMinimum(double) override {}
@@ -78,7 +78,6 @@ class FakeMainWindowView : public MainWindowView {
   bool Enabled(Button b) const { return !buttons.contains(b) || buttons.at(b); }
   std::string Text(TextField f) const { return texts.contains(f) ? texts.at(f) : ""; }
 
-  std::string title;
   std::map<TextField, std::string> texts;
   std::map<Button, bool> buttons;
   std::map<Button, bool> buttonsDuringAlert;

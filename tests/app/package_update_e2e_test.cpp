@@ -109,10 +109,8 @@ TEST_F(PackageUpdateTest, WholeUpdatesFollowTheStepPlanAndLeaveEveryImageOnTheDe
       std::vector<int32_t> expected;
       for (int32_t i = 0; i < total; ++i) expected.push_back(i);
       expected.push_back(kProgressSuccess);
-      const int64_t before = clock_.SleptMs();
 
       EXPECT_EQ(Run(), expected);
-      EXPECT_GE(clock_.SleptMs() - before, int64_t{500} * total);
       EXPECT_EQ(device.LastFinishOutcome(), std::optional<uint8_t>(0));
       EXPECT_EQ(device.MessageCount("update_mode"), datFile_.CountDataPack());
       ExpectLinkClosed();
@@ -196,15 +194,12 @@ TEST_F(PackageUpdateTest, EveryFaultOfEveryCommandEndsTheRunCleanlyAndANewRunSuc
         EXPECT_GT(device->MessageCount(kind.name), 0) << "the fault never met its command";
         ExpectLinkClosed();
         const bool unplugged = type == emu::FaultType::kUnplug;
-        const bool tolerated = type == emu::FaultType::kWrongStatus && !kind.statusExamined;
-        if (std::string(kind.name) == "finish" || tolerated) {
-          // A finish fault comes after the data was verified: the run still succeeds.
-          EXPECT_EQ(progress.back(), kProgressSuccess);
-        } else {
-          EXPECT_EQ(progress.back(), kProgressFailure);
-          if (!unplugged) {
-            EXPECT_EQ(device->LastFinishOutcome(), std::optional<uint8_t>(1));
-          }
+        // A finish fault comes after the data was verified: the run still succeeds.
+        const bool succeeds = std::string(kind.name) == "finish" ||
+                              (type == emu::FaultType::kWrongStatus && !kind.statusExamined);
+        EXPECT_EQ(progress.back(), succeeds ? kProgressSuccess : kProgressFailure);
+        if (!succeeds && !unplugged) {
+          EXPECT_EQ(device->LastFinishOutcome(), std::optional<uint8_t>(1));
         }
 
         if (unplugged) {

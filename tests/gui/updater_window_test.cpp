@@ -102,118 +102,90 @@ class GatedClock final : public Clock {
   std::chrono::milliseconds now_{0};
 };
 
-// A window of the simulated keyboard with its files in `dir`.
-GuiOptions SimulatedWindowOptions(const testing::TempDir& dir) {
-  GuiOptions options;
-  options.simulate = true;
-  options.workFolder = dir.path().string();
-  options.filesDirectory = dir.path() / "data" / kApplicationId;
-  return options;
+// The simulated keyboard's window with its files in `dir`, started, and a user who picks
+// `package` in its file panel.
+struct SimulatedWindow {
+  SimulatedWindow(const testing::TempDir& dir, const std::string& package, GuiOptions options = {})
+      : user(package), app(InFolder(std::move(options), dir)), view(app.View()) {
+    app.Start();
+  }
+  static GuiOptions InFolder(GuiOptions options, const testing::TempDir& dir) {
+    options.simulate = true;
+    options.workFolder = dir.path().string();
+    options.filesDirectory = dir.path() / "data" / kApplicationId;
+    return options;
+  }
+
+  ScriptedUser user;
+  UpdaterApp app;
+  QtMainWindowView& view;
+};
+
+// Drops the file at `path` on `view`; false if the window refuses it as the drag enters.
+bool Drop(QWidget& view, const std::string& path) {
+  QMimeData mime;
+  mime.setUrls({QUrl::fromLocalFile(QString::fromStdString(path))});
+  QDragEnterEvent enter(QPoint(10, 10), Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
+  QCoreApplication::sendEvent(&view, &enter);
+  if (!enter.isAccepted()) return false;
+  QDropEvent event(QPointF(10, 10), Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
+  QCoreApplication::sendEvent(&view, &event);
+  QCoreApplication::processEvents();
+  return true;
 }
 
-TEST(UpdaterWindow, UpdatesTheSimulatedKeyboardFromTheRealWindow) {
+// Guards against a stop signal cutting a running update off: each is refused as a close is, the
+// run goes on to its end, and then the window closes and its work files go.
+TEST(UpdaterWindow, OpensByPanelOrDropUpdatesAndStopSignalsDuringTheRunAwaitItsEnd) {
   testing::TempDir dir;
-  VirtualClock clock;  // the half-second pauses and the erase waits cost no real time
+  GatedClock clock;  // no real pauses; shut, it holds the run in its first pause
   ScopedProcessClock useClock(&clock);
-  const std::string package = testing::WritePackage(dir, "kb25.dat", testing::TwoPackPackage());
+  const std::string package = testing::WritePackage(dir, "kb25.dat", testing::OnePackPackage());
+  const std::string dropped = testing::WritePackage(dir, "KB25.DAT", testing::TwoPackPackage());
+  const std::string other = dir.File("notes.txt");
+  ASSERT_TRUE(testing::WriteText(other, "x"));
   const std::string config = dir.File("Config.ini");
   ASSERT_TRUE(testing::WriteText(config, "IDS_STRING_CAPTION = KB 25 Test Bench\n"));
-
   GuiOptions options;
   QString message;
   ASSERT_EQ(ParseGuiArguments(
                 {"vortan-updater", "--simulate", "--config", QString::fromStdString(config)},
                 &options, &message),
             ParseOutcome::kRun);
-  options.workFolder = dir.path().string();
-  options.filesDirectory = dir.path() / "data" / kApplicationId;
-  ScriptedUser user(package);
-  UpdaterApp app(options);
-  app.Start();
-  QtMainWindowView& view = app.View();
+  SimulatedWindow w(dir, package, options);
+  QtMainWindowView& view = w.view;
+  std::vector<std::string>& alerts = w.user.alerts;
   EXPECT_EQ(view.windowTitle(), "KB 25 Test Bench");
-  EXPECT_TRUE(user.alerts.empty()) << user.alerts.front();
+  EXPECT_TRUE(alerts.empty()) << alerts.front();
 
   view.ButtonFor(Button::kOpen)->click();
-  EXPECT_EQ(user.panelFilters, QStringList{"Open the update file (*.dat)"});
+  EXPECT_EQ(w.user.panelFilters, QStringList{"Open the update file (*.dat)"});
   EXPECT_EQ(view.FieldFor(TextField::kPath)->text().toStdString(), package);
-  EXPECT_EQ(view.FieldFor(TextField::kProductModel)->text(), "VORTAN KB 25");
+  EXPECT_FALSE(Drop(view, other));
+  EXPECT_EQ(view.FieldFor(TextField::kPath)->text().toStdString(), package);
+  EXPECT_TRUE(Drop(view, dropped));
+  EXPECT_EQ(view.FieldFor(TextField::kPath)->text().toStdString(), dropped);
   EXPECT_EQ(view.FieldFor(TextField::kDeviceStatus)->text(), "Device connected. Press \"Update\"");
-  ASSERT_TRUE(view.ButtonFor(Button::kUpdate)->isEnabled())
-      << ::testing::PrintToString(user.alerts);
+  ASSERT_TRUE(view.ButtonFor(Button::kUpdate)->isEnabled()) << ::testing::PrintToString(alerts);
 
+  clock.SetOpen(false);
   view.ButtonFor(Button::kUpdate)->click();
   EXPECT_FALSE(view.ButtonFor(Button::kOpen)->isEnabled());
   EXPECT_FALSE(view.close()) << "the window stays open while the update runs";
-  ASSERT_TRUE(PumpUntil([&] { return !app.Window().IsRunActive(); }));
-
-  ASSERT_FALSE(user.alerts.empty());
-  EXPECT_EQ(user.alerts.back(), "Information / Update Success!");
-  QProgressBar* bar = view.ProgressBar();
-  EXPECT_GT(bar->maximum(), 2);
-  EXPECT_EQ(bar->value(), bar->maximum());
-  EXPECT_TRUE(view.ButtonFor(Button::kUpdate)->isEnabled());
-  EXPECT_TRUE(view.close());
-}
-
-// Guards against a stop signal cutting a running update off: each is refused as a close is, the
-// run goes on to its end, and then the window closes and its work files go.
-TEST(UpdaterWindow, StopSignalsDuringARunLetItFinishThenClose) {
-  testing::TempDir dir;
-  pack::PackageContents contents = testing::OnePackPackage();
-  contents.packs = {testing::C1Pack(0x1000)};  // three steps, 1.5 s of real pauses
-  const std::string package = testing::WritePackage(dir, "kb25.dat", contents);
-  GuiOptions options = SimulatedWindowOptions(dir);
-  options.package = QString::fromStdString(package);
-  ScriptedUser user(package);
-  UpdaterApp app(options);
-  app.Start();
-  QtMainWindowView& view = app.View();
-  ASSERT_TRUE(PumpUntil([&] { return view.ButtonFor(Button::kUpdate)->isEnabled(); }));
-
-  view.ButtonFor(Button::kUpdate)->click();
   for (const int signal : {SIGTERM, SIGHUP, SIGINT}) {
-    const size_t before = user.alerts.size();
+    const size_t before = alerts.size();
     ASSERT_EQ(::kill(::getpid(), signal), 0);
-    ASSERT_TRUE(PumpUntil([&] { return user.alerts.size() > before; }));
-    EXPECT_TRUE(user.alerts.back().starts_with("A firmware update is running / "))
-        << user.alerts.back();
-    EXPECT_TRUE(app.Window().IsRunActive());
+    ASSERT_TRUE(PumpUntil([&] { return alerts.size() > before; }));
+    EXPECT_TRUE(alerts.back().starts_with("A firmware update is running / ")) << alerts.back();
+    EXPECT_TRUE(w.app.Window().IsRunActive());
   }
+  clock.SetOpen(true);
   ASSERT_TRUE(PumpUntil([&] { return !view.isVisible(); }));
-  EXPECT_EQ(user.alerts.back(), "Information / Update Success!");
+  EXPECT_EQ(alerts.back(), "Information / Update Success!");
+  EXPECT_EQ(view.ProgressBar()->value(), view.ProgressBar()->maximum());
   for (const auto& entry : std::filesystem::recursive_directory_iterator(dir.path())) {
     EXPECT_FALSE(entry.path().filename().string().starts_with("TEMP")) << entry.path();
   }
-}
-
-TEST(UpdaterWindow, OpensADroppedPackageAndIgnoresOtherFiles) {
-  testing::TempDir dir;
-  const std::string package = testing::WritePackage(dir, "KB25.DAT", testing::OnePackPackage());
-  const std::string other = dir.File("notes.txt");
-  ASSERT_TRUE(testing::WriteText(other, "x"));
-  ScriptedUser user(package);
-  UpdaterApp app(SimulatedWindowOptions(dir));
-  app.Start();
-  QtMainWindowView& view = app.View();
-
-  auto drop = [&view](const std::string& path) {
-    QMimeData mime;
-    mime.setUrls({QUrl::fromLocalFile(QString::fromStdString(path))});
-    QDragEnterEvent enter(QPoint(10, 10), Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
-    QCoreApplication::sendEvent(&view, &enter);
-    if (!enter.isAccepted()) return false;
-    QDropEvent event(QPointF(10, 10), Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
-    QCoreApplication::sendEvent(&view, &event);
-    QCoreApplication::processEvents();
-    return true;
-  };
-  EXPECT_FALSE(drop(other));
-  EXPECT_TRUE(view.FieldFor(TextField::kPath)->text().isEmpty());
-  EXPECT_TRUE(drop(package));
-  EXPECT_EQ(view.FieldFor(TextField::kPath)->text().toStdString(), package);
-  EXPECT_EQ(view.FieldFor(TextField::kDeviceStatus)->text(), "Device connected. Press \"Update\"");
-  EXPECT_TRUE(user.alerts.empty());
 }
 
 TEST(UpdaterWindow, ALaterLaunchHandsOverItsPackageUnlessAnUpdateRuns) {
@@ -223,13 +195,13 @@ TEST(UpdaterWindow, ALaterLaunchHandsOverItsPackageUnlessAnUpdateRuns) {
   ScopedProcessClock useClock(&clock);
   const std::string first = testing::WritePackage(dir, "first.dat", testing::OnePackPackage());
   const std::string second = testing::WritePackage(dir, "second.dat", testing::OnePackPackage());
-  ScriptedUser user(first);
-  UpdaterApp app(SimulatedWindowOptions(dir));
-  app.Start();
+  SimulatedWindow w(dir, first);
+  UpdaterApp& app = w.app;
+  std::vector<std::string>& alerts = w.user.alerts;
   // Where a --simulate launch with this XDG_RUNTIME_DIR looks for the window.
   SingleInstance instance(QString::fromStdString(dir.File("org.vortan.updater-simulate.socket")));
   ASSERT_TRUE(app.ListenForLaterLaunches(instance));
-  QtMainWindowView& view = app.View();
+  QtMainWindowView& view = w.view;
   view.showMinimized();
 
   auto launch = [&dir](const std::string& package) {
@@ -252,23 +224,23 @@ TEST(UpdaterWindow, ALaterLaunchHandsOverItsPackageUnlessAnUpdateRuns) {
   view.ButtonFor(Button::kUpdate)->click();
   ASSERT_TRUE(app.Window().IsRunActive());
   EXPECT_EQ(launch(second), 0);
-  ASSERT_TRUE(PumpUntil([&] { return !user.alerts.empty(); }));
-  EXPECT_EQ(user.alerts.front(),
+  ASSERT_TRUE(PumpUntil([&] { return !alerts.empty(); }));
+  EXPECT_EQ(alerts.front(),
             std::string(kTextNotOpenedDuringRun) + " / " + kTextNotOpenedDuringRunDetail + second);
   EXPECT_EQ(view.FieldFor(TextField::kPath)->text().toStdString(), first);
   clock.SetOpen(true);
   ASSERT_TRUE(PumpUntil([&] { return !app.Window().IsRunActive(); }));
-  EXPECT_EQ(user.alerts.back(), "Information / Update Success!");
+  EXPECT_EQ(alerts.back(), "Information / Update Success!");
 }
 
 TEST(UpdaterWindow, KeyboardReachesEveryButtonInVisualOrder) {
   testing::TempDir dir;
   const std::string package = testing::WritePackage(dir, "kb25.dat", testing::OnePackPackage());
-  ScriptedUser user(package);
-  UpdaterApp app(SimulatedWindowOptions(dir));
-  app.Start();
-  QtMainWindowView& view = app.View();
-  ASSERT_TRUE(app.Window().OpenPath(package));
+  GuiOptions options;
+  options.package = QString::fromStdString(package);
+  SimulatedWindow w(dir, package, options);
+  QtMainWindowView& view = w.view;
+  ASSERT_TRUE(PumpUntil([&] { return view.ButtonFor(Button::kUpdate)->isEnabled(); }));
   view.activateWindow();
   ASSERT_TRUE(QTest::qWaitForWindowActive(&view));
   QPushButton* open = view.ButtonFor(Button::kOpen);
@@ -305,8 +277,8 @@ TEST(UpdaterWindow, KeyboardReachesEveryButtonInVisualOrder) {
     EXPECT_EQ(openClicks.count(), row.clicked == open ? 1 : 0);
     EXPECT_EQ(refreshClicks.count(), row.clicked == refresh ? 1 : 0);
   }
-  EXPECT_EQ(user.panels, 2);
-  EXPECT_TRUE(user.alerts.empty());
+  EXPECT_EQ(w.user.panels, 2);
+  EXPECT_TRUE(w.user.alerts.empty());
 }
 
 }  // namespace
