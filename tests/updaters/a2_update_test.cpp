@@ -162,6 +162,11 @@ std::vector<Fault> Echoes(const char* kind, int count) {
   return faults;
 }
 
+// The last status of data message `k` (every one for 0) is 0xE4 instead of 0xD4.
+std::vector<Fault> LastStatusE4(int k) {
+  return {{FaultType::kWrongStatus, "a2.data", k, 1, 0, 0xE4, -1}};
+}
+
 TEST_F(A2UpdateTest, ProgrammingRetries) {
   struct Case {
     const char* what;
@@ -180,18 +185,8 @@ TEST_F(A2UpdateTest, ProgrammingRetries) {
       {"program buffer echo wrong five times", "1", Echoes("a2.program_buffer_cycle", 5), true, 6,
        1},
       // The second block's last status is not 0xD4: the sector is erased and written again.
-      {"write status wrong once",
-       "0",
-       {{FaultType::kWrongStatus, "a2.data", 2, 1, 0, 0xE4, -1}},
-       true,
-       2 + 4,
-       2},
-      {"write status always wrong",
-       "0",
-       {{FaultType::kWrongStatus, "a2.data", 0, 1, 0, 0, -1}},
-       false,
-       6,
-       6},
+      {"write status wrong once", "0", LastStatusE4(2), true, 2 + 4, 2},
+      {"write status always wrong", "0", LastStatusE4(0), false, 6, 6},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);

@@ -181,28 +181,25 @@ TEST_F(C1RunTest, ErasePollBudget) {
 }
 
 TEST_F(C1RunTest, FailedWritesRewriteTheWholeSector) {
+  const auto refused = [](int occurrence) {
+    return Fault{.type = FaultType::kWrongStatus,
+                 .kind = "c1.data",
+                 .occurrence = occurrence,
+                 .value = 0xF5};
+  };
+  const auto echo = [](int byte) {
+    return Fault{.type = FaultType::kWrongEcho, .kind = "c1.write", .occurrence = 0, .byte = byte};
+  };
   const struct {
     const char* name;
     Fault fault;
     bool written;
     int erases;
   } cases[] = {
-      {"second chunk refused once",
-       {.type = FaultType::kWrongStatus, .kind = "c1.data", .occurrence = 2, .value = 0xF5},
-       true,
-       2},
-      {"write echo differs in byte 11",
-       {.type = FaultType::kWrongEcho, .kind = "c1.write", .occurrence = 0, .byte = 11},
-       true,
-       1},
-      {"write echo differs in byte 10",
-       {.type = FaultType::kWrongEcho, .kind = "c1.write", .occurrence = 0, .byte = 10},
-       false,
-       6},
-      {"every chunk refused",
-       {.type = FaultType::kWrongStatus, .kind = "c1.data", .occurrence = 0, .value = 0xF5},
-       false,
-       6},
+      {"second chunk refused once", refused(2), true, 2},
+      {"write echo differs in byte 11", echo(11), true, 1},
+      {"write echo differs in byte 10", echo(10), false, 6},
+      {"every chunk refused", refused(0), false, 6},
   };
   for (const auto& c : cases) {
     Attach({.busyPolls = 1});
