@@ -2,7 +2,6 @@
 // virtual clock, with the retries of erasing and programming.
 #include "updaters/a2_update.h"
 
-#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <memory>
@@ -58,12 +57,6 @@ class A2UpdateTest : public testing::EmulatedLinkTest {
     return update->Load();
   }
 
-  // Every step as the update run performs them, then the finish command.
-  bool RunAll() {
-    const bool ok = testing::RunAllSteps(*update);
-    return update->FinishUpdate(ok) && ok;
-  }
-
   // What the flash must hold, worked out from the image alone: each sector the programmed part
   // reaches holds its words (complete words only, the rest erased) unless reserved; every other
   // sector keeps its old content.
@@ -115,7 +108,8 @@ TEST_F(A2UpdateTest, ProgramsExactlyThePackAroundTheReservedSector) {
     const auto image = MakeImage(c.image);
     ASSERT_TRUE(Load(text, image));
     ASSERT_EQ(update->StepCount(), 5 + 2);
-    ASSERT_TRUE(RunAll());
+    ASSERT_TRUE(testing::RunAllSteps(*update));
+    ASSERT_TRUE(update->FinishUpdate(true));
     ExpectFlash(image, c.programStart, 2);
     // One programming setup per written sector: 0, 1, 3 and 4.
     EXPECT_EQ(device->MessageCount(c.cycleKind), 4);

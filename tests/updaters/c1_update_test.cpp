@@ -1,6 +1,5 @@
 #include "updaters/c1_update.h"
 
-#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <memory>
@@ -82,7 +81,12 @@ TEST(C1LoadTest, Refusals) {
 // A C1 loader with one flash on the emulated link, driven on the virtual clock.
 class C1RunTest : public testing::EmulatedLinkTest {
  protected:
+  // A device of its own per case: the previous case's link closes and its device goes.
   void Attach(emu::C1ModelConfig config) {
+    if (device) {
+      HidDevice::Instance().Close();
+      device->Unplug();
+    }
     auto model = std::make_unique<emu::C1Model>(config);
     flash = model.get();
     device = &AttachDevice();
@@ -132,8 +136,6 @@ TEST_F(C1RunTest, CapacityAgainstRequiredSpan) {
     auto c1 = Load(45000);
     EXPECT_EQ(c1->EnterUpdateMode(5), c.enters) << c.capacity;
     EXPECT_EQ(c1->FlashCapacity(), c.capacity);
-    HidDevice::Instance().Close();
-    device->Unplug();
   }
 }
 
@@ -159,8 +161,6 @@ TEST_F(C1RunTest, UpdateModeAndSetupShareTheAttempts) {
     auto c1 = Load(1000);
     EXPECT_EQ(c1->EnterUpdateMode(5), c.enters) << c.updateModeFailures << "/" << c.setupFailures;
     EXPECT_EQ(device->MessageCount("c1.setup"), c.setups);
-    HidDevice::Instance().Close();
-    device->Unplug();
   }
 }
 
@@ -175,8 +175,6 @@ TEST_F(C1RunTest, ErasePollBudget) {
     EXPECT_EQ(clock.SleptMs() - before, 106 * 20);
     // A failed erase ends the step without another attempt.
     EXPECT_EQ(device->MessageCount("c1.erase"), 1);
-    HidDevice::Instance().Close();
-    device->Unplug();
   }
 }
 
@@ -211,8 +209,6 @@ TEST_F(C1RunTest, FailedWritesRewriteTheWholeSector) {
     if (c.written) {
       EXPECT_EQ(flash->Read(0, 0x5000), Pattern(0x5000)) << c.name;
     }
-    HidDevice::Instance().Close();
-    device->Unplug();
   }
 }
 
