@@ -55,9 +55,6 @@ TEST_F(HidDeviceTest, SendFramesMessagesIntoReports) {
   Report first56 = Hex("51 38 00 00 00 00 00 00 00");
   first56.insert(first56.end(), m56.begin(), m56.begin() + 55);
   const Case cases[] = {
-      {"A2 update-mode request",
-       Hex("01 0A 4D 01"),
-       {Hex("51 04 00 00 00 00 00 00 00 01 0A 4D 01", 64)}},
       {"55 bytes take one report", m55, {first55}},
       {"56 bytes take two", m56, {first56, Hex("51 38 00 00 00 37 00 00 00 38", 64)}},
   };
@@ -143,14 +140,6 @@ TEST_F(HidDeviceTest, ReceiveHandlesEveryReplyShape) {
     EXPECT_EQ(Report(buffer.begin(), buffer.begin() + c.expected.size()), c.expected);
     EXPECT_TRUE(backend->reads.empty());
   }
-}
-
-TEST_F(HidDeviceTest, EachReplyWaitIsBoundedOnTheClock) {
-  OpenLink();
-  uint8_t reply[1];
-  EXPECT_FALSE(link.ReceiveMessage(reply, 1));
-  EXPECT_EQ(backend->timeouts, std::vector<int>{HidDevice::kReplyTimeoutMs});
-  EXPECT_EQ(clock.SleptMs(), HidDevice::kReplyTimeoutMs);
 }
 
 TEST_F(HidDeviceTest, EnsureOpenNeedsExactlyOneDevice) {

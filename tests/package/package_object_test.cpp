@@ -65,9 +65,6 @@ TEST_F(PackageObjectTest, UpdatersFollowTheChipFamiliesAndTheirStepCountsAddUp) 
     uint32_t update2;
   };
   const Case cases[] = {
-      {"A2", {A2Pack()}, true, kA2, kNone},
-      {"C1", {C1Pack()}, true, kC1, kNone},
-      {"A1", {A1Pack()}, true, kA1, kNone},
       {"A2 then A1", {A2Pack(), A1Pack()}, true, kA2, kA1},
       {"C1 then A2", {C1Pack(), A2Pack()}, true, kC1, kA2},
       // Pack 1 loaded, yet an unknown second family refuses the package.

@@ -1,4 +1,3 @@
-#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <vector>
@@ -8,22 +7,12 @@
 namespace vortan {
 namespace {
 
-using ::testing::ElementsAre;
-
-TEST(C1PlanTest, SmallImageWhole) {
+// Blocks in the free sectors and their 8 KiB chunks are the run tests' flash content and counts.
+TEST(C1PlanTest, StepCounts) {
   // Sector 1 reserved; 7 is no sector start and reserves nothing.
   const std::vector<uint32_t> reserved = {0x5000, 7};
   const C1SectorMap map(0x5000, reserved);
-  const auto plan = C1StepPlan::Make(map, 45000);
-  ASSERT_TRUE(plan);
-  EXPECT_EQ(plan->StepCount(), 5);
-  EXPECT_THAT(plan->Blocks(),
-              ElementsAre(C1Block{0, 0x0000, 0, 0x5000}, C1Block{2, 0xA000, 0x5000, 0x5000},
-                          C1Block{3, 0xF000, 0xA000, 45000 - 0xA000}));
-  EXPECT_THAT(C1Chunks(plan->Block(1)),
-              ElementsAre(C1Chunk{0xA000, 0x5000, 8192}, C1Chunk{0xC000, 0x7000, 8192},
-                          C1Chunk{0xE000, 0x9000, 0x5000 - 16384}));
-  EXPECT_EQ(map.RequiredSpan(45000), 4u * 0x5000);
+  EXPECT_EQ(C1StepPlan::Make(map, 45000)->StepCount(), 5);
   EXPECT_EQ(C1StepPlan::Make(map, 3 * 0x5000)->StepCount(), 5);
   EXPECT_EQ(C1StepPlan::Make(map, 3 * 0x5000 + 1)->StepCount(), 6);
 }

@@ -1,6 +1,5 @@
 #include "updaters/c1_update.h"
 
-#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <memory>
@@ -82,7 +81,12 @@ TEST(C1LoadTest, Refusals) {
 // A C1 loader with one flash on the emulated link, driven on the virtual clock.
 class C1RunTest : public testing::EmulatedLinkTest {
  protected:
+  // A device of its own per case: the previous case's link closes and its device goes.
   void Attach(emu::C1ModelConfig config) {
+    if (device) {
+      HidDevice::Instance().Close();
+      device->Unplug();
+    }
     auto model = std::make_unique<emu::C1Model>(config);
     flash = model.get();
     device = &AttachDevice();
@@ -132,8 +136,6 @@ TEST_F(C1RunTest, CapacityAgainstRequiredSpan) {
     auto c1 = Load(45000);
     EXPECT_EQ(c1->EnterUpdateMode(5), c.enters) << c.capacity;
     EXPECT_EQ(c1->FlashCapacity(), c.capacity);
-    HidDevice::Instance().Close();
-    device->Unplug();
   }
 }
 
@@ -159,8 +161,6 @@ TEST_F(C1RunTest, UpdateModeAndSetupShareTheAttempts) {
     auto c1 = Load(1000);
     EXPECT_EQ(c1->EnterUpdateMode(5), c.enters) << c.updateModeFailures << "/" << c.setupFailures;
     EXPECT_EQ(device->MessageCount("c1.setup"), c.setups);
-    HidDevice::Instance().Close();
-    device->Unplug();
   }
 }
 
@@ -175,34 +175,29 @@ TEST_F(C1RunTest, ErasePollBudget) {
     EXPECT_EQ(clock.SleptMs() - before, 106 * 20);
     // A failed erase ends the step without another attempt.
     EXPECT_EQ(device->MessageCount("c1.erase"), 1);
-    HidDevice::Instance().Close();
-    device->Unplug();
   }
 }
 
 TEST_F(C1RunTest, FailedWritesRewriteTheWholeSector) {
+  const auto refused = [](int occurrence) {
+    return Fault{.type = FaultType::kWrongStatus,
+                 .kind = "c1.data",
+                 .occurrence = occurrence,
+                 .value = 0xF5};
+  };
+  const auto echo = [](int byte) {
+    return Fault{.type = FaultType::kWrongEcho, .kind = "c1.write", .occurrence = 0, .byte = byte};
+  };
   const struct {
     const char* name;
     Fault fault;
     bool written;
     int erases;
   } cases[] = {
-      {"second chunk refused once",
-       {.type = FaultType::kWrongStatus, .kind = "c1.data", .occurrence = 2, .value = 0xF5},
-       true,
-       2},
-      {"write echo differs in byte 11",
-       {.type = FaultType::kWrongEcho, .kind = "c1.write", .occurrence = 0, .byte = 11},
-       true,
-       1},
-      {"write echo differs in byte 10",
-       {.type = FaultType::kWrongEcho, .kind = "c1.write", .occurrence = 0, .byte = 10},
-       false,
-       6},
-      {"every chunk refused",
-       {.type = FaultType::kWrongStatus, .kind = "c1.data", .occurrence = 0, .value = 0xF5},
-       false,
-       6},
+      {"second chunk refused once", refused(2), true, 2},
+      {"write echo differs in byte 11", echo(11), true, 1},
+      {"write echo differs in byte 10", echo(10), false, 6},
+      {"every chunk refused", refused(0), false, 6},
   };
   for (const auto& c : cases) {
     Attach({.busyPolls = 1});
@@ -214,8 +209,6 @@ TEST_F(C1RunTest, FailedWritesRewriteTheWholeSector) {
     if (c.written) {
       EXPECT_EQ(flash->Read(0, 0x5000), Pattern(0x5000)) << c.name;
     }
-    HidDevice::Instance().Close();
-    device->Unplug();
   }
 }
 
