@@ -109,16 +109,6 @@ constexpr uint32_t kA1BlockLength = 0x10000;
 constexpr uint32_t kA1StartAddress = 0x4000;
 constexpr uint32_t kA1ChipSize = 0x800000;
 
-constexpr char kA1Description[] = R"([Chip Info]
-Chip Name = VX32F407
-Chip Type = 2
-Chip Size = 0x800000
-[Transmission Info]
-Start Address = 0x4000
-Data Length = 0x10000
-Time Over = 3000
-)";
-
 // Per block: the write command, the data in 64-byte messages, two status bytes; then one region
 // check of the whole image.
 int64_t A1Minimum(uint64_t imageLength) {
@@ -158,7 +148,7 @@ const std::vector<Family>& Families() {
          return std::make_unique<emu::C1Model>(config);
        },
        C1Minimum},
-      {"A1", 2, kA1Description,
+      {"A1", 2, pack::A1Description("0x800000", "0x10000"),
        [] {
          emu::A1ModelConfig config;
          config.startAddress = kA1StartAddress;

@@ -77,17 +77,11 @@ Size = )" +
          sectorSize + "\n";
 }
 
-std::string A1Description() {
-  return R"(-- internal flash, the loader below the start address
-[Chip Info]
-Chip Name = VX32F103
-Chip Type = 2
-Chip Size = 0x20000
-[Transmission Info]
-Start Address = 0x4000
-Data Length = 0x800
-Time Over = 3000
-)";
+std::string A1Description(const std::string& chipSize, const std::string& dataLength) {
+  return "-- internal flash, the loader below the start address\n[Chip Info]\n"
+         "Chip Name = VX32F103\nChip Type = 2\nChip Size = " +
+         chipSize + "\n[Transmission Info]\nStart Address = 0x4000\nData Length = " + dataLength +
+         "\nTime Over = 3000\n";
 }
 
 }  // namespace vortan::pack

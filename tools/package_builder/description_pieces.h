@@ -28,8 +28,9 @@ std::string A2Description(const A2Head& head = {},
 // sectors of `sectorSize` (the text of the number, e.g. "0x1000").
 std::string C1Description(const std::string& sectorSize = "0x1000");
 
-// An A1 chip description: a 128 KiB chip, the loader below the start address 0x4000, blocks of
-// 2 KiB.
-std::string A1Description();
+// An A1 chip description: the loader below the start address 0x4000, a chip of `chipSize` and
+// blocks of `dataLength` (the texts of the numbers; by default 128 KiB and 2 KiB).
+std::string A1Description(const std::string& chipSize = "0x20000",
+                          const std::string& dataLength = "0x800");
 
 }  // namespace vortan::pack
