@@ -1,18 +1,19 @@
-// A2 data packs end to end: Load, then every step against the emulated loader's A2 flash on the
-// virtual clock, with the retries of erasing and programming.
+// A2 data packs: loading (the description's sections, the refusals of settings the device cannot
+// honour, the step plan), then every step against the emulated loader's A2 flash on the virtual
+// clock, with the retries of erasing and programming.
 #include "updaters/a2_update.h"
 
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <memory>
 
 #include "emulator/a2_model.h"
 #include "emulator/emulator.h"
-#include "link/clock.h"
-#include "link/hid_device.h"
+#include "package_builder/description_pieces.h"
 #include "support/simulated_link.h"
 #include "support/temp_dir.h"
-#include "updaters/a2_description_text.h"
+#include "util/diag_log.h"
 
 namespace vortan {
 namespace {
@@ -20,10 +21,28 @@ namespace {
 using emu::A2Model;
 using emu::Fault;
 using emu::FaultType;
-using testing::A2Text;
+using ::testing::ElementsAre;
 
 constexpr uint32_t kSectorWords = 0x100;
 constexpr int kSectors = 6;
+
+// A readable A2 chip description: six sectors of 0x100 words; the parts tests vary are fields,
+// and `extra` is appended last, where a repeated section overrides earlier scalar values.
+struct A2Text {
+  std::string writeMode = "0";
+  std::string reserved = "0x200";
+  std::string blockSize = "0x40";
+  std::string fileOffset = "0";
+  std::string sectors = "0x000\n0x100\n0x200\n0x300\n0x400\n0x500";
+  std::string extra = "";
+
+  std::string Render() const {
+    return pack::A2Description({"test flash: six sectors of 0x100 words", "TEST-NOR-16", writeMode,
+                                reserved, blockSize, fileOffset},
+                               sectors) +
+           extra;
+  }
+};
 
 uint16_t OldContent(uint32_t address) {
   return static_cast<uint16_t>(0x1234 ^ address);
@@ -33,6 +52,15 @@ std::vector<uint8_t> MakeImage(size_t bytes) {
   std::vector<uint8_t> image(bytes);
   for (size_t i = 0; i < bytes; ++i) image[i] = static_cast<uint8_t>(i * 7 + (i >> 8) + 3);
   return image;
+}
+
+// `count` cycles for a cycle section, as address and data lines.
+std::string CycleLines(int count) {
+  std::string lines;
+  for (int k = 1; k <= count; ++k) {
+    lines += "Addr" + std::to_string(k) + " = 0\nData" + std::to_string(k) + " = 0\n";
+  }
+  return lines;
 }
 
 class A2UpdateTest : public testing::EmulatedLinkTest {
@@ -50,9 +78,10 @@ class A2UpdateTest : public testing::EmulatedLinkTest {
     device->AddFamily(1, std::move(m));
   }
 
-  bool Load(const A2Text& text, const std::vector<uint8_t>& image) {
-    EXPECT_TRUE(testing::WriteText(dir.File("TEMP1.INI"), text.Render()));
-    EXPECT_TRUE(testing::WriteBytes(dir.File("TEMP1.BIN"), image));
+  // Loads `description` with MakeImage(imageBytes) into a fresh updater.
+  bool Load(const std::string& description, size_t imageBytes) {
+    EXPECT_TRUE(testing::WriteText(dir.File("TEMP1.INI"), description));
+    EXPECT_TRUE(testing::WriteBytes(dir.File("TEMP1.BIN"), MakeImage(imageBytes)));
     update = std::make_unique<A2Update>(dir.File("TEMP1.INI"), dir.File("TEMP1.BIN"));
     return update->Load();
   }
@@ -60,7 +89,8 @@ class A2UpdateTest : public testing::EmulatedLinkTest {
   // What the flash must hold, worked out from the image alone: each sector the programmed part
   // reaches holds its words (complete words only, the rest erased) unless reserved; every other
   // sector keeps its old content.
-  void ExpectFlash(const std::vector<uint8_t>& image, size_t programStart, int reservedSector) {
+  void ExpectFlash(size_t imageBytes, size_t programStart, int reservedSector) {
+    const auto image = MakeImage(imageBytes);
     const size_t programLength = image.size() - programStart;
     const size_t reached = std::max<size_t>(1, (programLength + 511) / 512);
     for (int s = 0; s < kSectors; ++s) {
@@ -84,6 +114,141 @@ class A2UpdateTest : public testing::EmulatedLinkTest {
   std::unique_ptr<A2Update> update;
 };
 
+// Loading needs no flash, only the work files.
+using A2LoadTest = A2UpdateTest;
+
+TEST_F(A2LoadTest, RefusesWhatCannotWork) {
+  struct Case {
+    const char* what;
+    std::string extra;
+    bool loads;
+    size_t image = 2348;
+    A2Text text = {};
+  };
+  const Case cases[] = {
+      {"the test description", "", true},
+      {"block size 0x10000", "[Block Size]\n=0x10000\n", true},
+      {"block size 0x10001", "[Block Size]\n=0x10001\n", false},
+      {"odd block size", "[Block Size]\n=0x801\n", false},
+      {"block size 0", "[Block Size]\n=0\n", false},
+      {"MaxWriteBack 0", "[Time]\nMaxWriteBack = 0\n", false},
+      // Regression: below 700 ms the first poll already ends the wait, so no erase could end.
+      {"erase time 699", "[Time]\nMaxSectorEraseTime = 699\n", false},
+      {"erase time 700", "[Time]\nMaxSectorEraseTime = 700\n", true},
+      // Regression: no polled 16-bit word equals a blank value above 0xFFFF.
+      {"blank value 0x10000", "[Data]\n= 0x10000\n", false},
+      {"blank value 0", "[Data]\n= 0\n", true},
+      {"missing erase cycle", "[Sector Erase Cycle]\nEraseCycles = 7\n", false},
+      {"missing program buffer cycle", "[Program Buffer Cycle]\nProgramBufferSA2 = 1\nAddr = 1\n",
+       false},
+      // Regression: the cycle commands send the count doubled in one byte. (Cycle lines append
+      // to the test description's 3, 4 and 1 cycles.)
+      {"128 program cycles", "[Program Cycle]\nProgramCycles = 128\n" + CycleLines(125), false},
+      {"127 program cycles", "[Program Cycle]\nProgramCycles = 127\n" + CycleLines(124), true},
+      {"128 write buffer cycles",
+       "[Write Buffer Cycle]\nWriteBufferCycles = 128\nWriteBufferSA2 = 255\n" + CycleLines(124),
+       false},
+      {"128 program buffer cycles",
+       "[Program Buffer Cycle]\nProgramBufferCycles = 128\nProgramBufferSA2 = 255\n" +
+           CycleLines(127),
+       false},
+      // Regression: fileOffset × 2 computed in 32 bits wraps 0x80000010 to 0x20.
+      {"file offset wrapping 32 bits", "[File Offset]\nFileOffset = 0x80000010\n", false, 64},
+      {"file offset at the image end", "[File Offset]\nFileOffset = 0x20\n", true, 64},
+      {"file offset past the image end", "[File Offset]\nFileOffset = 0x21\n", false, 64},
+      {"empty image", "", false, 0},
+      {"flash smaller than the image", "", false, 6 * 512 + 1},
+      {"flash exactly the image", "", true, 6 * 512},
+      {"one sector entry: no size", "", false, 200, {.reserved = "0x1000", .sectors = "0x1000"}},
+      {"not ascending", "", false, 200, {.reserved = "0", .sectors = "0x0\n0x200\n0x100\n0x300"}},
+      {"size-0 sector", "", false, 200, {.reserved = "0", .sectors = "0x0\n0x100\n0x100\n0x300"}},
+      {"two sectors", "", true, 200, {.reserved = "0", .sectors = "0x0\n0x100"}},
+      // An entry that matches no sector reserves nothing.
+      {"reserved entry off the sectors", "", true, 200, {.reserved = "0x150"}},
+  };
+  for (Case c : cases) {
+    c.text.extra = c.extra;
+    EXPECT_EQ(Load(c.text.Render(), c.image), c.loads) << c.what;
+  }
+  EXPECT_FALSE(Load("", 2348));
+  EXPECT_FALSE(Load("[Flash Modle]\nX\n[Sector Address List]\n0\n0x100\n", 200))
+      << "no reserved entry";
+}
+
+TEST_F(A2LoadTest, ReadsSectionsAndSwitchesCycleLines) {
+  A2Text text;
+  text.writeMode = "2";
+  text.extra =
+      "[chip type]\n= 0x105\n"
+      "[File Offset]\nOffset = 16\n"
+      "[Program Cycle]\nAddr9 = 0x999\nProgramCycles = 3\n"
+      "[Program Cycle]\nData4 = 1\n"
+      "[Write Buffer Cycle]\nWriteBufferCycles = 5\nCycle5Addr = 0x77\nWriteBufferSA2 = 0x1FE\n"
+      "AddrData5 = 0x66\nCycle5Data = 0x88\nWhatever = 1\n"
+      "[Flash Modle]\nSecond Model\n";
+  std::vector<std::string> log;
+  LogSink previous = SetLogSink([&](std::string_view line) { log.emplace_back(line); });
+  const bool loaded = Load(text.Render(), 2348);
+  SetLogSink(std::move(previous));
+  ASSERT_TRUE(loaded);
+  const A2Settings& s = update->Settings();
+  EXPECT_EQ(update->FamilyCode(), 0x105u);
+  EXPECT_TRUE(s.writeMode);
+  EXPECT_EQ(s.flashModel, "Second Model");
+  EXPECT_EQ(s.fileOffset, 0u);
+  EXPECT_THAT(s.programAddrList, ElementsAre(0x555, 0x2AA, 0x555));
+  EXPECT_EQ(s.writeBufferCycles, 5u);
+  EXPECT_EQ(s.writeBufferSA2, 0x1FEu);
+  // "AddrData5" holds both: it goes to the address list.
+  EXPECT_THAT(s.writeBufferAddrList, ElementsAre(0x555, 0x2AA, 0, 0, 0x66));
+  EXPECT_THAT(s.writeBufferDataList, ElementsAre(0xAA, 0x55, 0x25, 0, 0x88));
+  EXPECT_THAT(log, ElementsAre("Unknown:Offset", "Unknown:Addr9", "Unknown:Data4",
+                               "Unknown:Cycle5Addr", "Unknown:Whatever"));
+}
+
+TEST_F(A2LoadTest, PlansSectorsBlocksAndImagePositions) {
+  A2Text text;
+  text.fileOffset = "0x10";  // 32 image bytes not programmed
+  // Programmed part: 32 + 2 × 512 + 300 + 1 bytes, ending inside sector 3 with an odd byte.
+  ASSERT_TRUE(Load(text.Render(), 32 + 3 * 512 + 301));
+  const A2StepPlan& plan = update->Plan();
+  EXPECT_EQ(plan.programStart, 32);
+  EXPECT_EQ(plan.programLength, 3 * 512 + 301);
+  EXPECT_THAT(plan.sectors, ElementsAre(A2SectorStep{0x000, false, 512, 32, 256, 0x40},
+                                        A2SectorStep{0x100, false, 512, 32 + 512, 256, 0x40},
+                                        A2SectorStep{0x200, true, 512, 32 + 1024, 0, 0},
+                                        A2SectorStep{0x300, false, 301, 32 + 1536, 150, 0x40}));
+  EXPECT_THAT(A2SectorBlocks(plan.sectors[3]),
+              ElementsAre(A2Block{0x300, 0x40, 32 + 1536}, A2Block{0x340, 0x40, 32 + 1536 + 128},
+                          A2Block{0x380, 22, 32 + 1536 + 256}));
+  EXPECT_TRUE(A2SectorBlocks(plan.sectors[2]).empty());
+}
+
+TEST_F(A2LoadTest, PlanEdges) {
+  struct Case {
+    const char* what;
+    std::string fileOffset;
+    size_t image;
+    size_t sectors;
+    int64_t lastLength;
+  };
+  const Case cases[] = {
+      {"ends exactly at the start of sector 2", "0", 1024, 2, 512},
+      {"one byte into sector 2", "0", 1025, 3, 1},
+      {"programmed part of 0 bytes", "0x20", 64, 1, 0},
+      {"whole flash, last sector as large as the one before", "0", 6 * 512, 6, 512},
+  };
+  for (const Case& c : cases) {
+    A2Text text;
+    text.fileOffset = c.fileOffset;
+    ASSERT_TRUE(Load(text.Render(), c.image)) << c.what;
+    const A2StepPlan& plan = update->Plan();
+    ASSERT_EQ(plan.sectors.size(), c.sectors) << c.what;
+    EXPECT_EQ(plan.sectors.back().length, c.lastLength) << c.what;
+    EXPECT_EQ(update->StepCount(), static_cast<int32_t>(c.sectors) + 2) << c.what;
+  }
+}
+
 TEST_F(A2UpdateTest, ProgramsExactlyThePackAroundTheReservedSector) {
   struct Case {
     const char* what;
@@ -102,14 +267,11 @@ TEST_F(A2UpdateTest, ProgramsExactlyThePackAroundTheReservedSector) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
     AddFlash({});
-    A2Text text;
-    text.writeMode = c.writeMode;
-    text.fileOffset = c.fileOffset;
-    const auto image = MakeImage(c.image);
-    ASSERT_TRUE(Load(text, image));
+    ASSERT_TRUE(
+        Load(A2Text{.writeMode = c.writeMode, .fileOffset = c.fileOffset}.Render(), c.image));
     ASSERT_TRUE(testing::RunAllSteps(*update));
     ASSERT_TRUE(update->FinishUpdate(true));
-    ExpectFlash(image, c.programStart, 2);
+    ExpectFlash(c.image, c.programStart, 2);
     // One programming setup per written sector: 0, 1, 3 and 4.
     EXPECT_EQ(device->MessageCount(c.cycleKind), 4);
     EXPECT_EQ(device->LastFinishOutcome(), 0x00);
@@ -133,10 +295,7 @@ TEST_F(A2UpdateTest, EraseCycleAddresses) {
                         {"0x1400\n0x1500\n0x1600", 0x1500, 0x555}};
   for (const Case& c : cases) {
     AddFlash({{}, 6, 0, {}});
-    A2Text text;
-    text.sectors = c.sectors;
-    text.reserved = "0x2000";
-    ASSERT_TRUE(Load(text, MakeImage(600)));
+    ASSERT_TRUE(Load(A2Text{.reserved = "0x2000", .sectors = c.sectors}.Render(), 600));
     ASSERT_TRUE(update->EnterUpdateMode(5));
     ASSERT_TRUE(update->EraseSector(1)) << c.sectors;
     const auto& cycles = model->EraseCycles();
@@ -184,10 +343,7 @@ TEST_F(A2UpdateTest, ProgrammingRetries) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
     AddFlash({});
-    A2Text text;
-    text.writeMode = c.writeMode;
-    const auto image = MakeImage(4 * 512 + 300);
-    ASSERT_TRUE(Load(text, image));
+    ASSERT_TRUE(Load(A2Text{.writeMode = c.writeMode}.Render(), 4 * 512 + 300));
     ASSERT_TRUE(update->EnterUpdateMode(5));
     device->ClearFaults();
     device->AddFaults(c.faults);
@@ -200,7 +356,7 @@ TEST_F(A2UpdateTest, ProgrammingRetries) {
     if (c.succeeds) {
       for (int i = 1; i < update->StepCount() - 2; ++i) ASSERT_TRUE(update->RunStep(i));
       EXPECT_TRUE(update->FinalStep(0));
-      ExpectFlash(image, 0, 2);
+      ExpectFlash(4 * 512 + 300, 0, 2);
     }
     update->FinishUpdate(c.succeeds);
   }
@@ -229,8 +385,7 @@ TEST_F(A2UpdateTest, EraseWaits) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
     AddFlash({{}, 6, c.busyPolls, {}});
-    A2Text text;
-    ASSERT_TRUE(Load(text, MakeImage(600)));
+    ASSERT_TRUE(Load(A2Text{}.Render(), 600));
     ASSERT_TRUE(update->EnterUpdateMode(5));
     device->ClearFaults();
     const int pollsBefore = device->MessageCount("a2.erase_poll");
