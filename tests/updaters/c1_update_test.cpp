@@ -25,13 +25,13 @@ std::vector<uint8_t> Pattern(size_t length) {
   return bytes;
 }
 
+// The updater for `description` and Pattern(imageLength), or nullptr when Load refuses them.
 std::unique_ptr<C1Update> LoadC1(const testing::TempDir& dir, const std::string& description,
-                                 size_t imageLength, bool* loaded) {
+                                 size_t imageLength) {
   EXPECT_TRUE(testing::WriteText(dir.File("TEMP1.INI"), description));
   EXPECT_TRUE(testing::WriteBytes(dir.File("TEMP1.BIN"), Pattern(imageLength)));
   auto updater = std::make_unique<C1Update>(dir.File("TEMP1.INI"), dir.File("TEMP1.BIN"));
-  *loaded = updater->Load();
-  return updater;
+  return updater->Load() ? std::move(updater) : nullptr;
 }
 
 constexpr const char* kDescription =
@@ -44,6 +44,8 @@ constexpr const char* kDescription =
 
 TEST(C1LoadTest, Refusals) {
   const std::string reserved = "[reserved sector]\n0\n";
+  std::string all = "[sector size]\ns = 0x800000\n[reserved sector]\n";
+  for (uint32_t i = 0; i < 512; ++i) all += std::to_string(i * 0x800000u) + "\n";
   const struct {
     const char* name;
     std::string description;
@@ -61,21 +63,12 @@ TEST(C1LoadTest, Refusals) {
       // Guards a sector size the setup command cannot carry (it would reach the loader cut).
       {"sector size 0x1010000", reserved + "[sector size]\ns = 0x1010000\n", false},
       {"sector size 0", reserved + "[sector size]\ns = 0\n", false},
+      // Guards the endless sector walk: with 32-bit wrap every sector index would be reserved.
+      {"no free sector in the address space", all, false},
   };
-  for (const auto& c : cases) {
-    testing::TempDir dir;
-    bool loaded = false;
-    LoadC1(dir, c.description, 1000, &loaded);
-    EXPECT_EQ(loaded, c.loads) << c.name;
-  }
-
-  std::string all = "[sector size]\ns = 0x800000\n[reserved sector]\n";
-  for (uint32_t i = 0; i < 512; ++i) all += std::to_string(i * 0x800000u) + "\n";
   testing::TempDir dir;
-  bool loaded = true;
-  LoadC1(dir, all, 1, &loaded);
-  // Guards the endless sector walk: with 32-bit wrap every sector index would be reserved.
-  EXPECT_FALSE(loaded) << "no free sector in the address space";
+  for (const auto& c : cases)
+    EXPECT_EQ(LoadC1(dir, c.description, 1000) != nullptr, c.loads) << c.name;
 }
 
 // A C1 loader with one flash on the emulated link, driven on the virtual clock.
@@ -94,9 +87,8 @@ class C1RunTest : public testing::EmulatedLinkTest {
   }
 
   std::unique_ptr<C1Update> Load(size_t imageLength) {
-    bool loaded = false;
-    auto c1 = LoadC1(dir, kDescription, imageLength, &loaded);
-    EXPECT_TRUE(loaded);
+    auto c1 = LoadC1(dir, kDescription, imageLength);
+    EXPECT_TRUE(c1);
     return c1;
   }
 
