@@ -11,6 +11,7 @@ namespace vortan {
 namespace {
 
 using Bytes = std::vector<uint8_t>;
+using Words = std::vector<uint32_t>;
 
 template <typename Container>
 Bytes B(const Container& c) {
@@ -18,11 +19,6 @@ Bytes B(const Container& c) {
 }
 
 TEST(A2CommandsTest, GoldenBytes) {
-  const std::vector<uint32_t> three = {0x555, 0x2AA, 0x12345};
-  const std::vector<uint32_t> threeData = {0xAA, 0x55, 0x1A0A0};
-  const std::vector<uint32_t> four = {0x555, 0x2AA, 0, 0};
-  const std::vector<uint32_t> fourData = {0xAA, 0x55, 0x25, 0};
-  const std::vector<uint32_t> one = {0}, oneData = {0x29};
   struct Case {
     const char* what;
     Bytes actual;
@@ -35,21 +31,22 @@ TEST(A2CommandsTest, GoldenBytes) {
       {"erase poll", B(EncodeA2ErasePoll(0x1400)), {0x03, 0x00, 0x14, 0x00, 0x00}},
       // Three cycles: 14 bytes with byte 1 = 6; addresses and data cut to 16 bits.
       {"program cycles",
-       EncodeA2ProgramCycles(three, threeData),
+       EncodeA2ProgramCycles(Words{0x555, 0x2AA, 0x12345}, Words{0xAA, 0x55, 0x1A0A0}),
        {0x04, 6, 0x55, 0x05, 0xAA, 0x00, 0xAA, 0x02, 0x55, 0x00, 0x45, 0x23, 0xA0, 0xA0}},
       // Four cycles: 23 bytes with byte 1 = 8; parameters cut to their low bytes.
       {"write buffer cycles",
-       EncodeBlockWriteBufferCycles({0x11F, 3, 255, 4, 0x1FF}, four, fourData),
+       EncodeBlockWriteBufferCycles({0x11F, 3, 255, 4, 0x1FF}, Words{0x555, 0x2AA, 0, 0},
+                                    Words{0xAA, 0x55, 0x25, 0}),
        {0x05, 8,    0x1F, 3, 255, 4,    0xFF, 0x55, 0x05, 0xAA, 0, 0xAA,
         0x02, 0x55, 0,    0, 0,   0x25, 0,    0,    0,    0,    0}},
       // One cycle: 8 bytes with byte 1 = 2.
       {"program buffer cycles",
-       EncodeA2ProgramBufferCycles(1, 255, one, oneData),
+       EncodeA2ProgramBufferCycles(1, 255, Words{0}, Words{0x29}),
        {0x06, 2, 1, 255, 0, 0, 0x29, 0}},
       {"write",
        B(EncodeBlockWrite(0x1800, 0x800, 0xBEEF)),
        {0x07, 0x00, 0x18, 0x00, 0x00, 0x00, 0x08, 0xEF, 0xBE, 0, 0, 0}},
-      // A full block of 0x10000 words is announced with the count 0.
+      // A full block of 0x10000 (A2 words, A1 bytes) is announced with the count 0.
       {"write of 0x10000 words",
        B(EncodeBlockWrite(0x20000, 0x10000, 0)),
        {0x07, 0x00, 0x00, 0x02, 0x00, 0x00, 0x00, 0x00, 0x00, 0, 0, 0}},

@@ -58,7 +58,6 @@ class AXUpdateTest : public ::testing::Test {
 TEST_F(AXUpdateTest, EnterUpdateModeAttempts) {
   struct Case {
     const char* name;
-    int devices;
     int attempts;
     std::vector<R::Step> reads;
     bool result;
@@ -67,17 +66,16 @@ TEST_F(AXUpdateTest, EnterUpdateModeAttempts) {
   const R::Step accept = R::Deliver(ReplyReport(0, 1, {0xF1}));
   const R::Step refuse = R::Deliver(ReplyReport(0, 1, {0xF0}));
   const Case cases[] = {
-      {"zero attempts", 1, 0, {}, false, 0},
-      {"accepted at once", 1, 5, {accept}, true, 1},
-      {"accepted on the third", 1, 5, {refuse, R::Timeout(), accept}, true, 3},
-      {"five wrong answers", 1, 5, {refuse, refuse, refuse, refuse, refuse}, false, 5},
-      {"silent device", 1, 5, {}, false, 5},
-      {"two-byte answer", 1, 1, {R::Deliver(ReplyReport(0, 2, {0xF1, 0xF1}))}, false, 1},
+      {"zero attempts", 0, {}, false, 0},
+      {"accepted at once", 5, {accept}, true, 1},
+      {"accepted on the third", 5, {refuse, R::Timeout(), accept}, true, 3},
+      {"five wrong answers", 5, {refuse, refuse, refuse, refuse, refuse}, false, 5},
+      {"silent device", 5, {}, false, 5},
+      {"two-byte answer", 1, {R::Deliver(ReplyReport(0, 2, {0xF1, 0xF1}))}, false, 1},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     *backend = ScriptedBackend();
-    backend->devices = c.devices;
     backend->reads.assign(c.reads.begin(), c.reads.end());
     TestUpdate update(0x105);  // only the low byte is sent
     EXPECT_EQ(update.EnterUpdateMode(c.attempts), c.result);
