@@ -151,9 +151,7 @@ TEST_F(AppDelegateTest, QuitFlow) {
     SCOPED_TRACE(c.name);
     script = c.script;
     script.events.clear();
-    log.clear();
     ASSERT_TRUE(window.OpenPath(testing::WritePackage(dir, "p.dat", testing::OnePackPackage())));
-    const std::string workFile = dir.File("TEMP1.INI");
     AppDelegate delegate = MakeDelegate();
     if (c.makeContext) {
       ASSERT_NE(delegate.managedObjectContext(), nullptr);
@@ -161,7 +159,8 @@ TEST_F(AppDelegateTest, QuitFlow) {
 
     EXPECT_EQ(delegate.applicationShouldTerminate(), c.reply);
     EXPECT_EQ(script.events, c.script.events);
-    EXPECT_FALSE(fs::exists(workFile)) << "work files are deleted first, whatever follows";
+    EXPECT_FALSE(fs::exists(dir.File("TEMP1.INI")))
+        << "work files are deleted first, whatever follows";
   }
 }
 
@@ -182,7 +181,8 @@ TEST_F(AppDelegateTest, QuitAndHandedOverPackagesAreRefusedWhileAnUpdateRuns) {
   EXPECT_EQ(view.Text(TextField::kPath), first);
   EXPECT_TRUE(fs::exists(dir.File("TEMP1.INI")));
 
-  view.RunThreadAndPump(window);
+  view.RunThread();
+  view.Pump(window);
   EXPECT_TRUE(delegate.applicationOpenFile(second));
   EXPECT_EQ(view.Text(TextField::kPath), second);
   EXPECT_EQ(delegate.applicationShouldTerminate(), TerminateReply::kTerminateNow);

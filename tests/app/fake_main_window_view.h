@@ -7,6 +7,7 @@
 #include <functional>
 #include <map>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "app/main_window.h"
@@ -60,19 +61,12 @@ class FakeMainWindowView : public MainWindowView {
   }
 
   void RunThread() {
-    auto body = std::move(thread);
-    thread = nullptr;
-    if (body) body();
+    if (auto body = std::exchange(thread, nullptr)) body();
   }
   void Pump(MainWindow& window) {
-    std::vector<int32_t> values = std::move(posted);
-    posted.clear();
+    const std::vector<int32_t> values = std::exchange(posted, {});
     for (int32_t v : values) window.RefreshProgress(v);
     delivered.insert(delivered.end(), values.begin(), values.end());
-  }
-  void RunThreadAndPump(MainWindow& window) {
-    RunThread();
-    Pump(window);
   }
   // A button never set is enabled, as the window is designed.
   bool Enabled(Button b) const { return !buttons.contains(b) || buttons.at(b); }

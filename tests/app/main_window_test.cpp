@@ -48,17 +48,13 @@ struct ButtonState {
 // loop does.
 class ThreadedView final : public testing::FakeMainWindowView {
  public:
-  ~ThreadedView() override { Join(); }
-
+  // Assigning a new thread joins the previous one.
   void StartUpdateThread(std::function<void()> body) override {
-    Join();
-    thread_ = std::thread(std::move(body));
+    thread_ = std::jthread(std::move(body));
   }
   void PostProgress(int32_t value) override {
-    {
-      std::lock_guard lock(mutex_);
-      queue_.push_back(value);
-    }
+    std::lock_guard lock(mutex_);
+    queue_.push_back(value);
     posted_.notify_one();
   }
 
@@ -76,19 +72,15 @@ class ThreadedView final : public testing::FakeMainWindowView {
       window.RefreshProgress(value);
       delivered.push_back(value);
     }
-    Join();
+    thread_.join();
     return true;
   }
 
  private:
-  void Join() {
-    if (thread_.joinable()) thread_.join();
-  }
-
-  std::thread thread_;
   std::mutex mutex_;
   std::condition_variable posted_;
   std::deque<int32_t> queue_;
+  std::jthread thread_;  // last, so it is joined before the queue goes
 };
 
 class MainWindowTest : public ::testing::Test {
@@ -121,11 +113,6 @@ class MainWindowTest : public ::testing::Test {
     w.SetPackageOpenedHook(
         [&device](const DatFileExamine& package) { emu::FitSimulatedDevice(device, package); });
     return device;
-  }
-  void RunToEnd() {
-    view = FakeMainWindowView();
-    window.UpdateDevice();
-    view.RunThreadAndPump(window);
   }
 
   VirtualClock clock;
@@ -225,72 +212,66 @@ TEST_F(MainWindowTest, OpenShowsThePackageAndFailuresKeepThePreviousTexts) {
   }
 }
 
-TEST_F(MainWindowTest, TwoPackRunPostsEveryStepThenSucceeds) {
-  SimulatedDevice(window);
+// The failed runs come first: each keeps the bar at its last step (at 0 with no step done), and
+// the next run starts at once.
+TEST_F(MainWindowTest, RunsPostTheirStepsAndOutcomeAndIgnoreEveryOtherActionUntilTheyEnd) {
+  emu::LoaderDevice& device = SimulatedDevice(window);
+  window.StartDeviceWatch();
   ASSERT_TRUE(window.OpenPath(Package("two.dat", testing::TwoPackPackage())));
   const int32_t total = window.DatFile().TotalStepCount();
-  window.UpdateDevice();
-  EXPECT_EQ(Buttons(), (ButtonState{false, false, false}));
-  view.RunThread();
-  // Guards against the update thread storing pVal: values cross only inside posted calls.
-  EXPECT_EQ(window.ProgressValue(), 0);
-  view.Pump(window);
-
-  std::vector<int32_t> expected(total);
-  std::iota(expected.begin(), expected.end(), 0);
-  std::vector<double> bar = {0};
-  bar.insert(bar.end(), expected.begin(), expected.end());
-  bar.push_back(total);
-  expected.push_back(kProgressSuccess);
-  EXPECT_EQ(view.delivered, expected);
-  EXPECT_EQ(view.progressValues, bar);
-  EXPECT_EQ(view.alerts, std::vector<Alert>{kSuccess});
-  EXPECT_EQ(view.buttonsDuringAlert,
-            (std::map<Button, bool>{
-                {Button::kOpen, false}, {Button::kRefresh, false}, {Button::kUpdate, false}}));
-  EXPECT_EQ(Buttons(), (ButtonState{true, true, true}));
-  EXPECT_FALSE(window.IsRunActive());
-}
-
-TEST_F(MainWindowTest, FailedRunKeepsTheBarAndASecondRunCanStartAtOnce) {
-  emu::LoaderDevice& device = SimulatedDevice(window);
-  ASSERT_TRUE(window.OpenPath(GoodPackage()));
-  const int32_t total = window.DatFile().TotalStepCount();
-  for (const char* kind : {"update_mode", "region_check"}) {
-    SCOPED_TRACE(kind);
+  for (const std::string fault : {"update_mode", "region_check", ""}) {
+    SCOPED_TRACE(fault);
+    const bool success = fault.empty();
     device.ClearFaults();
-    device.AddFault({.type = emu::FaultType::kNoReply, .kind = kind, .occurrence = 0});
-    RunToEnd();
-    EXPECT_EQ(view.delivered.back(), kProgressFailure);
-    // The bar keeps the last step shown; with no step done it stays at 0.
-    const std::vector<double> shown(view.delivered.begin(), view.delivered.end() - 1);
-    EXPECT_EQ(view.progressValues, shown);
-    EXPECT_LT(shown.size(), static_cast<size_t>(total));
-    EXPECT_EQ(view.alerts, std::vector<Alert>{kFailure});
+    if (!success)
+      device.AddFault({.type = emu::FaultType::kNoReply, .kind = fault, .occurrence = 0});
+    view.alerts.clear();
+    view.progressValues.clear();
+    view.delivered.clear();
+    window.UpdateDevice();
+    ASSERT_TRUE(view.thread);
+    EXPECT_EQ(Buttons(), (ButtonState{false, false, false}));
+    const FakeMainWindowView before = view;
+    const int32_t shown = window.ProgressValue();
+    view.RunThread();
+    // Guards against the update thread storing pVal: values cross only inside posted calls.
+    EXPECT_EQ(window.ProgressValue(), shown);
+
+    // Guards against a dropped file or a stray action replacing the package under a running
+    // update: the run stays active until its values reach the main thread.
+    EXPECT_FALSE(window.OpenPath(BrokenPackage()));
+    window.OpenDat();
+    window.RefreshDevice();
+    window.UpdateDevice();
+    if (success) emulator->Attach(kVid, kPid);
+    view.Advance(clock, std::chrono::seconds(3));
+    EXPECT_EQ(view.texts, before.texts);
+    EXPECT_TRUE(view.panelOptions.empty());
+    EXPECT_TRUE(view.alerts.empty());
+    EXPECT_FALSE(view.thread);
+    EXPECT_TRUE(window.DatFile().IsFileReady());
+    view.Pump(window);
+
+    ASSERT_FALSE(view.delivered.empty());
+    std::vector<int32_t> expected(view.delivered.size() - 1);
+    std::iota(expected.begin(), expected.end(), 0);
+    EXPECT_EQ(expected.size() == static_cast<size_t>(total), success);
+    std::vector<double> bar(expected.begin(), expected.end());
+    if (success) bar.push_back(total);
+    expected.push_back(success ? kProgressSuccess : kProgressFailure);
+    EXPECT_EQ(view.delivered, expected);
+    EXPECT_EQ(view.progressValues, bar);
+    EXPECT_EQ(view.alerts, std::vector<Alert>{success ? kSuccess : kFailure});
+    EXPECT_EQ(view.buttonsDuringAlert,
+              (std::map<Button, bool>{
+                  {Button::kOpen, false}, {Button::kRefresh, false}, {Button::kUpdate, false}}));
     EXPECT_EQ(Buttons(), (ButtonState{true, true, true}));
+    EXPECT_FALSE(window.IsRunActive());
   }
-  device.ClearFaults();
-  RunToEnd();
-  EXPECT_EQ(view.delivered.size(), static_cast<size_t>(total) + 1);
-  EXPECT_EQ(view.alerts, std::vector<Alert>{kSuccess});
-}
-
-// Guards against a run on a package that a later open refused (its updaters may be stale).
-TEST_F(MainWindowTest, UpdateRefusesAPackageThatIsNotReady) {
-  emu::LoaderDevice& device = SimulatedDevice(window);
-  ASSERT_TRUE(window.OpenPath(GoodPackage()));
-  EXPECT_FALSE(window.OpenPath(BrokenPackage()));
-  ASSERT_TRUE(view.Enabled(Button::kUpdate));
-  view.alerts.clear();
-
-  window.UpdateDevice();
-  EXPECT_FALSE(window.IsRunActive());
-  EXPECT_FALSE(view.thread);
-  EXPECT_EQ(view.alerts,
-            (std::vector<Alert>{{"Error", "The dat file is not ready. Open dat file first",
-                                 AlertStyle::kWarning}}));
+  // Once the last run has ended the watch notices the device attached during it.
+  view.Advance(clock, std::chrono::seconds(1));
+  EXPECT_EQ(view.Text(TextField::kDeviceStatus), kTextMoreThanOneDevice);
   EXPECT_FALSE(view.Enabled(Button::kUpdate));
-  EXPECT_EQ(device.MessageCount("update_mode"), 0);
 }
 
 // Guards against a full disk or a missing folder reading as a broken package: the system's
@@ -305,8 +286,9 @@ TEST_F(MainWindowTest, AWorkFileThatCannotBeWrittenShowsTheSystemsReason) {
                 dir.File("missing") + "/TEMP1.INI: No such file or directory");
 }
 
-// Guards against two processes interleaving their commands on one keyboard.
-TEST_F(MainWindowTest, UpdateIsRefusedWhileAnotherProcessUpdatesTheKeyboard) {
+// Guards against two processes interleaving their commands on one keyboard, and against a run
+// on a package that a later open refused (its updaters may be stale).
+TEST_F(MainWindowTest, UpdateIsRefusedWhileAnotherProcessUpdatesTheKeyboardOrAfterARefusedOpen) {
   emu::LoaderDevice& device = SimulatedDevice(window);
   emulator->SetLockFolder(dir.path().string());
   ASSERT_TRUE(window.OpenPath(GoodPackage()));
@@ -314,45 +296,28 @@ TEST_F(MainWindowTest, UpdateIsRefusedWhileAnotherProcessUpdatesTheKeyboard) {
   std::snprintf(name, sizeof name, "vortan-simulated-%04x-%04x-0.lock", device.Vid(), device.Pid());
   DeviceLock other;  // a second open of the lock file, as another process holds it
   ASSERT_EQ(other.Take(dir.File(name), true), LockResult::kTaken);
-  view.alerts.clear();
-
-  window.UpdateDevice();
-  EXPECT_FALSE(window.IsRunActive());
-  EXPECT_EQ(view.alerts,
-            (std::vector<Alert>{{"Error", kTextUpdateRunningElsewhere, AlertStyle::kWarning}}));
-  EXPECT_EQ(device.MessageCount("update_mode"), 0);
+  const auto expectRefused = [&](const std::string& text) {
+    view.alerts.clear();
+    window.UpdateDevice();
+    EXPECT_FALSE(window.IsRunActive());
+    EXPECT_FALSE(view.thread);
+    EXPECT_EQ(view.alerts, (std::vector<Alert>{{"Error", text, AlertStyle::kWarning}}));
+    EXPECT_EQ(device.MessageCount("update_mode"), 0);
+  };
+  expectRefused(kTextUpdateRunningElsewhere);
   other.Release();
-  RunToEnd();
-  EXPECT_EQ(view.alerts, std::vector<Alert>{kSuccess});
-  EXPECT_EQ(other.Take(dir.File(name)), LockResult::kTaken) << "the run's lock ends with it";
-}
-
-// Guards against a dropped file or a stray action replacing the package under a running update.
-TEST_F(MainWindowTest, ARunningUpdateIgnoresOpenRefreshUpdateAndTheDeviceWatch) {
-  SimulatedDevice(window);
-  window.StartDeviceWatch();
-  ASSERT_TRUE(window.OpenPath(GoodPackage()));
-  window.UpdateDevice();
-  ASSERT_TRUE(view.thread);
-  const FakeMainWindowView before = view;
-
   EXPECT_FALSE(window.OpenPath(BrokenPackage()));
-  window.OpenDat();
-  window.RefreshDevice();
+  ASSERT_TRUE(view.Enabled(Button::kUpdate));
+  expectRefused("The dat file is not ready. Open dat file first");
+  EXPECT_FALSE(view.Enabled(Button::kUpdate));
+
+  ASSERT_TRUE(window.OpenPath(GoodPackage()));
+  view.alerts.clear();
   window.UpdateDevice();
-  view.RunThread();  // the run stays active until its values reach the main thread
-  emulator->Attach(kVid, kPid);
-  view.Advance(clock, std::chrono::seconds(3));
-  EXPECT_EQ(view.texts, before.texts);
-  EXPECT_TRUE(view.panelOptions.empty());
-  EXPECT_TRUE(view.alerts.empty());
-  EXPECT_TRUE(window.DatFile().IsFileReady());
+  view.RunThread();
   view.Pump(window);
   EXPECT_EQ(view.alerts, std::vector<Alert>{kSuccess});
-  // Once the run has ended the watch notices the device attached during it.
-  view.Advance(clock, std::chrono::seconds(1));
-  EXPECT_EQ(view.Text(TextField::kDeviceStatus), kTextMoreThanOneDevice);
-  EXPECT_FALSE(view.Enabled(Button::kUpdate));
+  EXPECT_EQ(other.Take(dir.File(name)), LockResult::kTaken) << "the run's lock ends with it";
 }
 
 // Guards against the update thread and the main thread sharing anything but the posted values:

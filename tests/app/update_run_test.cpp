@@ -5,8 +5,8 @@
 #include <string>
 #include <vector>
 
-#include "util/diag_log.h"
 #include "link/clock.h"
+#include "util/diag_log.h"
 
 namespace vortan {
 namespace {
