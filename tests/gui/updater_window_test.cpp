@@ -5,7 +5,6 @@
 #include <QCoreApplication>
 #include <QDragEnterEvent>
 #include <QDropEvent>
-#include <QElapsedTimer>
 #include <QFileDialog>
 #include <QLineEdit>
 #include <QMessageBox>
@@ -16,7 +15,6 @@
 #include <QSignalSpy>
 #include <QTest>
 #include <QUrl>
-#include <condition_variable>
 #include <filesystem>
 #include <mutex>
 #include <string>
@@ -63,44 +61,26 @@ class ScriptedUser {
   ModalHook previous_;
 };
 
-// Runs the main thread's event loop until `done` holds or a generous deadline passes.
-template <typename Done>
-bool PumpUntil(Done done) {
-  QElapsedTimer timer;
-  timer.start();
-  while (!done()) {
-    if (timer.elapsed() > 60000) return false;
-    QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
-  }
-  return true;
-}
-
-// Virtual time whose sleeps wait while the gate is shut: holds an update run midway.
+// Virtual time whose sleeps wait while the test holds the gate: holds an update run midway.
 class GatedClock final : public Clock {
  public:
   void Sleep(std::chrono::milliseconds duration) override {
-    std::unique_lock lock(mutex_);
-    opened_.wait(lock, [this] { return open_; });
-    now_ += duration;
+    std::lock_guard pass(gate);
+    time_.Sleep(duration);
   }
-  std::chrono::milliseconds Now() const override {
-    std::lock_guard lock(mutex_);
-    return now_;
-  }
-  void SetOpen(bool open) {
-    {
-      std::lock_guard lock(mutex_);
-      open_ = open;
-    }
-    opened_.notify_all();
-  }
+  std::chrono::milliseconds Now() const override { return time_.Now(); }
+
+  std::mutex gate;
 
  private:
-  mutable std::mutex mutex_;
-  std::condition_variable opened_;
-  bool open_ = true;
-  std::chrono::milliseconds now_{0};
+  VirtualClock time_;
 };
+
+// Runs the main thread's event loop until `done` holds or a generous deadline passes.
+template <typename Done>
+bool PumpUntil(Done done) {
+  return QTest::qWaitFor(done, 60000);
+}
 
 // The simulated keyboard's window with its files in `dir`, started, and a user who picks
 // `package` in its file panel.
@@ -138,7 +118,7 @@ bool Drop(QWidget& view, const std::string& path) {
 // run goes on to its end, and then the window closes and its work files go.
 TEST(UpdaterWindow, OpensByPanelOrDropUpdatesAndStopSignalsDuringTheRunAwaitItsEnd) {
   testing::TempDir dir;
-  GatedClock clock;  // no real pauses; shut, it holds the run in its first pause
+  GatedClock clock;  // no real pauses; its gate held, it holds the run in its first pause
   ScopedProcessClock useClock(&clock);
   const std::string package = testing::WritePackage(dir, "kb25.dat", testing::OnePackPackage());
   const std::string dropped = testing::WritePackage(dir, "KB25.DAT", testing::TwoPackPackage());
@@ -168,7 +148,7 @@ TEST(UpdaterWindow, OpensByPanelOrDropUpdatesAndStopSignalsDuringTheRunAwaitItsE
   EXPECT_EQ(view.FieldFor(TextField::kDeviceStatus)->text(), "Device connected. Press \"Update\"");
   ASSERT_TRUE(view.ButtonFor(Button::kUpdate)->isEnabled()) << ::testing::PrintToString(alerts);
 
-  clock.SetOpen(false);
+  clock.gate.lock();
   view.ButtonFor(Button::kUpdate)->click();
   EXPECT_FALSE(view.ButtonFor(Button::kOpen)->isEnabled());
   EXPECT_FALSE(view.close()) << "the window stays open while the update runs";
@@ -179,7 +159,7 @@ TEST(UpdaterWindow, OpensByPanelOrDropUpdatesAndStopSignalsDuringTheRunAwaitItsE
     EXPECT_TRUE(alerts.back().starts_with("A firmware update is running / ")) << alerts.back();
     EXPECT_TRUE(w.app.Window().IsRunActive());
   }
-  clock.SetOpen(true);
+  clock.gate.unlock();
   ASSERT_TRUE(PumpUntil([&] { return !view.isVisible(); }));
   EXPECT_EQ(alerts.back(), "Information / Update Success!");
   EXPECT_EQ(view.ProgressBar()->value(), view.ProgressBar()->maximum());
@@ -220,7 +200,7 @@ TEST(UpdaterWindow, ALaterLaunchHandsOverItsPackageUnlessAnUpdateRuns) {
   EXPECT_FALSE(view.isMinimized()) << "the window comes back to the front";
   EXPECT_EQ(view.FieldFor(TextField::kDeviceStatus)->text(), "Device connected. Press \"Update\"");
 
-  clock.SetOpen(false);  // the run waits in its first pause
+  clock.gate.lock();  // the run waits in its first pause
   view.ButtonFor(Button::kUpdate)->click();
   ASSERT_TRUE(app.Window().IsRunActive());
   EXPECT_EQ(launch(second), 0);
@@ -228,7 +208,7 @@ TEST(UpdaterWindow, ALaterLaunchHandsOverItsPackageUnlessAnUpdateRuns) {
   EXPECT_EQ(alerts.front(),
             std::string(kTextNotOpenedDuringRun) + " / " + kTextNotOpenedDuringRunDetail + second);
   EXPECT_EQ(view.FieldFor(TextField::kPath)->text().toStdString(), first);
-  clock.SetOpen(true);
+  clock.gate.unlock();
   ASSERT_TRUE(PumpUntil([&] { return !app.Window().IsRunActive(); }));
   EXPECT_EQ(alerts.back(), "Information / Update Success!");
 }
