@@ -15,13 +15,9 @@ class FakeSteps : public UpdateSteps {
  public:
   FakeSteps(int32_t total, int failAt) : total_(total), failAt_(failAt) {}
   int32_t TotalStepCount() override { return total_; }
-  bool DoStep(uint32_t index) override {
-    done.push_back(index);
-    return static_cast<int>(index) != failAt_;
-  }
+  bool DoStep(uint32_t index) override { return static_cast<int>(index) != failAt_; }
   void Finish(bool success) override { finishes.push_back(success); }
 
-  std::vector<uint32_t> done;
   std::vector<bool> finishes;
 
  private:
