@@ -124,18 +124,9 @@ TEST(UpdaterWindow, OpensByPanelOrDropUpdatesAndStopSignalsDuringTheRunAwaitItsE
   const std::string dropped = testing::WritePackage(dir, "KB25.DAT", testing::TwoPackPackage());
   const std::string other = dir.File("notes.txt");
   ASSERT_TRUE(testing::WriteText(other, "x"));
-  const std::string config = dir.File("Config.ini");
-  ASSERT_TRUE(testing::WriteText(config, "IDS_STRING_CAPTION = KB 25 Test Bench\n"));
-  GuiOptions options;
-  QString message;
-  ASSERT_EQ(ParseGuiArguments(
-                {"vortan-updater", "--simulate", "--config", QString::fromStdString(config)},
-                &options, &message),
-            ParseOutcome::kRun);
-  SimulatedWindow w(dir, package, options);
+  SimulatedWindow w(dir, package);
   QtMainWindowView& view = w.view;
   std::vector<std::string>& alerts = w.user.alerts;
-  EXPECT_EQ(view.windowTitle(), "KB 25 Test Bench");
   EXPECT_TRUE(alerts.empty()) << alerts.front();
 
   view.ButtonFor(Button::kOpen)->click();
