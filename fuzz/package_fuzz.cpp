@@ -2,34 +2,17 @@
 // file, then ReadFile, Examine and, for an accepted package, every text and fact a caller reads.
 // The work files go to a private folder removed at exit.
 #include <fcntl.h>
-#include <stdlib.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cstdint>
 #include <cstdlib>
-#include <filesystem>
 #include <string>
 
+#include "fuzz/private_folder.h"
 #include "package/dat_file_examine.h"
 
 namespace {
-
-// Never destroyed, so the exit handler that removes the folder can still name it.
-const std::string& Folder() {
-  static const std::string* folder = [] {
-    const char* base = std::getenv("TMPDIR");
-    auto* path =
-        new std::string(std::string(base && *base ? base : "/tmp") + "/vortan-package-fuzz-XXXXXX");
-    if (::mkdtemp(path->data()) == nullptr) std::abort();
-    std::atexit([] {
-      std::error_code ignored;
-      std::filesystem::remove_all(Folder(), ignored);
-    });
-    return path;
-  }();
-  return *folder;
-}
 
 bool WriteInput(const std::string& path, const uint8_t* data, size_t size) {
   const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
@@ -46,13 +29,14 @@ bool WriteInput(const std::string& path, const uint8_t* data, size_t size) {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  const std::string path = Folder() + "/input.dat";
+  const std::string& folder = vortan::fuzz::PrivateFolder();
+  const std::string path = folder + "/input.dat";
   // A clean-up of the shared temporary folder may have removed ours: make it again.
   if (!WriteInput(path, data, size) &&
-      (::mkdir(Folder().c_str(), 0700) != 0 || !WriteInput(path, data, size))) {
+      (::mkdir(folder.c_str(), 0700) != 0 || !WriteInput(path, data, size))) {
     std::abort();
   }
-  vortan::DatFileExamine datFile(Folder());
+  vortan::DatFileExamine datFile(folder);
   if (datFile.ReadFile(path) && datFile.Examine()) {
     size_t seen = datFile.GetProductModel().size() + datFile.GetFirmwareVersion().size() +
                   datFile.GetNoDeviceText().size();

@@ -21,6 +21,7 @@ using vortan::HidBackend;
 class FuzzBackend final : public HidBackend {
  public:
   FuzzBackend(const uint8_t* data, size_t size) : data_(data), size_(size) {}
+  int reports = 0;  // reports delivered
   int CountDevices(uint16_t, uint16_t) override { return 1; }
   Handle Open(uint16_t, uint16_t) override { return &token_; }
   int Write(Handle, const uint8_t*, size_t length) override { return static_cast<int>(length); }
@@ -32,20 +33,18 @@ class FuzzBackend final : public HidBackend {
     size_t n = std::min<size_t>({c % 65u, size_ - pos_, length});
     std::memcpy(out, data_ + pos_, n);
     pos_ += n;
-    ++reports_;
+    ++reports;
     return static_cast<int>(n);
   }
   void Close(Handle) override {}
   void Exit() override {}
   std::string OpenError() override { return {}; }
   bool OpenDeniedPermission() override { return false; }
-  int reports() const { return reports_; }
 
  private:
   const uint8_t* data_;
   size_t size_;
   size_t pos_ = 0;
-  int reports_ = 0;
   int token_ = 0;
 };
 
@@ -66,7 +65,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   // Whatever arrives, the reply fits the buffer, success means bytes, and every report carries
   // at most 55 of them.
   if (received > capacity || (ok && received == 0)) __builtin_trap();
-  if (received > 55u * static_cast<uint32_t>(backend->reports())) __builtin_trap();
+  if (received > 55u * static_cast<uint32_t>(backend->reports)) __builtin_trap();
   link.Close();
   vortan::HidDevice::UseBackend(nullptr);
   return 0;

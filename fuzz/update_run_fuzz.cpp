@@ -11,16 +11,13 @@
 // Checked after every run: the progress values are the completed steps in order and then one
 // outcome that matches the result; the link is closed; a run whose replies were never altered
 // in content (op 0) and that reports success left exactly the image in the emulated flash.
-#include <stdlib.h>
-
-#include <array>
+#include <algorithm>
 #include <chrono>
 #include <cstdint>
 #include <cstring>
 #include <filesystem>
 #include <map>
 #include <memory>
-#include <optional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -29,14 +26,12 @@
 #include "app/update_run.h"
 #include "emulator/emulator.h"
 #include "emulator/simulation/simulated_device.h"
+#include "fuzz/private_folder.h"
 #include "link/clock.h"
 #include "link/hid_device.h"
 #include "package/dat_file_examine.h"
 #include "package_builder/description_pieces.h"
 #include "package_builder/package_builder.h"
-#include "updaters/a1_update.h"
-#include "updaters/a2_update.h"
-#include "updaters/c1_update.h"
 #include "util/diag_log.h"
 
 namespace {
@@ -52,60 +47,29 @@ constexpr int64_t kMaxReads = 200000;
 constexpr size_t kImageLengths[] = {0x101, 0x2001, 0x4801, 0x9001};
 
 // A package opened once per kind and length, each in a folder of its own, kept for every input.
-struct Prepared {
-  std::unique_ptr<DatFileExamine> package;
-  std::vector<std::vector<uint8_t>> images;
-};
-
-const std::string& BaseFolder() {
-  // Never destroyed, so the exit handler can still name it.
-  static const std::string* folder = [] {
-    const char* base = getenv("TMPDIR");
-    auto* path = new std::string(std::string(base && *base ? base : "/tmp") +
-                                 "/vortan-update-run-fuzz-XXXXXX");
-    if (!mkdtemp(path->data())) abort();
-    atexit([] {
-      std::error_code ignored;
-      std::filesystem::remove_all(BaseFolder(), ignored);
-    });
-    return path;
-  }();
-  return *folder;
-}
-
-pack::DataPackContents Pack(char family, size_t length, uint32_t seed) {
-  switch (family) {
-    case '2':
-      return {"A2", 0, pack::A2Description(), pack::GenerateImage(length, seed)};
-    case 'C':
-      return {"C1", 0, pack::C1Description(), pack::GenerateImage(length, seed)};
-    default:
-      return {"A1", 0, pack::A1Description(), pack::GenerateImage(length, seed)};
-  }
-}
-
-Prepared& PreparedPackage(uint8_t kind, uint8_t lengthIndex) {
-  static std::map<int, Prepared> cache;
+DatFileExamine& PreparedPackage(uint8_t kind, uint8_t lengthIndex) {
+  static std::map<int, std::unique_ptr<DatFileExamine>> cache;
   const int key = kind * 16 + lengthIndex;
-  auto it = cache.find(key);
-  if (it != cache.end()) return it->second;
-  const size_t length = kImageLengths[lengthIndex];
+  std::unique_ptr<DatFileExamine>& package = cache[key];
+  if (package) return *package;
+  const pack::DataPackContents a2{"A2", 0, pack::A2Description(), {}};
+  const pack::DataPackContents a1{"A1", 0, pack::A1Description(), {}};
+  const std::vector<pack::DataPackContents> kinds[] = {
+      {a2}, {{"C1", 0, pack::C1Description(), {}}}, {a1}, {a2, a1}};
   pack::PackageContents contents;
-  static constexpr const char* kFamilies[] = {"2", "C", "1", "21"};
+  contents.packs = kinds[kind];
   uint32_t seed = 1;
-  for (const char* f = kFamilies[kind]; *f; ++f) contents.packs.push_back(Pack(*f, length, seed++));
-  const std::string folder = BaseFolder() + "/" + std::to_string(key);
+  for (auto& p : contents.packs) p.image = pack::GenerateImage(kImageLengths[lengthIndex], seed++);
+  const std::string folder = fuzz::PrivateFolder() + "/" + std::to_string(key);
   std::filesystem::create_directory(folder);
   std::vector<uint8_t> bytes;
   std::string error;
   if (!pack::BuildPackage(contents, {}, bytes, error)) abort();
   const std::string path = folder + "/package.dat";
   if (!pack::WritePackageFile(path, bytes)) abort();
-  Prepared prepared;
-  prepared.package = std::make_unique<DatFileExamine>(folder);
-  if (!prepared.package->ReadFile(path) || !prepared.package->Examine()) abort();
-  for (const auto& p : contents.packs) prepared.images.push_back(p.image);
-  return cache.emplace(key, std::move(prepared)).first->second;
+  package = std::make_unique<DatFileExamine>(folder);
+  if (!package->ReadFile(path) || !package->Examine()) abort();
+  return *package;
 }
 
 struct Record {
@@ -127,59 +91,35 @@ class DisturbingBackend final : public HidBackend {
   int CountDevices(uint16_t vid, uint16_t pid) override { return emulator_.CountDevices(vid, pid); }
   Handle Open(uint16_t vid, uint16_t pid) override { return emulator_.Open(vid, pid); }
   int Write(Handle handle, const uint8_t* data, size_t length) override {
-    if (failNextWrite_) {
-      failNextWrite_ = false;
-      return -1;
-    }
-    return emulator_.Write(handle, data, length);
+    return std::exchange(failNextWrite_, false) ? -1 : emulator_.Write(handle, data, length);
   }
   int Read(Handle handle, uint8_t* data, size_t length, int timeout_ms) override {
     if (++reads > kMaxReads) abort();  // a retry loop without a bound
-    if (repeat_) {
-      const auto report = *std::exchange(repeat_, std::nullopt);
-      return Deliver(report.first.data(), report.second, data, length);
-    }
-    const Record* record = nullptr;
-    if (next_ < records_.size() && records_[next_].read == reads) record = &records_[next_++];
-    const uint8_t op = record ? record->op % 8 : 0xFF;
-    switch (op) {
-      case 4:
-        return -1;
-      case 5:  // the report stays queued: the next read gets it
-        ProcessClock().Sleep(std::chrono::milliseconds(timeout_ms));
-        return 0;
-      case 6:
-        failNextWrite_ = true;
-        break;
-      case 7:
-        device_.Unplug();
-        break;
-      default:
-        break;
-    }
-    std::array<uint8_t, HidDevice::kReportSize> report{};
-    const int got = emulator_.Read(handle, report.data(), report.size(), timeout_ms);
-    if (got <= 0) return got;
-    size_t n = static_cast<size_t>(got);
-    switch (op) {
-      case 0:
-        report[record->a % n] ^= record->b ? record->b : 1;
+    std::vector<uint8_t> report = std::exchange(repeat_, {});
+    if (report.empty()) {
+      const bool hit = next_ < records_.size() && records_[next_].read == reads;
+      const Record record = hit ? records_[next_++] : Record{};
+      const int op = hit ? record.op % 8 : -1;
+      failNextWrite_ = failNextWrite_ || op == 6;
+      if (op == 7) device_.Unplug();
+      if (op == 4) return -1;
+      if (op == 5) return TimeOut(timeout_ms);  // the report stays queued: the next read gets it
+      report.resize(HidDevice::kReportSize);
+      const int got = emulator_.Read(handle, report.data(), report.size(), timeout_ms);
+      if (got <= 0) return got;
+      report.resize(static_cast<size_t>(got));
+      if (op == 0) {
+        report[record.a % report.size()] ^= record.b ? record.b : 1;
         contentAltered = true;
-        break;
-      case 1:
-        n = record->a % (n + 1);
-        if (n == 0) return 0;
-        break;
-      case 2:
-        ProcessClock().Sleep(std::chrono::milliseconds(timeout_ms));
-        return 0;
-      case 3:
-        repeat_ = {report, n};
-        break;
-      default:
-        break;
+      }
+      if (op == 1) report.resize(record.a % (report.size() + 1));
+      if (op == 2) return TimeOut(timeout_ms);
+      if (report.empty()) return 0;
+      if (op == 3) repeat_ = report;
     }
-    return Deliver(report.data(), n, data, length);
+    const size_t n = std::min(report.size(), length);
+    std::memcpy(data, report.data(), n);
+    return static_cast<int>(n);
   }
   void Close(Handle handle) override { emulator_.Close(handle); }
   void Exit() override { emulator_.Exit(); }
@@ -187,10 +127,9 @@ class DisturbingBackend final : public HidBackend {
   bool OpenDeniedPermission() override { return emulator_.OpenDeniedPermission(); }
 
  private:
-  static int Deliver(const uint8_t* report, size_t n, uint8_t* data, size_t length) {
-    n = std::min(n, length);
-    std::memcpy(data, report, n);
-    return static_cast<int>(n);
+  static int TimeOut(int timeout_ms) {
+    ProcessClock().Sleep(std::chrono::milliseconds(timeout_ms));
+    return 0;
   }
 
   emu::Emulator& emulator_;
@@ -198,16 +137,8 @@ class DisturbingBackend final : public HidBackend {
   std::vector<Record> records_;
   size_t next_ = 0;
   bool failNextWrite_ = false;
-  std::optional<std::pair<std::array<uint8_t, HidDevice::kReportSize>, size_t>> repeat_;
+  std::vector<uint8_t> repeat_;  // a report to deliver again on the next read
 };
-
-// True when the emulated flash holds what each updater planned to write, from its image.
-bool FlashHoldsImages(const emu::LoaderDevice& device, const DatFileExamine& package) {
-  for (int p = 1; p <= package.CountDataPack(); ++p) {
-    if (emu::PlannedImageDifference(device, *package.Updater(p))) return false;
-  }
-  return true;
-}
 
 }  // namespace
 
@@ -218,7 +149,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   static VirtualClock clock;
   SetProcessClock(&clock);
 
-  Prepared& prepared = PreparedPackage(data[0] % 4, data[1] % std::size(kImageLengths));
+  DatFileExamine& package = PreparedPackage(data[0] % 4, data[1] % std::size(kImageLengths));
   std::vector<Record> records;
   int64_t at = 0;
   for (size_t i = 2; i + 4 <= size; i += 4) {
@@ -229,25 +160,26 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   emu::Emulator emulator;
   emulator.SetTraceLimit(0);
   emu::LoaderDevice& device = emulator.Attach(kVid, kPid);
-  if (!emu::FitSimulatedDevice(device, *prepared.package)) abort();
+  if (!emu::FitSimulatedDevice(device, package)) abort();
   auto backend = std::make_shared<DisturbingBackend>(emulator, device, std::move(records));
   HidDevice::SetIds(kVid, kPid);
   HidDevice::UseBackend(backend);
 
   std::vector<int32_t> progress;
-  const bool ok =
-      RunUpdate(PackageSteps(*prepared.package), [&](int32_t v) { progress.push_back(v); });
+  const bool ok = RunUpdate(PackageSteps(package), [&](int32_t v) { progress.push_back(v); });
 
   // Steps 0, 1, 2, ... in order, then exactly one outcome, and it matches the result.
   if (progress.empty() || progress.back() != (ok ? kProgressSuccess : kProgressFailure)) abort();
   for (size_t i = 0; i + 1 < progress.size(); ++i) {
     if (progress[i] != static_cast<int32_t>(i)) abort();
   }
-  if (ok && static_cast<int32_t>(progress.size()) - 1 != prepared.package->TotalStepCount()) {
+  if (ok && static_cast<int32_t>(progress.size()) - 1 != package.TotalStepCount()) {
     abort();
   }
   if (HidDevice::Instance().IsOpen()) abort();
-  if (ok && !backend->contentAltered && !FlashHoldsImages(device, *prepared.package)) abort();
+  for (int p = 1; ok && !backend->contentAltered && p <= package.CountDataPack(); ++p) {
+    if (emu::PlannedImageDifference(device, *package.Updater(p))) abort();
+  }
 
   HidDevice::UseBackend(nullptr);
   return 0;
