@@ -110,23 +110,12 @@ TEST_F(LoaderEmulatorTest, ScriptedFaultsReachTheHost) {
     std::vector<Fault> faults;
     ASSERT_TRUE(ParseFaultScript(c.script, faults, nullptr));
     RamUpdate update;
-    if (c.action != kEnter) {
-      ASSERT_TRUE(update.EnterUpdateMode(1));
-    }
+    if (c.action != kEnter) ASSERT_TRUE(update.EnterUpdateMode(1));
     device.AddFaults(faults);
     const int64_t before = clock.SleptMs();
-    bool result = false;
-    switch (c.action) {
-      case kEnter:
-        result = update.EnterUpdateMode(5);
-        break;
-      case kRegion:
-        result = update.CheckRegion(0x10, 4, 4 * 0xFF);
-        break;
-      case kWrite:
-        result = update.Write(0, Bytes(100, 0x5A));
-        break;
-    }
+    const bool result = c.action == kEnter    ? update.EnterUpdateMode(5)
+                        : c.action == kRegion ? update.CheckRegion(0x10, 4, 4 * 0xFF)
+                                              : update.Write(0, Bytes(100, 0x5A));
     EXPECT_EQ(result, c.result);
     EXPECT_EQ(clock.SleptMs() - before, c.sleptMs);
     HidDevice::Instance().Close();
@@ -201,10 +190,8 @@ TEST_F(LoaderEmulatorTest, ReassemblyDropsAMessageBrokenOffMidway) {
   auto report = [](uint32_t total, uint32_t offset, std::vector<uint8_t> payload) {
     std::vector<uint8_t> r(64, 0);
     r[0] = 0x51;
-    for (int i = 0; i < 4; ++i) {
-      r[1 + i] = static_cast<uint8_t>(total >> (8 * i));
-      r[5 + i] = static_cast<uint8_t>(offset >> (8 * i));
-    }
+    PutU32(&r[1], total);
+    PutU32(&r[5], offset);
     std::copy(payload.begin(), payload.end(), r.begin() + 9);
     return r;
   };

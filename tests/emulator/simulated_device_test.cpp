@@ -10,13 +10,13 @@
 #include <vector>
 
 #include "app/package_steps.h"
-#include "util/diag_log.h"
 #include "emulator/c1_model.h"
 #include "link/clock.h"
 #include "link/hid_device.h"
 #include "support/package_fixtures.h"
 #include "support/simulated_link.h"
 #include "support/temp_dir.h"
+#include "util/diag_log.h"
 
 namespace vortan::emu {
 namespace {
@@ -39,9 +39,6 @@ class SimulatedDeviceTest : public ::testing::Test {
     contents.packs = std::move(packs);
     return datFile_.ReadFile(vortan::testing::WritePackage(dir_, "package.dat", contents)) &&
            datFile_.Examine();
-  }
-  bool Run() {
-    return RunUpdate(PackageSteps(datFile_), [](int32_t) {});
   }
 
   VirtualClock clock_;
@@ -97,7 +94,7 @@ TEST_F(SimulatedDeviceTest, FittedDevicesRunEveryPackageAndSharedCodesShareOneFl
       const bool fitted = std::find(c.codes.begin(), c.codes.end(), code) != c.codes.end();
       EXPECT_EQ(device.Family(code) != nullptr, fitted) << int{code};
     }
-    EXPECT_EQ(Run(), c.success);
+    EXPECT_EQ(RunUpdate(PackageSteps(datFile_), [](int32_t) {}), c.success);
     for (const int pack : c.heldPacks) {
       EXPECT_TRUE(vortan::testing::HoldsImage(device, *datFile_.Updater(pack))) << pack;
     }

@@ -47,11 +47,7 @@ emu::Emulator& Backend() {
 }
 
 void Reset() {
-  S().emulator = std::make_unique<emu::Emulator>();
-  S().calls.clear();
-  S().error.clear();
-  S().deviceFolder.clear();
-  S().readWaitMs = 0;
+  S() = State{};
 }
 
 void SetReadWait(int ms) {

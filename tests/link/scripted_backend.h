@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "link/byte_order.h"
 #include "link/clock.h"
 #include "link/hid_backend.h"
 
@@ -30,10 +31,8 @@ inline Report Hex(const std::string& text, size_t size = 0) {
 // A device-to-host report: [0] 0, [1..4] offset, [5..8] total, [9..] payload, zero-filled to 64.
 inline Report ReplyReport(uint32_t offset, uint32_t total, std::vector<uint8_t> payload) {
   Report r(64, 0);
-  for (int i = 0; i < 4; ++i) {
-    r[1 + i] = static_cast<uint8_t>(offset >> (8 * i));
-    r[5 + i] = static_cast<uint8_t>(total >> (8 * i));
-  }
+  PutU32(&r[1], offset);
+  PutU32(&r[5], total);
   std::copy_n(payload.begin(), std::min<size_t>(payload.size(), 55), r.begin() + 9);
   return r;
 }
@@ -57,7 +56,6 @@ class ScriptedBackend final : public HidBackend {
   std::deque<Step> reads;
   std::vector<Report> writes;
   std::vector<std::string> calls;  // "count", "open", "write", "read", "close", "exit"
-  std::vector<int> timeouts;
 
   int CountDevices(uint16_t, uint16_t) override {
     calls.push_back("count");
@@ -74,15 +72,10 @@ class ScriptedBackend final : public HidBackend {
   }
   int Read(Handle, uint8_t* data, size_t length, int timeout_ms) override {
     calls.push_back("read");
-    timeouts.push_back(timeout_ms);
-    if (reads.empty() || reads.front().result == 0) {
-      if (!reads.empty()) reads.pop_front();
-      ProcessClock().Sleep(std::chrono::milliseconds(timeout_ms));
-      return 0;
-    }
-    Step r = std::move(reads.front());
-    reads.pop_front();
-    if (r.result < 0) return -1;
+    Step r = reads.empty() ? Timeout() : std::move(reads.front());
+    if (!reads.empty()) reads.pop_front();
+    if (r.result == 0) ProcessClock().Sleep(std::chrono::milliseconds(timeout_ms));
+    if (r.result <= 0) return r.result;
     r.bytes.resize(std::max<size_t>(r.bytes.size(), static_cast<size_t>(r.result)), 0);
     const size_t n = std::min(static_cast<size_t>(r.result), length);
     std::memcpy(data, r.bytes.data(), n);
