@@ -7,7 +7,6 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <cstdio>
 #include <filesystem>
 #include <memory>
 #include <string>
@@ -51,11 +50,8 @@ class Folder {
   std::string path_;
 };
 
-void WriteFile(const std::string& path, const uint8_t* data, size_t size) {
-  FILE* f = fopen(path.c_str(), "wb");
-  if (!f) abort();
-  if (size && fwrite(data, 1, size, f) != size) abort();
-  fclose(f);
+void WriteFile(const std::string& path, const std::vector<uint8_t>& bytes) {
+  if (!vortan::pack::WritePackageFile(path, bytes)) abort();
 }
 
 // Examines a one-pack package of `family` that carries `description` and `image`; the step count
@@ -68,7 +64,7 @@ int32_t PackageSteps(const Folder& folder, const Family& family, std::string_vie
   std::string error;
   if (!vortan::pack::BuildPackage(contents, {}, bytes, error)) abort();
   const std::string path = folder.File("input.dat");
-  WriteFile(path, bytes.data(), bytes.size());
+  WriteFile(path, bytes);
   vortan::DatFileExamine datFile(folder.Path());
   if (!datFile.ReadFile(path) || !datFile.Examine()) return -1;
   return datFile.TotalStepCount();
@@ -92,8 +88,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const std::string image = folder.File("TEMP1.BIN");
   std::vector<uint8_t> imageBytes(16 * size_t{data[1]});
   for (size_t i = 0; i < imageBytes.size(); ++i) imageBytes[i] = static_cast<uint8_t>(i * 31 + 7);
-  WriteFile(image, imageBytes.data(), imageBytes.size());
-  WriteFile(cnfg, data + 2, size - 2);
+  WriteFile(image, imageBytes);
+  WriteFile(cnfg, {data + 2, data + size});
   const Family& family = Pick(data[0]);
   auto updater = vortan::MakeUpdater(family.word, cnfg, image);
   if (updater->Load()) {

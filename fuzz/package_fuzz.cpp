@@ -1,39 +1,24 @@
 // Feeds arbitrary bytes to the package reader as the window does: the bytes become a package
 // file, then ReadFile, Examine and, for an accepted package, every text and fact a caller reads.
 // The work files go to a private folder removed at exit.
-#include <fcntl.h>
 #include <sys/stat.h>
-#include <unistd.h>
 
 #include <cstdint>
 #include <cstdlib>
 #include <string>
+#include <vector>
 
 #include "fuzz/private_folder.h"
 #include "package/dat_file_examine.h"
-
-namespace {
-
-bool WriteInput(const std::string& path, const uint8_t* data, size_t size) {
-  const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
-  if (fd < 0) return false;
-  bool ok = true;
-  for (size_t done = 0; ok && done < size;) {
-    const ssize_t n = ::write(fd, data + done, size - done);
-    ok = n > 0;
-    if (ok) done += static_cast<size_t>(n);
-  }
-  return ::close(fd) == 0 && ok;
-}
-
-}  // namespace
+#include "package_builder/package_builder.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const std::string& folder = vortan::fuzz::PrivateFolder();
   const std::string path = folder + "/input.dat";
+  const std::vector<uint8_t> input(data, data + size);
   // A clean-up of the shared temporary folder may have removed ours: make it again.
-  if (!WriteInput(path, data, size) &&
-      (::mkdir(folder.c_str(), 0700) != 0 || !WriteInput(path, data, size))) {
+  if (!vortan::pack::WritePackageFile(path, input) &&
+      (::mkdir(folder.c_str(), 0700) != 0 || !vortan::pack::WritePackageFile(path, input))) {
     std::abort();
   }
   vortan::DatFileExamine datFile(folder);
