@@ -110,7 +110,9 @@ TEST_F(LoaderEmulatorTest, ScriptedFaultsReachTheHost) {
     std::vector<Fault> faults;
     ASSERT_TRUE(ParseFaultScript(c.script, faults, nullptr));
     RamUpdate update;
-    if (c.action != kEnter) ASSERT_TRUE(update.EnterUpdateMode(1));
+    if (c.action != kEnter) {
+      ASSERT_TRUE(update.EnterUpdateMode(1));
+    }
     device.AddFaults(faults);
     const int64_t before = clock.SleptMs();
     const bool result = c.action == kEnter    ? update.EnterUpdateMode(5)
