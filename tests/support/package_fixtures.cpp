@@ -50,15 +50,13 @@ constexpr char kScripts[] =
 }  // namespace
 
 std::vector<ForeignTextPack> ForeignTextPacks() {
-  const std::string model = "VX29LV800B\n";
-  const std::string chip = "Chip Name = VX32F103\n";
   return {
       {"A2 comments in several scripts", "A2", After(A2Pack(), "[Time]\n", kScripts)},
       {"A2 flash model in several scripts", "A2",
        After(A2Pack(), "VX29LV800B", " Флэш-память 闪存 µ")},
       {"A2 every high byte in comments", "A2", After(A2Pack(), "[Data]\n", EveryHighByte("; "))},
       {"A2 every high byte in flash models", "A2",
-       After(A2Pack(), model, EveryHighByte("VX29LV800B "))},
+       After(A2Pack(), "VX29LV800B\n", EveryHighByte("VX29LV800B "))},
       {"C1 a comment of one accented letter", "C1", After(C1Pack(), "0x0\n", "; ü\n")},
       {"C1 comments in several scripts", "C1", After(C1Pack(), "[spi number]\n", kScripts)},
       {"C1 every high byte in comments", "C1",
@@ -70,37 +68,34 @@ std::vector<ForeignTextPack> ForeignTextPacks() {
       {"A1 every high byte in comments", "A1",
        After(A1Pack(), "[Transmission Info]\n", EveryHighByte("-- "))},
       {"A1 every high byte in chip names", "A1",
-       After(A1Pack(), chip, EveryHighByte("Chip Name = "))},
+       After(A1Pack(), "Chip Name = VX32F103\n", EveryHighByte("Chip Name = "))},
   };
 }
 
-pack::PackageContents OnePackPackage() {
+pack::PackageContents PackageOf(std::vector<pack::DataPackContents> packs) {
   pack::PackageContents contents;
   contents.productModel = "VORTAN KB 25";
   contents.firmwareVersion = "V1.0.0";
   contents.keys = {"Fn", "Esc", ""};
-  contents.packs = {A2Pack()};
+  contents.packs = std::move(packs);
   return contents;
+}
+
+pack::PackageContents OnePackPackage() {
+  return PackageOf({A2Pack()});
 }
 
 pack::PackageContents TwoPackPackage() {
-  pack::PackageContents contents = OnePackPackage();
-  contents.packs.push_back(A1Pack());
-  return contents;
-}
-
-std::vector<uint8_t> BuildOrFail(const pack::PackageContents& contents,
-                                 const pack::Breakage& breakage) {
-  std::vector<uint8_t> bytes;
-  std::string error;
-  EXPECT_TRUE(pack::BuildPackage(contents, breakage, bytes, error)) << error;
-  return bytes;
+  return PackageOf({A2Pack(), A1Pack()});
 }
 
 std::string WritePackage(const TempDir& dir, const std::string& name,
                          const pack::PackageContents& contents, const pack::Breakage& breakage) {
   const std::string path = dir.File(name);
-  EXPECT_TRUE(pack::WritePackageFile(path, BuildOrFail(contents, breakage))) << path;
+  std::vector<uint8_t> bytes;
+  std::string error;
+  EXPECT_TRUE(pack::BuildPackage(contents, breakage, bytes, error)) << error;
+  EXPECT_TRUE(pack::WritePackageFile(path, bytes)) << path;
   return path;
 }
 

@@ -27,14 +27,13 @@ struct ForeignTextPack {
 };
 std::vector<ForeignTextPack> ForeignTextPacks();
 
-// "VORTAN KB 25", "V1.0.0", keys "Fn" and "Esc", one A2 data pack.
+// "VORTAN KB 25", "V1.0.0", keys "Fn" and "Esc", and `packs`.
+pack::PackageContents PackageOf(std::vector<pack::DataPackContents> packs);
+// As above with one A2 data pack.
 pack::PackageContents OnePackPackage();
 // As above with data packs A2 then A1.
 pack::PackageContents TwoPackPackage();
 
-// The package bytes; fails the current test if the contents cannot be built.
-std::vector<uint8_t> BuildOrFail(const pack::PackageContents& contents,
-                                 const pack::Breakage& breakage = {});
 // Builds the package into `dir` under `name` and returns its path; fails the current test if
 // that cannot be done.
 std::string WritePackage(const TempDir& dir, const std::string& name,

@@ -13,14 +13,6 @@
 extern char** environ;
 
 namespace vortan::testing {
-namespace {
-
-std::string ReadText(const std::string& path) {
-  const std::vector<uint8_t> bytes = ReadBytes(path);
-  return std::string(bytes.begin(), bytes.end());
-}
-
-}  // namespace
 
 RunningProgram::RunningProgram(const std::string& program, const std::vector<std::string>& args,
                                const TempDir& dir, const std::string& name,

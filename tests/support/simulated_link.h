@@ -45,12 +45,12 @@ class EmulatedLinkTest : public ::testing::Test {
   SimulatedLink link_;
 };
 
-// Success when the model `device` holds under the updater's family code contains every byte the
-// loaded updater writes, where its plan puts them.
 // Runs every step of one loaded updater in the order an update run takes them; false at the
 // first step that fails.
 bool RunAllSteps(AXUpdate& updater);
 
+// Success when the model `device` holds under the updater's family code contains every byte the
+// loaded updater writes, where its plan puts them.
 ::testing::AssertionResult HoldsImage(const emu::LoaderDevice& device, const AXUpdate& updater);
 
 }  // namespace vortan::testing

@@ -1,7 +1,5 @@
 #include "support/temp_dir.h"
 
-#include <stdlib.h>
-
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
@@ -41,13 +39,14 @@ bool WriteText(const std::string& path, std::string_view text) {
   return WriteBytes(path, std::vector<uint8_t>(text.begin(), text.end()));
 }
 
-std::vector<uint8_t> ReadBytes(const std::string& path, bool* ok) {
+std::vector<uint8_t> ReadBytes(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
-  std::vector<uint8_t> bytes((std::istreambuf_iterator<char>(in)),
-                             std::istreambuf_iterator<char>());
-  if (ok) *ok = static_cast<bool>(in) || in.eof();
-  if (ok && !in.is_open()) *ok = false;
-  return bytes;
+  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+std::string ReadText(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
 }
 
 }  // namespace vortan::testing

@@ -28,7 +28,8 @@ class TempDir {
 // Writes `bytes` to `path`, replacing it; false on any failure.
 bool WriteBytes(const std::string& path, const std::vector<uint8_t>& bytes);
 bool WriteText(const std::string& path, std::string_view text);
-// The whole file; `ok`, when given, tells whether it could be read.
-std::vector<uint8_t> ReadBytes(const std::string& path, bool* ok = nullptr);
+// The whole file; empty when it cannot be read.
+std::vector<uint8_t> ReadBytes(const std::string& path);
+std::string ReadText(const std::string& path);
 
 }  // namespace vortan::testing
