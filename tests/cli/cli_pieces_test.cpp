@@ -81,9 +81,7 @@ TEST(RunEventsTest, EventsReadBackAsWritten) {
 }
 
 TEST(UdevRuleTest, TheRuleForTheDefaultIdsIsTheShippedOneAndAZeroIdMatchesAny) {
-  const std::vector<uint8_t> bytes =
-      testing::ReadBytes(VORTAN_PACKAGING_DIR "/70-vortan-updater.rules");
-  const std::string shipped(bytes.begin(), bytes.end());
+  const std::string shipped = testing::ReadText(VORTAN_PACKAGING_DIR "/70-vortan-updater.rules");
   const std::string rule = cli::UdevRuleLine(0xF1A5, 0x1234);
   EXPECT_NE(shipped.find("\n" + rule + "\n"), std::string::npos) << shipped;
   EXPECT_EQ(cli::UdevRuleLine(0x10000, 0x5750),

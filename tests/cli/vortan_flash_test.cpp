@@ -1,5 +1,6 @@
 // The real vortan-flash binary: inspect, devices and flash against simulated devices (real
 // pauses: packages here stay at a few steps) and, for "no device", real hidapi.
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/stat.h>
@@ -23,22 +24,19 @@ namespace {
 
 using pack::Fault;
 using Strings = std::vector<std::string>;
+using ::testing::HasSubstr;
 
 constexpr char kNoDeviceText[] = "No Device (Press \"Fn\" + \"Esc\" to open)";
 constexpr char kTwoDevicesText[] = "More than one device! Remove some devices";
 
 // C1 then A1, three steps each: a whole update of about three seconds of pauses.
 pack::PackageContents ShortTwoPackPackage() {
-  pack::PackageContents contents = testing::OnePackPackage();
-  contents.packs = {testing::C1Pack(0x1000), testing::A1Pack(0x800)};
-  return contents;
+  return testing::PackageOf({testing::C1Pack(0x1000), testing::A1Pack(0x800)});
 }
 
 // One C1 pack of three steps: the shortest whole update, about 1.5 s of pauses.
 pack::PackageContents SmallPackage() {
-  pack::PackageContents contents = testing::OnePackPackage();
-  contents.packs = {testing::C1Pack(0x1000)};
-  return contents;
+  return testing::PackageOf({testing::C1Pack(0x1000)});
 }
 
 Strings Lines(const std::string& text) {
@@ -49,8 +47,7 @@ Strings Lines(const std::string& text) {
 }
 
 Strings FileLines(const std::string& path) {
-  const std::vector<uint8_t> bytes = testing::ReadBytes(path);
-  return Lines(std::string(bytes.begin(), bytes.end()));
+  return Lines(testing::ReadText(path));
 }
 
 std::vector<nlohmann::json> JsonLines(const std::string& text) {
@@ -60,11 +57,6 @@ std::vector<nlohmann::json> JsonLines(const std::string& text) {
     EXPECT_TRUE(parsed.back().is_object()) << line;
   }
   return parsed;
-}
-
-::testing::AssertionResult Has(const std::string& text, const std::string& part) {
-  if (text.find(part) != std::string::npos) return ::testing::AssertionSuccess();
-  return ::testing::AssertionFailure() << "no \"" << part << "\" in:\n" << text;
 }
 
 // Polls for up to ten seconds until every trace holds a report.
@@ -125,6 +117,7 @@ class VortanFlashTest : public ::testing::Test {
 
   testing::TempDir dir_;
   testing::TempDir work_;
+  const std::string trace_ = dir_.File("trace.txt");
 };
 
 TEST_F(VortanFlashTest, InspectPrintsTheSamplePackageAndItsJson) {
@@ -139,7 +132,7 @@ TEST_F(VortanFlashTest, InspectPrintsTheSamplePackageAndItsJson) {
         "Key names:        \"Fn\" \"Esc\" \"\"\n", "Data pack 1:      chip family A2\n",
         "Data pack 2:      chip family A1\n", "\nTotal steps:      13\n",
         "No-device text:   No Device (Press \"Fn\" + \"Esc\" to open)\n"}) {
-    EXPECT_TRUE(Has(shown.out, line));
+    EXPECT_THAT(shown.out, HasSubstr(line));
   }
   EXPECT_TRUE(std::filesystem::is_empty(work_.path())) << "the work files go as at close";
   nlohmann::json out =
@@ -172,7 +165,6 @@ TEST_F(VortanFlashTest, RefusedAndUnreadablePackagesExit3AndAFifoAnswersPromptly
   }
   // A setting only the A2 updater refuses: a first erase poll at 700 ms exceeds 699 ms.
   pack::PackageContents tooQuick = testing::OnePackPackage();
-  tooQuick.packs = {testing::A2Pack()};
   std::string& description = tooQuick.packs[0].description;
   description.replace(description.find("EraseTime = 2000"), 16, "EraseTime = 699");
   const std::string refusedByA2 = Package(tooQuick);
@@ -194,18 +186,17 @@ TEST_F(VortanFlashTest, RefusedAndUnreadablePackagesExit3AndAFifoAnswersPromptly
 // between the package writing it and the updater reading it back (the preloaded shim changes it).
 TEST_F(VortanFlashTest, AChangedWorkFileRefusesThePackageAndNothingIsSent) {
   const std::string package = Package(testing::TwoPackPackage());
-  const std::string trace = dir_.File("trace.txt");
   for (const char* file : {"TEMP1.INI", "TEMP1.BIN", "TEMP2.INI", "TEMP2.BIN"}) {
     SCOPED_TRACE(file);
-    std::remove(trace.c_str());
+    std::remove(trace_.c_str());
     setenv("LD_PRELOAD", VORTAN_TAMPER_SHIM_PATH, 1);
     setenv("VORTAN_TAMPER_FILE", file, 1);
-    const testing::ProgramResult run = Flash({"flash", package, "--simulate", "--trace", trace});
+    const testing::ProgramResult run = Flash({"flash", package, "--simulate", "--trace", trace_});
     unsetenv("LD_PRELOAD");
     unsetenv("VORTAN_TAMPER_FILE");
     EXPECT_EQ(run.exitCode, 3) << run.err;
-    EXPECT_TRUE(Has(run.err, "Checksum or file format error: " + package));
-    EXPECT_EQ(FileLines(trace), Strings{}) << "the device received reports";
+    EXPECT_THAT(run.err, HasSubstr("Checksum or file format error: " + package));
+    EXPECT_EQ(FileLines(trace_), Strings{}) << "the device received reports";
   }
 }
 
@@ -254,7 +245,7 @@ TEST_F(VortanFlashTest, ADeviceThatCannotBeOpenedForLackOfPermissionGetsTheUdevR
                            "/etc/udev/rules.d/70-vortan-updater.rules",
                            "ATTRS{idVendor}==\"0483\", ATTRS{idProduct}==\"5750\", "
                            "TAG+=\"uaccess\"\n"}) {
-    EXPECT_TRUE(Has(shown.err, part));
+    EXPECT_THAT(shown.err, HasSubstr(part));
   }
   // flash opens the link only in its first step, so the refusal ends the run.
   const testing::ProgramResult run = Flash({"flash", Package(), "--simulate-denied"});
@@ -267,10 +258,9 @@ TEST_F(VortanFlashTest, FlashRefusesABrokenPackageOrNoSingleDeviceBeforeWritingW
   const std::string broken = Package(ShortTwoPackPackage(), {Fault::kImageSum, 2});
   ExpectRefused(Flash({"flash", broken, "--simulate"}), broken);
   // --all examines the package before any keyboard is reached: no child, so no trace.
-  const std::string trace = dir_.File("trace");
-  ExpectRefused(Flash({"flash", broken, "--all", "--simulate-devices", "3", "--trace", trace}),
+  ExpectRefused(Flash({"flash", broken, "--all", "--simulate-devices", "3", "--trace", trace_}),
                 broken);
-  EXPECT_FALSE(std::filesystem::exists(trace + ".0"));
+  EXPECT_FALSE(std::filesystem::exists(trace_ + ".0"));
   const std::string package = Package();
   // Real hidapi: a configured device no machine carries.
   const std::string config = Write("Config.ini", "IDC_VID=0xF1A5\nIDC_PID=0xFFFE\n");
@@ -294,26 +284,23 @@ TEST_F(VortanFlashTest, FlashRefusesABrokenPackageOrNoSingleDeviceBeforeWritingW
 TEST_F(VortanFlashTest, ATwoPackUpdateBeyondAsciiSucceedsWithATraceOfEveryReport) {
   pack::PackageContents flashed = ShortTwoPackPackage();
   for (const testing::ForeignTextPack& row : testing::ForeignTextPacks()) {
-    pack::PackageContents inspected = testing::OnePackPackage();
-    inspected.packs = {row.pack};
-    EXPECT_EQ(Flash({"inspect", Package(inspected)}).exitCode, 0) << row.name;
+    EXPECT_EQ(Flash({"inspect", Package(testing::PackageOf({row.pack}))}).exitCode, 0) << row.name;
     // The short package's images keep the run at six steps.
     for (pack::DataPackContents& pack : flashed.packs) {
       if (pack.chipFamily == row.family) pack.description = row.pack.description;
     }
   }
-  const std::string trace = dir_.File("trace.txt");
   const testing::ProgramResult shown =
-      Flash({"flash", Package(flashed), "--simulate", "--trace", trace});
+      Flash({"flash", Package(flashed), "--simulate", "--trace", trace_});
   EXPECT_EQ(shown.out, "Updating VORTAN KB 25 to firmware V1.0.0 in 6 steps\nUpdate Success!\n");
   Strings steps;
   for (int i = 1; i <= 6; ++i) steps.push_back("Step " + std::to_string(i) + " of 6 done");
   EXPECT_EQ(Lines(shown.err), steps);
-  const Strings lines = FileLines(trace);
+  const Strings lines = FileLines(trace_);
   ASSERT_FALSE(lines.empty());
   // First the C1 update-mode request (family code 3), last the finish command reporting success.
   EXPECT_EQ(lines.front().substr(0, 51), "H>D 51 04 00 00 00 00 00 00 00 01 0A 4D 03 00 00 00");
-  EXPECT_EQ(FinishOutcome(trace), "00");
+  EXPECT_EQ(FinishOutcome(trace_), "00");
 }
 
 // Guards against a signal cutting an update off midway (no finish command, work files left):
@@ -326,12 +313,11 @@ TEST_F(VortanFlashTest, SignalsDuringAFlashLetTheRunEndWithItsFinishCommand) {
       {{SIGTERM}, 0, 1}, {{SIGHUP, SIGTERM}, 0, 1},  {{SIGPIPE}, 0, 0},
       {{SIGINT}, 0, 1},  {{SIGINT, SIGINT}, 130, 1},
   };
-  const std::string trace = dir_.File("trace.txt");
   for (const auto& [signals, exitCode, warnings] : cases) {
     SCOPED_TRACE(::testing::PrintToString(signals));
-    std::remove(trace.c_str());
-    testing::RunningProgram run = Start({"flash", package, "--simulate", "--trace", trace});
-    ASSERT_TRUE(Traced({trace}));
+    std::remove(trace_.c_str());
+    testing::RunningProgram run = Start({"flash", package, "--simulate", "--trace", trace_});
+    ASSERT_TRUE(Traced({trace_}));
     for (const int signal : signals) {
       ::kill(run.Pid(), signal);
       ::usleep(50000);
@@ -343,7 +329,7 @@ TEST_F(VortanFlashTest, SignalsDuringAFlashLetTheRunEndWithItsFinishCommand) {
                             std::sregex_iterator()),
               warnings)
         << shown.err;
-    EXPECT_EQ(FinishOutcome(trace) == "00", exitCode == 0);
+    EXPECT_EQ(FinishOutcome(trace_) == "00", exitCode == 0);
     EXPECT_EQ(LeftInWorkFolder(), Strings{});
   }
 }
@@ -354,22 +340,22 @@ TEST_F(VortanFlashTest, SignalsDuringAFlashLetTheRunEndWithItsFinishCommand) {
 TEST_F(VortanFlashTest, ClosedOrFullOutputsKeepTextFromTheDeviceAndGiveTheirOwnExitStatus) {
   const std::string faults = Write("faults.txt", "unplug c1.erase 1\n");
   const std::string package = Package(SmallPackage());
-  const std::string trace = dir_.File("trace.txt");
   const std::regex report("(H>D|D>H)( [0-9A-F]{2}){64}");
   for (const int closed : {1, 2}) {
-    EXPECT_EQ(Start({"flash", package, "--simulate-faults", faults, "--trace", trace}, {closed})
+    EXPECT_EQ(Start({"flash", package, "--simulate-faults", faults, "--trace", trace_}, {closed})
                   .Wait()
                   .exitCode,
               5);
-    const Strings lines = FileLines(trace);
+    const Strings lines = FileLines(trace_);
     EXPECT_FALSE(lines.empty());
     for (const std::string& line : lines) EXPECT_TRUE(std::regex_match(line, report)) << line;
   }
   const testing::ProgramResult full =
       Flash({"flash", package, "--simulate", "--trace", "/dev/full"});
   EXPECT_EQ(full.exitCode, 6);
-  EXPECT_TRUE(Has(full.out, "Update Success!")) << "the update went on";
-  EXPECT_TRUE(Has(full.err, "Cannot write the trace file /dev/full: No space left on device"));
+  EXPECT_THAT(full.out, HasSubstr("Update Success!")) << "the update went on";
+  EXPECT_THAT(full.err,
+              HasSubstr("Cannot write the trace file /dev/full: No space left on device"));
   const testing::ProgramResult shown = Start({"inspect", package}, {1}).Wait();
   EXPECT_EQ(shown.exitCode, 6);
   EXPECT_EQ(shown.err, "Cannot write to standard output: it was closed at start\n");
@@ -404,19 +390,18 @@ TEST_F(VortanFlashTest, RunsMeetingAKeyboardInUseAreRefusedAndASignalToAllReache
   ASSERT_EQ(::kill(running.Pid(), SIGINT), 0);
   const testing::ProgramResult shown = running.Wait();
   EXPECT_EQ(shown.exitCode, 0) << shown.err;
-  EXPECT_TRUE(Has(shown.err, "[sim:hidraw0] An update is running"));
-  EXPECT_TRUE(Has(shown.err, "[sim:hidraw1] An update is running"));
-  EXPECT_TRUE(Has(shown.out, "2 of 2 keyboards updated"));
+  EXPECT_THAT(shown.err, HasSubstr("[sim:hidraw0] An update is running"));
+  EXPECT_THAT(shown.err, HasSubstr("[sim:hidraw1] An update is running"));
+  EXPECT_THAT(shown.out, HasSubstr("2 of 2 keyboards updated"));
 }
 
 // The fault hits the second pack: the first is written and verified, the run still fails.
 TEST_F(VortanFlashTest, AllUpdatesEveryKeyboardAtOnceAndAFaultFailsOnlyItsOwn) {
   const std::string faults =
       Write("faults.txt", "# the A1 block's echo\nwrong_echo a1.write 1 byte=1 device=1\n");
-  const std::string trace = dir_.File("trace");
   const testing::ProgramResult run =
       Flash({"flash", Package(), "--all", "--simulate-devices", "3", "--simulate-faults", faults,
-             "--json", "--trace", trace});
+             "--json", "--trace", trace_});
   EXPECT_EQ(run.exitCode, 5) << run.err;
   std::map<std::string, std::string> outcomes;
   int steps = 0;
@@ -430,13 +415,13 @@ TEST_F(VortanFlashTest, AllUpdatesEveryKeyboardAtOnceAndAFaultFailsOnlyItsOwn) {
                                                           {"sim:hidraw1", "Update Error!"},
                                                           {"sim:hidraw2", "Update Success!"}}));
   EXPECT_EQ(steps, 6 + 4 + 6);
-  EXPECT_TRUE(Has(run.err,
-                  "sim:hidraw1 (serial SIM0001): Update Error! Step 5 of 6 failed\n"
-                  "sim:hidraw2 (serial SIM0002): Update Success!\n2 of 3 keyboards updated"));
+  EXPECT_THAT(run.err, HasSubstr("sim:hidraw1 (serial SIM0001): Update Error! Step 5 of 6 failed\n"
+                                 "sim:hidraw2 (serial SIM0002): Update Success!\n2 of 3 keyboards "
+                                 "updated"));
   // Each keyboard's own trace ends with its own outcome in the finish command.
-  EXPECT_EQ(FinishOutcome(trace + ".0"), "00");
-  EXPECT_EQ(FinishOutcome(trace + ".1"), "01");
-  EXPECT_EQ(FinishOutcome(trace + ".2"), "00");
+  EXPECT_EQ(FinishOutcome(trace_ + ".0"), "00");
+  EXPECT_EQ(FinishOutcome(trace_ + ".1"), "01");
+  EXPECT_EQ(FinishOutcome(trace_ + ".2"), "00");
 }
 
 TEST_F(VortanFlashTest, UsageErrorsExit2AndOptionsMayFollowTheCommand) {
@@ -482,7 +467,7 @@ TEST_F(VortanFlashTest, UsageErrorsExit2AndOptionsMayFollowTheCommand) {
     EXPECT_EQ(shown.out.find("Update"), std::string::npos);
     EXPECT_EQ(LeftInWorkFolder(), Strings{}) << "no work file before the refusal";
   }
-  EXPECT_TRUE(Has(Flash({"flash", package, "--simulate-faults", misspelled}).err, "line 2"));
+  EXPECT_THAT(Flash({"flash", package, "--simulate-faults", misspelled}).err, HasSubstr("line 2"));
   EXPECT_EQ(testing::ReadBytes(victim).size(), 4u);
   EXPECT_EQ(Flash({"inspect", package, "--config", config}).exitCode, 0);
   EXPECT_EQ(Flash({"--config", config, "inspect", package, "--json"}).exitCode, 0);

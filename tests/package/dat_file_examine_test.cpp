@@ -17,8 +17,10 @@ using pack::Fault;
 using testing::OnePackPackage;
 using testing::TwoPackPackage;
 
-std::vector<uint8_t> Bytes(std::string_view text) {
-  return {text.begin(), text.end()};
+pack::PackageContents WithModel(std::string model) {
+  pack::PackageContents contents = OnePackPackage();
+  contents.productModel = std::move(model);
+  return contents;
 }
 
 class DatFileExamineTest : public ::testing::Test {
@@ -38,11 +40,6 @@ TEST_F(DatFileExamineTest, EachRefusalReasonRefusesOnItsOwn) {
     const char* reason;
     pack::PackageContents contents;
     Breakage breakage;
-  };
-  const auto model = [](std::string text) {
-    pack::PackageContents contents = OnePackPackage();
-    contents.productModel = std::move(text);
-    return contents;
   };
   const pack::PackageContents one = OnePackPackage();
   const pack::PackageContents two = TwoPackPackage();
@@ -65,10 +62,10 @@ TEST_F(DatFileExamineTest, EachRefusalReasonRefusesOnItsOwn) {
       {"image 1 offset wraps", one, {Fault::kImageOffsetWrap, 1}},
       {"image 2 offset wraps", two, {Fault::kImageOffsetWrap, 2}},
       {"product model without 25", one, {Fault::kProductModel}},
-      {"model VORTAN KB 26", model("VORTAN KB 26"), {}},
-      {"model KB 25", model("KB 25"), {}},
-      {"model case differs", model("Vortan KB 25"), {}},
-      {"model 25 after its NUL", model(std::string("VORTAN\0 25", 10)), {}},
+      {"model VORTAN KB 26", WithModel("VORTAN KB 26"), {}},
+      {"model KB 25", WithModel("KB 25"), {}},
+      {"model case differs", WithModel("Vortan KB 25"), {}},
+      {"model 25 after its NUL", WithModel(std::string("VORTAN\0 25", 10)), {}},
       {"chip family 1 unknown", one, {Fault::kChipFamily, 1}},
       {"chip family 2 unknown", two, {Fault::kChipFamily, 2}},
       // Too short for the blocks declared: the length is checked before each block is read.
@@ -92,38 +89,27 @@ TEST_F(DatFileExamineTest, AcceptedVariantsOfTheFormat) {
   struct Case {
     const char* what;
     pack::PackageContents contents;
-    std::string model;
     bool ready = true;
   };
-  pack::PackageContents reversed = OnePackPackage();
-  reversed.productModel = "25 VORTAN";
-  pack::PackageContents full = OnePackPackage();
-  full.productModel = "VORTAN KB 25 PRO";  // 16 bytes, no NUL
   pack::PackageContents tail = OnePackPackage();
   tail.packs[0].familyTail = 0xBEEF;
-  pack::PackageContents families = TwoPackPackage();
-  families.packs = {testing::C1Pack(), testing::A2Pack()};
-  // Exactly the blocks declared, with empty sections right after them: the reader writes the
-  // (empty) work files, and then the updaters refuse an empty image.
-  pack::PackageContents empty1 = OnePackPackage();
-  empty1.packs = {{"C1", 0, "", {}}};
-  pack::PackageContents empty2 = empty1;
-  empty2.packs.push_back({"A1", 0, "", {}});
+  const pack::DataPackContents emptyC1{"C1", 0, "", {}};
   const Case cases[] = {
-      {"one pack", OnePackPackage(), "VORTAN KB 25"},
-      {"two packs", TwoPackPackage(), "VORTAN KB 25"},
-      {"25 before VORTAN", reversed, "25 VORTAN"},
-      {"model fills its field", full, "VORTAN KB 25 PRO"},
-      {"bytes after the family ignored", tail, "VORTAN KB 25"},
-      {"C1 then A2", families, "VORTAN KB 25"},
-      {"256-byte package", empty1, "", false},
-      {"384-byte package", empty2, "", false},
+      {"two packs", TwoPackPackage()},
+      {"25 before VORTAN", WithModel("25 VORTAN")},
+      {"model fills its field", WithModel("VORTAN KB 25 PRO")},  // 16 bytes, no NUL
+      {"bytes after the family ignored", tail},
+      {"C1 then A2", testing::PackageOf({testing::C1Pack(), testing::A2Pack()})},
+      // Exactly the blocks declared, with empty sections right after them: the reader writes the
+      // (empty) work files, and then the updaters refuse an empty image.
+      {"256-byte package", testing::PackageOf({emptyC1}), false},
+      {"384-byte package", testing::PackageOf({emptyC1, {"A1", 0, "", {}}}), false},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
     ASSERT_TRUE(datFile_.ReadFile(Write(c.contents)));
     EXPECT_EQ(datFile_.Examine(), c.ready);
-    EXPECT_EQ(datFile_.GetProductModel(), c.model);
+    EXPECT_EQ(datFile_.GetProductModel(), c.ready ? c.contents.productModel : "");
     if (!c.ready) continue;
     ASSERT_EQ(datFile_.CountDataPack(), c.contents.packs.size());
     for (int p = 1; p <= datFile_.CountDataPack(); ++p) {
@@ -132,7 +118,7 @@ TEST_F(DatFileExamineTest, AcceptedVariantsOfTheFormat) {
       EXPECT_EQ(info.chipFamily, expected.chipFamily);
       EXPECT_EQ(info.cnfgLength, expected.description.size());
       EXPECT_EQ(info.dataLength, expected.image.size());
-      EXPECT_EQ(testing::ReadBytes(info.cnfgPath), Bytes(expected.description));
+      EXPECT_EQ(testing::ReadText(info.cnfgPath), expected.description);
       EXPECT_EQ(testing::ReadBytes(info.dataPath), expected.image);
     }
   }
@@ -145,8 +131,7 @@ TEST_F(DatFileExamineTest, ChecksBeforeTheWritingLeaveEarlierWorkFilesAlone) {
   ASSERT_TRUE(datFile_.ReadFile(Write(TwoPackPackage())));
   ASSERT_TRUE(datFile_.Examine());
   const std::vector<uint8_t> image2 = testing::ReadBytes(Work("TEMP2.BIN"));
-  pack::PackageContents other = TwoPackPackage();
-  other.packs[1] = testing::A1Pack(0x2000, 99);
+  const auto other = testing::PackageOf({testing::A2Pack(), testing::A1Pack(0x2000, 99)});
   for (const Breakage& breakage : {Breakage{Fault::kImageSum, 2}, Breakage{Fault::kProductModel}}) {
     ASSERT_TRUE(datFile_.ReadFile(Write(other, breakage)));
     EXPECT_FALSE(datFile_.Examine());

@@ -9,6 +9,7 @@
 #include <chrono>
 #include <csignal>
 #include <filesystem>
+#include <functional>
 #include <future>
 
 #include "package/dat_file_examine.h"
@@ -32,15 +33,14 @@ mode_t ModeOf(const std::string& path) {
   return ::lstat(path.c_str(), &st) == 0 ? st.st_mode & 07777 : 0;
 }
 
-// Runs `call` on another thread; if it has not returned within a generous bound, `unblock` is
-// run so the test can finish and report the hang instead of stalling.
-template <typename Call, typename Unblock>
-bool AnswersPromptly(Call call, Unblock unblock, bool& result) {
-  auto future = std::async(std::launch::async, call);
+// Plants a FIFO at `path` and runs `open` on it on another thread: true when that refuses it at
+// once. A hang is ended by opening the other end, so the test reports it instead of stalling.
+bool RefusedPromptly(const std::function<bool(const std::string&)>& open, const std::string& path) {
+  EXPECT_EQ(::mkfifo(path.c_str(), 0600), 0);
+  auto future = std::async(std::launch::async, open, path);
   const bool prompt = future.wait_for(10s) == std::future_status::ready;
-  if (!prompt) unblock();
-  result = future.get();
-  return prompt;
+  if (!prompt) ::close(::open(path.c_str(), O_RDWR | O_NONBLOCK));
+  return !future.get() && prompt;
 }
 
 TEST(WorkFile, NewAndOwnFilesAreWrittenPrivately) {
@@ -108,23 +108,10 @@ TEST(WorkFile, AFailedWriteFailsTheWrite) {
 
 TEST(WorkFile, AFifoAnswersPromptly) {
   testing::TempDir dir;
-  const std::string fifo = dir.File("x.dat");
-  ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
-  // Opening the other end releases an open that waits for it.
-  const auto unblock = [](const std::string& path) {
-    return [path] {
-      const int fd = ::open(path.c_str(), O_RDWR | O_NONBLOCK);
-      if (fd >= 0) ::close(fd);
-    };
-  };
-  bool result = true;
   DatFileExamine datFile(dir.path().string());
-  EXPECT_TRUE(AnswersPromptly([&] { return datFile.ReadFile(fifo); }, unblock(fifo), result));
-  EXPECT_FALSE(result);
-  const std::string workFifo = dir.File("TEMP1.INI");
-  ASSERT_EQ(::mkfifo(workFifo.c_str(), 0600), 0);
-  EXPECT_TRUE(AnswersPromptly([&] { return Write(workFifo); }, unblock(workFifo), result));
-  EXPECT_FALSE(result);
+  const auto read = [&datFile](const std::string& path) { return datFile.ReadFile(path); };
+  EXPECT_TRUE(RefusedPromptly(read, dir.File("x.dat")));
+  EXPECT_TRUE(RefusedPromptly(Write, dir.File("TEMP1.INI")));
 }
 
 // Guards against work files in a folder other processes can reach, and against leaving them.
