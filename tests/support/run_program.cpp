@@ -25,10 +25,9 @@ RunningProgram::RunningProgram(const std::string& program, const std::vector<std
   posix_spawn_file_actions_addopen(&actions, 2, errPath_.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
                                    0600);
   for (const int fd : closed) posix_spawn_file_actions_addclose(&actions, fd);
-  std::vector<std::string> argvStore = {program};
-  argvStore.insert(argvStore.end(), args.begin(), args.end());
-  std::vector<char*> argv;
-  for (std::string& arg : argvStore) argv.push_back(arg.data());
+  // posix_spawn takes the arguments as char* but leaves them unchanged.
+  std::vector<char*> argv = {const_cast<char*>(program.c_str())};
+  for (const std::string& arg : args) argv.push_back(const_cast<char*>(arg.c_str()));
   argv.push_back(nullptr);
   pid_t pid = 0;
   if (posix_spawn(&pid, program.c_str(), &actions, nullptr, argv.data(), environ) == 0) {
