@@ -89,7 +89,7 @@ class VortanFlashTest : public ::testing::Test {
   // The same, started in the background.
   testing::RunningProgram Start(Strings args, const std::vector<int>& closed = {}) {
     args.insert(args.begin(), {"--work-dir", work_.path().string()});
-    return testing::RunningProgram(VORTAN_FLASH_PATH, args, dir_, "program", closed);
+    return testing::RunningProgram(VORTAN_FLASH_PATH, args, dir_, closed);
   }
   std::string Package(const pack::PackageContents& contents = ShortTwoPackPackage(),
                       const pack::Breakage& breakage = {}) {

@@ -5,6 +5,7 @@
 #include <spawn.h>
 #include <sys/wait.h>
 
+#include <atomic>
 #include <cerrno>
 #include <future>
 
@@ -14,10 +15,15 @@ extern char** environ;
 
 namespace vortan::testing {
 
+namespace {
+std::atomic<int> started{0};
+}  // namespace
+
 RunningProgram::RunningProgram(const std::string& program, const std::vector<std::string>& args,
-                               const TempDir& dir, const std::string& name,
-                               const std::vector<int>& closed)
-    : outPath_(dir.File(name + ".out")), errPath_(dir.File(name + ".err")) {
+                               const TempDir& dir, const std::vector<int>& closed) {
+  const std::string name = dir.File("program-" + std::to_string(started++));
+  outPath_ = name + ".out";
+  errPath_ = name + ".err";
   posix_spawn_file_actions_t actions;
   posix_spawn_file_actions_init(&actions);
   posix_spawn_file_actions_addopen(&actions, 1, outPath_.c_str(), O_WRONLY | O_CREAT | O_TRUNC,

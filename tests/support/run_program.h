@@ -22,11 +22,10 @@ struct ProgramResult {
 // a second one).
 class RunningProgram {
  public:
-  // Its standard output and error go to NAME.out and NAME.err in `dir`; the descriptors in
-  // `closed` (1, 2) are left closed instead.
+  // Its standard output and error go to files of its own in `dir` (programs that run at once
+  // never share them); the descriptors in `closed` (1, 2) are left closed instead.
   RunningProgram(const std::string& program, const std::vector<std::string>& args,
-                 const TempDir& dir, const std::string& name = "program",
-                 const std::vector<int>& closed = {});
+                 const TempDir& dir, const std::vector<int>& closed = {});
   // Kills a program not yet waited for.
   ~RunningProgram();
   RunningProgram(const RunningProgram&) = delete;
