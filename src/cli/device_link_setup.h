@@ -9,34 +9,18 @@
 
 #include "cli/trace_file.h"
 #include "emulator/loader_device.h"
+#include "emulator/simulation/simulated_keyboards.h"
 #include "link/hid_backend.h"
 #include "package/dat_file_examine.h"
-
-namespace vortan::emu {
-class Emulator;
-}
 
 namespace vortan::cli {
 
 // Makes the backend of the real device (hidapi in vortan-flash).
 using BackendFactory = std::function<std::shared_ptr<HidBackend>()>;
 
-struct DeviceLinkOptions {
-  bool simulate = false;
-  // How many simulated devices are attached; -1 when not given (one).
-  int simulatedDevices = -1;
-  // Fault script for the simulated devices: a line with device=N aims at the N-th in
-  // enumeration order, one without at every one.
-  std::string faultScriptPath;
-  // The first simulated device refuses to open for lack of permission.
-  bool simulateDenied = false;
-  // The simulated devices appear this many seconds after the start; 0 at once.
-  int simulatedArrivalSeconds = 0;
+// The simulation options (shared with the window) and the trace.
+struct DeviceLinkOptions : emu::SimulationOptions {
   std::string tracePath;
-
-  // Any of the simulation options asks for simulated devices instead of the real backend.
-  bool Simulated() const;
-  int SimulatedDeviceCount() const { return simulatedDevices < 0 ? 1 : simulatedDevices; }
 };
 
 // Adds --simulate, --simulate-devices, --simulate-faults, --simulate-denied,
@@ -70,8 +54,7 @@ class DeviceLinkSetup {
   bool FinishTrace(std::string* error);
 
  private:
-  std::shared_ptr<emu::Emulator> emulator_;
-  int simulatedDevices_ = 0;
+  std::unique_ptr<emu::SimulatedKeyboards> simulation_;
   bool filesOpened_ = false;
   std::vector<emu::Fault> faults_;
   std::shared_ptr<TraceFile> trace_;
