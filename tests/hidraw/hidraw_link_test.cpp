@@ -14,6 +14,9 @@
 namespace vortan {
 namespace {
 
+using ::testing::HasSubstr;
+using ::testing::Not;
+
 constexpr uint16_t kVid = 0x3151;
 constexpr uint16_t kPid = 0x4002;
 constexpr uint8_t kFamily = 9;
@@ -63,6 +66,42 @@ class HidrawLinkTest : public ::testing::Test {
   emu::HidrawTestbed bed;
   HidDevice& link = HidDevice::Instance();
 };
+
+// Guards against a keyboard whose descriptor has two top-level collections being two keyboards
+// for --device, --all and --list (hidapi lists its one path twice).
+TEST_F(HidrawLinkTest, APathIsOneKeyboardThoughHidapiListsEachCollection) {
+  emu::HidrawKeyboard two;
+  two.interfaceNumber = 2;
+  two.twoCollections = true;
+  Plug();
+  Plug(two);
+  const std::vector<HidDeviceInfo> listed = link.ListDevices();
+  ASSERT_EQ(listed.size(), 2u);
+  EXPECT_EQ(listed[0].path, "/dev/hidraw0");
+  EXPECT_EQ(listed[1].path, "/dev/hidraw1");
+  EXPECT_EQ(listed[1].interfaceNumber, 2);
+  EXPECT_EQ(listed[1].manufacturer, "VORTAN");
+  EXPECT_EQ(link.CountDevices(), 3);  // unselected, every entry counts
+  HidDevice::SelectPath("/dev/hidraw1");
+  EXPECT_EQ(link.CountDevices(), 1);
+  EXPECT_TRUE(Updater().Run()) << link.LastOpenError();
+  EXPECT_EQ(Messages(0), 0);
+  EXPECT_EQ(Messages(1), 3);
+}
+
+// Guards against "The device cannot be opened: Success" and hidapi's use after free: a node that
+// fails HIDIOCGRDESCSIZE is refused with the real cause before hidapi opens it.
+TEST_F(HidrawLinkTest, ANodeFailingTheDescriptorProbeIsRefusedBeforeHidapiOpensIt) {
+  emu::HidrawKeyboard noHidraw;
+  noHidraw.failDescriptorProbe = true;
+  Plug(noHidraw);
+  EXPECT_FALSE(link.EnsureOpen());
+  EXPECT_THAT(link.LastOpenError(),
+              AllOf(HasSubstr("/dev/hidraw0"), HasSubstr("HIDIOCGRDESCSIZE"),
+                    HasSubstr("Inappropriate ioctl for device"), Not(HasSubstr("Success"))));
+  EXPECT_FALSE(link.LastOpenDeniedPermission());
+  EXPECT_EQ(bed.OpenCount(0), 1);  // the lock's open only
+}
 
 // Guards against two processes interleaving their commands on one keyboard: the lock is taken
 // on the node before anything is sent (flock on another open of the node, as another process's).
