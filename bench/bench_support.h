@@ -42,6 +42,33 @@ struct OpeningTimes {
 };
 OpeningTimes MeasureOpening(int rounds);
 
+// A run of vortan-flash with `args` (after --work-dir in the scratch folder), its output
+// discarded: wall time and CPU time, its children's included (wait4 reports the reaped child
+// together with the children it reaped).
+struct Outcome {
+  bool ok = false;  // exit status 0
+  double wallSeconds = 0;
+  double cpuSeconds = 0;
+};
+Outcome RunFlash(const std::vector<std::string>& args);
+double Median(std::vector<double> values);
+
+// A whole update of one package through the real hidapi, libudev and hidraw node (an emulated
+// keyboard under umockdev) beside the same update through the emulator backend, with the real
+// pauses, in interleaved rounds: medians of each, and the reports one update exchanges.
+struct RealStackTimes {
+  bool ok = false;
+  std::string error;
+  double reports = 0;
+  Outcome real;
+  Outcome emulated;
+};
+RealStackTimes MeasureRealStack(int rounds);
+// `vortan_bench --real-stack ROUNDS`, run under umockdev-wrapper by MeasureRealStack, measures
+// in the test bed and prints the numbers on one line.
+inline constexpr char kRealStackHelperFlag[] = "--real-stack";
+int RealStackHelper(int rounds);
+
 // `flash --all` of one small package on 1, 4 and 8 simulated keyboards, with the real pauses, in
 // interleaved rounds with a plain `flash --simulate` of the same package: the median wall time
 // and CPU time (the program and all its children) of each, and the reports one keyboard's update

@@ -25,14 +25,8 @@ namespace {
 // check; a few seconds of pauses per run.
 constexpr size_t kPackageSize = 3 * 64 * 1024 + 1024;
 
-struct Outcome {
-  bool ok = false;
-  double wallSeconds = 0;
-  double cpuSeconds = 0;
-};
+}  // namespace
 
-// Runs vortan-flash with `args`, its output discarded; the CPU time counts its children too
-// (wait4 reports the reaped child together with the children it reaped).
 Outcome RunFlash(const std::vector<std::string>& args) {
   std::vector<std::string> text = {VORTAN_FLASH_PROGRAM, "--work-dir", ScratchFolder()};
   text.insert(text.end(), args.begin(), args.end());
@@ -65,8 +59,6 @@ double Median(std::vector<double> values) {
   const size_t n = values.size();
   return n == 0 ? 0 : n % 2 ? values[n / 2] : (values[n / 2 - 1] + values[n / 2]) / 2;
 }
-
-}  // namespace
 
 ParallelScale MeasureParallelScale(const std::vector<int>& keyboardCounts, int rounds) {
   ParallelScale scale;

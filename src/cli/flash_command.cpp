@@ -108,10 +108,12 @@ int FlashCommand::Flash(DatFileExamine& datFile, DeviceLinkSetup& setup,
         })) {
       return kExitNoSingleDevice;
     }
+    // Counted per entry as the link's open counts (an interface hidapi lists once per
+    // collection is more than one device here); the list only names the keyboard.
+    const int count = link.CountDevices();
     keyboards = link.ListDevices();
-    if (keyboards.size() != 1) {
-      std::cerr << (keyboards.size() > 1 ? std::string(kTextMoreThanOneDevice)
-                                         : datFile.GetNoDeviceText())
+    if (count != 1 || keyboards.empty()) {
+      std::cerr << (count > 1 ? std::string(kTextMoreThanOneDevice) : datFile.GetNoDeviceText())
                 << '\n';
       return kExitNoSingleDevice;
     }

@@ -92,7 +92,16 @@ int HidDevice::CountDevices() {
 std::vector<HidDeviceInfo> HidDevice::ListDevices() {
   LinkState& s = State();
   if (!s.backend) return {};
-  return s.backend->Enumerate(Low16(s.vid), Low16(s.pid));
+  // hidapi lists an interface once per top-level collection of its report descriptor, all with
+  // one path; a path is one keyboard to open, lock and update.
+  std::vector<HidDeviceInfo> keyboards;
+  for (HidDeviceInfo& entry : s.backend->Enumerate(Low16(s.vid), Low16(s.pid))) {
+    const bool listed =
+        std::any_of(keyboards.begin(), keyboards.end(),
+                    [&entry](const HidDeviceInfo& k) { return k.path == entry.path; });
+    if (!listed) keyboards.push_back(std::move(entry));
+  }
+  return keyboards;
 }
 
 bool HidDevice::EnsureOpen() {

@@ -58,10 +58,12 @@ class HidDevice {
   static void SelectPath(std::string path);
   static const std::string& SelectedPath();
 
-  // Number of attached HID interfaces with the configured IDs (only the selected one, when a
-  // path is selected). Opens nothing.
+  // Number of entries hidapi lists with the configured IDs, one per interface and top-level
+  // collection; when a path is selected, 1 if that path is listed, else 0. Opens nothing.
   int CountDevices();
-  // The attached HID interfaces with the configured IDs, in the library's order. Opens nothing.
+  // The attached HID interfaces with the configured IDs, in the library's order, each path once
+  // (the first entry of a path: hidapi lists an interface once per top-level collection). Opens
+  // nothing.
   std::vector<HidDeviceInfo> ListDevices();
   // True at once when the link is open; otherwise opens it only if exactly one device is counted.
   bool EnsureOpen();

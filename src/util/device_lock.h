@@ -25,6 +25,8 @@ class DeviceLock {
   LockResult Take(const std::string& path, bool create = false);
   void Release();
   bool Held() const { return fd_ >= 0; }
+  // The open descriptor of the locked file while held, else -1; it stays the lock's to close.
+  int Descriptor() const { return fd_; }
 
  private:
   int fd_ = -1;

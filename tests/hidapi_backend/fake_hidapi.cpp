@@ -21,7 +21,6 @@ struct State {
   std::unique_ptr<emu::Emulator> emulator = std::make_unique<emu::Emulator>();
   std::vector<std::string> calls;
   std::wstring error;
-  std::string deviceFolder;
   int readWaitMs = 0;
 };
 
@@ -52,10 +51,6 @@ void Reset() {
 
 void SetReadWait(int ms) {
   S().readWaitMs = ms;
-}
-
-void SetDeviceFolder(const std::string& folder) {
-  S().deviceFolder = folder;
 }
 
 const std::vector<std::string>& Calls() {
@@ -102,13 +97,7 @@ struct hid_device_info HID_API_EXPORT* hid_enumerate(unsigned short vendor_id,
     auto* info = static_cast<hid_device_info*>(std::calloc(1, sizeof(hid_device_info)));
     info->vendor_id = vendor_id;
     info->product_id = product_id;
-    // With a device folder, each keyboard's node is a real file there, for the lock to take.
-    std::string path = entry.path;
-    if (!S().deviceFolder.empty()) {
-      path = S().deviceFolder + "/" + path.substr(path.find(':') + 1);
-      std::fclose(std::fopen(path.c_str(), "a"));
-    }
-    info->path = strdup(path.c_str());
+    info->path = strdup(entry.path.c_str());
     info->serial_number = wide(entry.serial);
     info->manufacturer_string = wide(entry.manufacturer);
     info->product_string = wide(entry.product);
@@ -143,12 +132,7 @@ HID_API_EXPORT hid_device* HID_API_CALL hid_open(unsigned short vendor_id,
 
 HID_API_EXPORT hid_device* HID_API_CALL hid_open_path(const char* path) {
   Log("hid_open_path %s", path);
-  std::string device = path;
-  const std::string folder = S().deviceFolder + "/";
-  if (!S().deviceFolder.empty() && device.starts_with(folder)) {
-    device = "sim:" + device.substr(folder.size());
-  }
-  return Opened(Backend().OpenPath(device));
+  return Opened(Backend().OpenPath(path));
 }
 
 int HID_API_EXPORT HID_API_CALL hid_write(hid_device* dev, const unsigned char* data,

@@ -1,5 +1,7 @@
 // The only file that calls hidapi (hidraw backend).
 #include <hidapi.h>
+#include <linux/hidraw.h>
+#include <sys/ioctl.h>
 
 #include <cerrno>
 #include <cstring>
@@ -49,6 +51,19 @@ std::string Utf8(const wchar_t* text) {
   return out;
 }
 
+// hidapi's open gives up on a node that does not answer HIDIOCGRDESCSIZE, and then reports
+// "Success" (hidapi 0.13.1 even records the error on the device it has just freed). The same
+// probe on the descriptor the lock holds open refuses such a node first, with its real cause.
+// True when the node answers; else `error` says what failed where.
+bool ProbeReportDescriptor(const DeviceLock& lock, const std::string& node, std::string* error) {
+  if (!lock.Held()) return true;  // nothing open to probe: hidapi's open fails by itself
+  int size = 0;
+  if (::ioctl(lock.Descriptor(), HIDIOCGRDESCSIZE, &size) == 0) return true;
+  *error =
+      node + " does not answer HIDIOCGRDESCSIZE, as a hidraw node does: " + std::strerror(errno);
+  return false;
+}
+
 class HidapiBackend final : public HidBackend {
  public:
   int CountDevices(uint16_t vid, uint16_t pid) override {
@@ -72,11 +87,13 @@ class HidapiBackend final : public HidBackend {
   }
 
   Handle Open(uint16_t vid, uint16_t pid) override {
+    if (!Probed(lockedPath_)) return nullptr;
     errno = 0;
     return Opened(hid_open(vid, pid, nullptr));
   }
 
   Handle OpenPath(const std::string& path) override {
+    if (!Probed(path)) return nullptr;
     errno = 0;
     return Opened(hid_open_path(path.c_str()));
   }
@@ -87,10 +104,14 @@ class HidapiBackend final : public HidBackend {
     hid_device_info* list = hid_enumerate(vid, pid);
     const std::string path = list && list->path ? list->path : "";
     hid_free_enumeration(list);
+    lockedPath_ = path;
     return path.empty() ? LockResult::kUnavailable : lock_.Take(path);
   }
 
-  LockResult LockPath(const std::string& path) override { return lock_.Take(path); }
+  LockResult LockPath(const std::string& path) override {
+    lockedPath_ = path;
+    return lock_.Take(path);
+  }
 
   void Unlock() override { lock_.Release(); }
 
@@ -110,13 +131,22 @@ class HidapiBackend final : public HidBackend {
   bool OpenDeniedPermission() override { return denied_; }
 
  private:
+  // False, keeping the reason for OpenError, when the locked node fails the descriptor probe.
+  bool Probed(const std::string& node) {
+    denied_ = false;
+    return ProbeReportDescriptor(lock_, node, &openError_);
+  }
+
   // Keeps the reason of a failed open (`dev` null) for OpenError and OpenDeniedPermission.
   hid_device* Opened(hid_device* dev) {
     if (!dev) {
       const int saved = errno;
-      // hid_error(NULL) reports the last global error of hidapi (the failed open).
+      // hid_error(NULL) reports the last global error of hidapi (the failed open), which is
+      // "Success" when the error was not recorded globally.
       openError_ = Narrow(hid_error(nullptr));
-      if (openError_.empty() && saved) openError_ = std::strerror(saved);
+      if ((openError_.empty() || openError_ == "Success") && saved) {
+        openError_ = std::strerror(saved);
+      }
       denied_ =
           saved == EACCES || saved == EPERM || openError_.find("ermission") != std::string::npos;
     }
@@ -126,6 +156,7 @@ class HidapiBackend final : public HidBackend {
   std::string openError_;
   bool denied_ = false;
   DeviceLock lock_;
+  std::string lockedPath_;  // the node lock_ was last asked to lock
 };
 
 }  // namespace

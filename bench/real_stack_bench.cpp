@@ -1,0 +1,105 @@
+// A whole update through the system's hidapi and libudev and a hidraw node, against the same
+// update through the emulator backend. The node is an emulated keyboard in a umockdev test bed,
+// so the measuring runs in a helper process under umockdev's preload library.
+#include <unistd.h>
+
+#include <cstdio>
+#include <fstream>
+#include <memory>
+
+#include "bench/bench_support.h"
+#include "emulator/simulation/simulated_device.h"
+#include "emulator/umockdev/hidraw_testbed.h"
+#include "package/dat_file_examine.h"
+
+namespace vortan::bench {
+namespace {
+
+// One C1 data pack of eight 64 KiB sectors: about 10000 reports and 11 steps of pauses.
+constexpr size_t kPackageSize = 8 * 64 * 1024 + 1024;
+constexpr uint16_t kVid = 0x3151;
+constexpr uint16_t kPid = 0x4002;
+
+std::string SelfPath() {
+  char path[4096];
+  const ssize_t n = ::readlink("/proc/self/exe", path, sizeof path - 1);
+  return n > 0 ? std::string(path, static_cast<size_t>(n)) : "";
+}
+
+}  // namespace
+
+int RealStackHelper(int rounds) {
+  const std::string package = ScratchFolder() + "/real_stack.dat";
+  const std::string config = ScratchFolder() + "/Config.ini";
+  WriteSizedPackage(package, kPackageSize);
+  std::ofstream(config) << "IDC_VID=0x3151\nIDC_PID=0x4002\n";
+  emu::HidrawTestbed bed;
+  auto device = std::make_unique<emu::LoaderDevice>(kVid, kPid);
+  {
+    DatFileExamine datFile(ScratchFolder());
+    if (!datFile.ReadFile(package) || !datFile.Examine() ||
+        !emu::FitSimulatedDevice(*device, datFile)) {
+      std::printf("error the package was refused\n");
+      return 1;
+    }
+    datFile.DeleteTempFiles();
+  }
+  emu::HidrawKeyboard keyboard;
+  keyboard.vid = kVid;
+  keyboard.pid = kPid;
+  if (!bed.Error().empty() || bed.Plug(std::move(device), keyboard) < 0) {
+    std::printf("error %s\n", bed.Error().c_str());
+    return 1;
+  }
+  const std::string trace = ScratchFolder() + "/real_stack.trace";
+  if (!RunFlash({"--config", config, "flash", package, "--simulate", "--trace", trace}).ok) {
+    std::printf("error the traced update failed\n");
+    return 1;
+  }
+  double reports = 0;
+  std::ifstream lines(trace);
+  for (std::string line; std::getline(lines, line);) ++reports;
+  std::vector<double> realWall, realCpu, emuWall, emuCpu;
+  for (int r = 0; r < rounds; ++r) {
+    const Outcome real = RunFlash({"--config", config, "flash", package});
+    const Outcome emulated = RunFlash({"--config", config, "flash", package, "--simulate"});
+    std::fprintf(stderr, "  real stack / emulator, round %d: %.3f / %.3f s wall\n", r + 1,
+                 real.wallSeconds, emulated.wallSeconds);
+    if (!real.ok || !emulated.ok) {
+      std::printf("error an update failed\n");
+      return 1;
+    }
+    realWall.push_back(real.wallSeconds);
+    realCpu.push_back(real.cpuSeconds);
+    emuWall.push_back(emulated.wallSeconds);
+    emuCpu.push_back(emulated.cpuSeconds);
+  }
+  std::printf("ok %.0f %.6f %.6f %.6f %.6f\n", reports, Median(realWall), Median(realCpu),
+              Median(emuWall), Median(emuCpu));
+  return 0;
+}
+
+RealStackTimes MeasureRealStack(int rounds) {
+  RealStackTimes times;
+  const std::string command = "umockdev-wrapper '" + SelfPath() + "' " + kRealStackHelperFlag +
+                              " " + std::to_string(rounds);
+  FILE* helper = ::popen(command.c_str(), "r");
+  if (!helper) {
+    times.error = "umockdev-wrapper cannot be run";
+    return times;
+  }
+  char line[512] = {};
+  const bool read = std::fgets(line, sizeof line, helper) != nullptr;
+  const int status = ::pclose(helper);
+  int fields = 0;
+  if (read) {
+    fields = std::sscanf(line, "ok %lf %lf %lf %lf %lf", &times.reports, &times.real.wallSeconds,
+                         &times.real.cpuSeconds, &times.emulated.wallSeconds,
+                         &times.emulated.cpuSeconds);
+  }
+  times.ok = status == 0 && fields == 5;
+  if (!times.ok) times.error = read ? std::string(line) : "the helper printed nothing";
+  return times;
+}
+
+}  // namespace vortan::bench
