@@ -1,8 +1,12 @@
 #include "cli/stop_requests.h"
 
 #include <signal.h>
+#include <sys/eventfd.h>
 #include <unistd.h>
 
+#include <cerrno>
+#include <cstdint>
+#include <cstring>
 #include <string_view>
 
 #include "link/hid_device.h"
@@ -15,47 +19,72 @@ void Say(std::string_view text) {
   [[maybe_unused]] const ssize_t written = ::write(STDERR_FILENO, text.data(), text.size());
 }
 
+bool Interactive(int signal) {
+  return signal == SIGINT || signal == SIGQUIT;
+}
+
 }  // namespace
+
+StopRequests::StopRequests() : stopFd_(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)) {
+  if (stopFd_ < 0) error_ = std::string("cannot open an eventfd: ") + std::strerror(errno);
+}
+
+StopRequests::~StopRequests() {
+  if (stopFd_ >= 0) ::close(stopFd_);
+}
 
 void StopRequests::OnSignal(int signal) {
   std::lock_guard lock(mutex_);
-  if (forward_) {
-    forward_(signal);
-    return;
+  switch (phase_) {
+    case Phase::kBefore:
+      if (stopSignal_) return;
+      stopSignal_ = signal;
+      if (stopFd_ >= 0) {
+        const uint64_t one = 1;
+        [[maybe_unused]] const ssize_t written = ::write(stopFd_, &one, sizeof one);
+      }
+      return;
+    case Phase::kRunning:
+      OnSignalDuringRun(signal);
+      if (forward_) forward_(signal);
+      return;
+    case Phase::kAfter:
+      return;
   }
-  if (!running_) {
-    if (!stopSignal_) stopSignal_ = signal;
-    return;
-  }
-  if (signal == SIGINT && interrupted_) {
-    if (cutOff_) return;
-    cutOff_ = true;
+}
+
+void StopRequests::OnSignalDuringRun(int signal) {
+  if (Interactive(signal) && interrupted_) {
+    if (cutOffSignal_) return;
+    cutOffSignal_ = signal;
+    if (forward_) return;
     HidDevice::CutOff();
     Say("\nStopping the update at its next report; the keyboard may be left without firmware.\n");
     return;
   }
-  interrupted_ = interrupted_ || signal == SIGINT;
-  if (warned_) return;
+  interrupted_ = interrupted_ || Interactive(signal);
+  if (warned_ || forward_) return;
   warned_ = true;
   Say("\nAn update is running; stopping it now can leave the keyboard without firmware. It goes "
       "on to its end; press Ctrl-C again to stop it anyway.\n");
 }
 
-void StopRequests::ForwardTo(std::function<void(int signal)> forward) {
-  std::lock_guard lock(mutex_);
-  forward_ = std::move(forward);
+bool StopRequests::BeginRun() {
+  return BeginForwardedRun({});
 }
 
-bool StopRequests::BeginRun() {
+bool StopRequests::BeginForwardedRun(std::function<void(int signal)> forward) {
   std::lock_guard lock(mutex_);
-  if (stopSignal_) return false;
-  running_ = true;
+  if (stopSignal_ || phase_ != Phase::kBefore) return false;
+  phase_ = Phase::kRunning;
+  forward_ = std::move(forward);
   return true;
 }
 
 void StopRequests::EndRun() {
   std::lock_guard lock(mutex_);
-  running_ = false;
+  phase_ = Phase::kAfter;
+  forward_ = {};
 }
 
 int StopRequests::StopSignal() const {
@@ -63,9 +92,9 @@ int StopRequests::StopSignal() const {
   return stopSignal_;
 }
 
-bool StopRequests::CutOff() const {
+int StopRequests::CutOffSignal() const {
   std::lock_guard lock(mutex_);
-  return cutOff_;
+  return cutOffSignal_;
 }
 
 }  // namespace vortan::cli
