@@ -182,6 +182,53 @@ TEST_F(VortanFlashTest, RefusedAndUnreadablePackagesExit3AndAFifoAnswersPromptly
   }
 }
 
+// The address-space limits below cannot hold a sanitizer's shadow memory.
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+constexpr bool kLimitsApply = false;
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer) || __has_feature(thread_sanitizer)
+constexpr bool kLimitsApply = false;
+#else
+constexpr bool kLimitsApply = true;
+#endif
+#else
+constexpr bool kLimitsApply = true;
+#endif
+
+// Guards against a sound package shown as "Checksum or file format error" (or an abort) when
+// only memory ran out while examining it, and against a command starting without the thread
+// that takes its stop signals (std::system_error, an abort).
+TEST_F(VortanFlashTest, LackOfMemoryIsSaidAsSuchAndNeverMadeAFormatError) {
+  if (!kLimitsApply) GTEST_SKIP() << "address-space limits under a sanitizer";
+  const std::string package =
+      testing::WritePackage(dir_, "large.dat", testing::PackageOf({testing::C1Pack(16 << 20)}));
+  const auto limited = [&](const std::string& limits) {
+    return testing::RunProgram("/bin/sh",
+                               {"-c", limits + " && exec \"$0\" \"$@\"", VORTAN_FLASH_PATH,
+                                "--work-dir", work_.path().string(), "inspect", package},
+                               dir_);
+  };
+  std::set<int> statuses;
+  for (int megabytes = 16; megabytes <= 96; megabytes += 6) {
+    const testing::ProgramResult shown = limited("ulimit -v " + std::to_string(megabytes << 10));
+    SCOPED_TRACE(std::to_string(megabytes) + " MiB: " + shown.err);
+    statuses.insert(shown.exitCode);
+    EXPECT_THAT(shown.exitCode, ::testing::AnyOf(0, 1, 3));
+    EXPECT_THAT(shown.err, ::testing::Not(HasSubstr("Checksum or file format error")));
+    if (shown.exitCode == 3) {
+      EXPECT_THAT(shown.err, HasSubstr("Cannot allocate memory"));
+    }
+  }
+  EXPECT_TRUE(statuses.contains(0) && statuses.contains(3));
+  // Thread stacks as large as the stack limit, which the address space cannot hold.
+  const testing::ProgramResult refused = limited("ulimit -v 1000000 && ulimit -s 2000000");
+  EXPECT_EQ(refused.exitCode, 1);
+  EXPECT_EQ(refused.err,
+            "Cannot watch the stop signals: cannot start a thread: Resource temporarily "
+            "unavailable\n");
+  EXPECT_EQ(LeftInWorkFolder(), Strings{});
+}
+
 // Guards against bytes other than the checked ones reaching the device when a work file changes
 // between the package writing it and the updater reading it back (the preloaded shim changes it).
 TEST_F(VortanFlashTest, AChangedWorkFileRefusesThePackageAndNothingIsSent) {
