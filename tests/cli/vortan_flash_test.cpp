@@ -377,7 +377,7 @@ void Signal(SignalledRun& run, const std::vector<int>& signals, bool flood) {
 
 // Guards against a signal from outside cutting an update off midway (no finish command, work
 // files left, --all's children left running unseen) or replacing the outcome of a run that has
-// ended: a stop request is one the run outlives (only a second Ctrl-C or Ctrl-\\ stops it, at
+// ended: a stop request is one the run outlives (only a second Ctrl-C or Ctrl-\ stops it, at
 // its next report), every other signal that would end the program is blocked or ignored.
 TEST_F(VortanFlashTest, NoSignalFromOutsideCutsARunOffOrChangesItsOutcome) {
   const std::string package = Package(SmallPackage());
