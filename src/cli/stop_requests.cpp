@@ -44,29 +44,36 @@ void StopRequests::OnSignal(int signal) {
         [[maybe_unused]] const ssize_t written = ::write(stopFd_, &one, sizeof one);
       }
       return;
-    case Phase::kRunning:
-      OnSignalDuringRun(signal);
-      if (forward_) forward_(signal);
+    case Phase::kRunning: {
+      const int forwarded = OnSignalDuringRun(signal);
+      if (forward_) forward_(forwarded);
       return;
+    }
     case Phase::kAfter:
       return;
   }
 }
 
-void StopRequests::OnSignalDuringRun(int signal) {
-  if (Interactive(signal) && interrupted_) {
-    if (cutOffSignal_) return;
+int StopRequests::OnSignalDuringRun(int signal) {
+  if (Interactive(signal) && interruptedBy_) {
+    if (cutOffSignal_) return signal;
     cutOffSignal_ = signal;
-    if (forward_) return;
+    if (forward_) {
+      // Two equal signals merge into one on their way to a child that has not yet taken the
+      // first, so the insistence goes on as the other interactive signal.
+      if (signal != interruptedBy_) return signal;
+      return signal == SIGINT ? SIGQUIT : SIGINT;
+    }
     HidDevice::CutOff();
     Say("\nStopping the update at its next report; the keyboard may be left without firmware.\n");
-    return;
+    return signal;
   }
-  interrupted_ = interrupted_ || Interactive(signal);
-  if (warned_ || forward_) return;
+  if (Interactive(signal)) interruptedBy_ = signal;
+  if (warned_ || forward_) return signal;
   warned_ = true;
   Say("\nAn update is running; stopping it now can leave the keyboard without firmware. It goes "
       "on to its end; press Ctrl-C again to stop it anyway.\n");
+  return signal;
 }
 
 bool StopRequests::BeginRun() {

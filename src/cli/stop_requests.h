@@ -47,12 +47,13 @@ class StopRequests {
  private:
   enum class Phase { kBefore, kRunning, kAfter };
 
-  void OnSignalDuringRun(int signal);
+  // Returns the signal to pass on when forwarding.
+  int OnSignalDuringRun(int signal);
 
   mutable std::mutex mutex_;
   Phase phase_ = Phase::kBefore;
   bool warned_ = false;
-  bool interrupted_ = false;
+  int interruptedBy_ = 0;  // the first interactive signal of the run
   int cutOffSignal_ = 0;
   int stopSignal_ = 0;
   int stopFd_ = -1;

@@ -126,11 +126,12 @@ TEST(StopRequests, AStopBeforeARunIsKeptAndWakesAWaitAndOneAfterItChangesNothing
   cli::StopRequests during;
   std::vector<int> forwarded;
   ASSERT_TRUE(during.BeginForwardedRun([&](int signal) { forwarded.push_back(signal); }));
-  for (const int signal : {SIGTERM, SIGQUIT, SIGINT}) during.OnSignal(signal);
+  for (const int signal : {SIGTERM, SIGINT, SIGINT, SIGINT}) during.OnSignal(signal);
   during.EndRun();
   during.OnSignal(SIGTERM);
-  EXPECT_EQ(forwarded, (std::vector<int>{SIGTERM, SIGQUIT, SIGINT}));
-  EXPECT_EQ(during.CutOffSignal(), SIGINT) << "Ctrl-\\ then Ctrl-C insist as two Ctrl-C do";
+  // Guards against the second Ctrl-C merging with the first on its way to a busy child.
+  EXPECT_EQ(forwarded, (std::vector<int>{SIGTERM, SIGINT, SIGQUIT, SIGINT}));
+  EXPECT_EQ(during.CutOffSignal(), SIGINT);
   EXPECT_EQ(during.StopSignal(), 0) << "no stop is kept during or after the run";
 }
 
