@@ -10,6 +10,11 @@ namespace vortan {
 // Counts at once and then every interval until the count is 1 or `limit` has passed (a negative
 // limit waits for ever). `onChange` gets the first count and each one that differs from the one
 // before. True when exactly one device was counted.
-bool WaitForSingleDevice(std::chrono::milliseconds limit, const std::function<void(int)>& onChange);
+//
+// `stopFd` (-1 for none) is a descriptor that becomes readable when the user asks to stop: the
+// wait watches it beside its own events and, once it is readable, ends at once with false,
+// counting nothing more.
+bool WaitForSingleDevice(std::chrono::milliseconds limit, const std::function<void(int)>& onChange,
+                         int stopFd = -1);
 
 }  // namespace vortan

@@ -65,7 +65,8 @@ bool MainWindow::OpenPath(const std::string& path) {
     return false;
   }
   if (!datFile.Examine()) {
-    ShowErrorMessage(WithReason(ReplaceMarkers(kTextFormatError, {path}), datFile.FailureReason()));
+    const char* text = datFile.LackedMemory() ? kTextUnableToOpen : kTextFormatError;
+    ShowErrorMessage(WithReason(ReplaceMarkers(text, {path}), datFile.FailureReason()));
     return false;
   }
   if (packageOpened_) packageOpened_(datFile);

@@ -4,6 +4,7 @@
 // The window runs it on its update thread; vortan-flash runs it directly.
 #include <cstdint>
 #include <functional>
+#include <string>
 
 namespace vortan {
 
@@ -28,6 +29,10 @@ using ProgressSink = std::function<void(int32_t value)>;
 // Runs the whole update on the calling thread and returns true on success. The first failed
 // step ends the run without a pause. A plan of fewer than one step is a failure: nothing was
 // written, so it must never be reported as a successful update.
-bool RunUpdate(UpdateSteps& steps, const ProgressSink& progress);
+//
+// No exception leaves the run: one thrown by a step, its pause or its report (memory running out
+// midway) fails that step, and the run ends as after any failed step, with the finish command's
+// failure flag; `failure`, when given, then gets its reason ("Cannot allocate memory").
+bool RunUpdate(UpdateSteps& steps, const ProgressSink& progress, std::string* failure = nullptr);
 
 }  // namespace vortan

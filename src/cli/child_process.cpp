@@ -5,6 +5,8 @@
 #include <sys/prctl.h>
 #include <unistd.h>
 
+#include "util/stop_signals.h"
+
 namespace vortan::cli {
 
 bool StartSelf(const std::vector<std::string>& args, ChildProcess& child) {
@@ -28,10 +30,7 @@ bool StartSelf(const std::vector<std::string>& args, ChildProcess& child) {
     ::setpgid(0, 0);
     ::prctl(PR_SET_PDEATHSIG, SIGTERM);
     if (::getppid() != parent) ::_exit(127);
-    sigset_t none;
-    sigemptyset(&none);
-    ::sigprocmask(SIG_SETMASK, &none, nullptr);
-    ::signal(SIGPIPE, SIG_DFL);
+    UnblockSignalsForExec();
     const int in = ::open("/dev/null", O_RDONLY | O_CLOEXEC);
     if (in < 0 || ::dup2(in, STDIN_FILENO) < 0 || ::dup2(out[1], STDOUT_FILENO) < 0 ||
         ::dup2(err[1], STDERR_FILENO) < 0) {

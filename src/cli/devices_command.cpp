@@ -66,10 +66,17 @@ int DevicesCommand::Count(DeviceLinkSetup& setup, const GlobalOptions& options) 
     return kExitUsage;
   }
   if (list_) return List(json_);
-  WaitIfAsked(wait_, [](int count) {
-    return "Waiting for one matching device (" + IdsText() + "): " + std::to_string(count) +
-           " attached";
-  });
+  const int stopFd = options.stops ? options.stops->StopFd() : -1;
+  WaitIfAsked(
+      wait_,
+      [](int count) {
+        return "Waiting for one matching device (" + IdsText() + "): " + std::to_string(count) +
+               " attached";
+      },
+      stopFd);
+  if (options.stops && options.stops->StopSignal()) {
+    return ExitStatusOfSignal(options.stops->StopSignal());
+  }
   HidDevice& link = HidDevice::Instance();
   const int count = link.CountDevices();
   // The no-device text of a package object holding no package, as the window shows before one

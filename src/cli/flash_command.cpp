@@ -3,6 +3,7 @@
 #include <signal.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <iostream>
 
 #include "app/package_steps.h"
@@ -15,6 +16,7 @@
 #include "cli/progress_display.h"
 #include "cli/run_events.h"
 #include "cli/stop_requests.h"
+#include "cli/trace_file.h"
 #include "link/hid_device.h"
 #include "util/diag_log.h"
 
@@ -22,15 +24,17 @@ namespace vortan::cli {
 namespace {
 
 // The one line that says why a run failed: the open's refusal when that is what failed,
-// otherwise the step that failed (nothing finer is known).
-std::string FailureReason(const HidDevice& link, int32_t lastDone, int32_t total) {
+// otherwise the step that failed, with the reason of an exception that ended it (`thrown`).
+std::string FailureReason(const HidDevice& link, int32_t lastDone, int32_t total,
+                          const std::string& thrown) {
   if (!link.LastOpenError().empty() || link.LastOpenDeniedPermission()) {
     const std::string text = OpenFailureText(link.LastOpenError(), link.LastOpenDeniedPermission(),
                                              HidDevice::Vid(), HidDevice::Pid());
     return text.substr(0, text.find('\n'));
   }
   if (total < 1) return "The package plans no step";
-  return "Step " + std::to_string(lastDone + 2) + " of " + std::to_string(total) + " failed";
+  return "Step " + std::to_string(lastDone + 2) + " of " + std::to_string(total) + " failed" +
+         (thrown.empty() ? "" : ": " + thrown);
 }
 
 }  // namespace
@@ -102,12 +106,17 @@ int FlashCommand::Flash(DatFileExamine& datFile, DeviceLinkSetup& setup,
     return kExitUsage;
   }
   if (devicePath_.empty()) {
-    // A wait that ends without the one device has already shown why.
-    if (!WaitIfAsked(wait_, [&datFile](int count) {
+    const bool waited = WaitIfAsked(
+        wait_,
+        [&datFile](int count) {
           return count > 1 ? std::string(kTextMoreThanOneDevice) : datFile.GetNoDeviceText();
-        })) {
-      return kExitNoSingleDevice;
+        },
+        options.stops ? options.stops->StopFd() : -1);
+    if (options.stops && options.stops->StopSignal()) {
+      return ExitStatusOfSignal(options.stops->StopSignal());
     }
+    // A wait that ends without the one device has already shown why.
+    if (!waited) return kExitNoSingleDevice;
     // Counted per entry as the link's open counts (an interface hidapi lists once per
     // collection is more than one device here); the list only names the keyboard.
     const int count = link.CountDevices();
@@ -125,6 +134,11 @@ int FlashCommand::Flash(DatFileExamine& datFile, DeviceLinkSetup& setup,
     return kExitNoSingleDevice;
   }
 
+  // From here on a stop request no longer ends the program: nothing is said about a run that
+  // does not start.
+  if (options.stops && !options.stops->BeginRun()) {
+    return ExitStatusOfSignal(options.stops->StopSignal());
+  }
   PackageSteps steps(datFile);
   const int32_t total = steps.TotalStepCount();
   std::ostream& human = json_ ? std::cerr : std::cout;
@@ -134,28 +148,32 @@ int FlashCommand::Flash(DatFileExamine& datFile, DeviceLinkSetup& setup,
   ProgressDisplay display(std::cerr, ::isatty(STDERR_FILENO) == 1, total);
   LogSink outsideRun;
   if (verbose_) outsideRun = SetLogSink([&display](std::string_view line) { display.Log(line); });
-  if (options.stops && !options.stops->BeginRun()) {
-    if (verbose_) SetLogSink(outsideRun);
-    return ExitStatusOfSignal(options.stops->StopSignal());
-  }
   int32_t lastDone = -1;
-  const bool success = RunUpdate(steps, [&](int32_t value) {
-    display.Show(value);
-    if (value < 0) return;
-    lastDone = value;
-    if (json_) std::cout << JsonLine(StepEvent(keyboard, value, total)) << std::endl;
-  });
+  std::string thrown;
+  const bool success = RunUpdate(
+      steps,
+      [&](int32_t value) {
+        display.Show(value);
+        if (value < 0) return;
+        lastDone = value;
+        if (json_) std::cout << JsonLine(StepEvent(keyboard, value, total)) << std::endl;
+      },
+      &thrown);
+  // Whatever signal comes after the last step, the exit status is the run's outcome.
   if (options.stops) options.stops->EndRun();
   if (verbose_) SetLogSink(outsideRun);
 
-  const std::string reason = success ? "" : FailureReason(link, lastDone, total);
+  const std::string reason = success ? "" : FailureReason(link, lastDone, total, thrown);
   if (json_) std::cout << JsonLine(EndEvent(keyboard, success, reason)) << std::endl;
   if (success) {
     human << kTextSuccess << std::endl;
     return kExitSuccess;
   }
   std::cerr << kTextFailure << '\n';
-  if (options.stops && options.stops->CutOff()) return ExitStatusOfSignal(SIGINT);
+  if (!thrown.empty()) std::cerr << reason << '\n';
+  if (options.stops && options.stops->CutOffSignal()) {
+    return ExitStatusOfSignal(options.stops->CutOffSignal());
+  }
   // The run opens the link itself; when that is what failed, the user needs the reason more
   // than the bare outcome.
   if (!link.LastOpenError().empty() || link.LastOpenDeniedPermission()) {
@@ -175,12 +193,22 @@ int FlashCommand::FlashEvery(DatFileExamine& datFile, DeviceLinkSetup& setup,
     std::cerr << error << '\n';
     return kExitUsage;
   }
+  const std::vector<HidDeviceInfo> keyboards = HidDevice::Instance().ListDevices();
+  // As a single flash opens its trace before anything else, each child's is tried here, so that
+  // a trace no child could write ends the command before any work (at least one, as a single
+  // flash tries its own with no keyboard attached).
+  for (size_t i = 0; !link_.tracePath.empty() && i < std::max<size_t>(keyboards.size(), 1); ++i) {
+    TraceFile trace;
+    if (!trace.Open(ChildTracePath(i), &error) || !trace.Finish(&error)) {
+      std::cerr << error << '\n';
+      return kExitUsage;
+    }
+  }
   // Examined once here, so that a refused package reaches no keyboard; each child examines it
   // again for its own work files, so these go at once.
   const bool ready = OpenPackage(datFile, packagePath_);
   datFile.DeleteTempFiles();
   if (!ready) return kExitPackageRefused;
-  const std::vector<HidDeviceInfo> keyboards = HidDevice::Instance().ListDevices();
   if (keyboards.empty()) {
     std::cerr << datFile.GetNoDeviceText() << '\n';
     return kExitNoSingleDevice;
@@ -191,22 +219,33 @@ int FlashCommand::FlashEvery(DatFileExamine& datFile, DeviceLinkSetup& setup,
   plan.terminal = ::isatty(STDERR_FILENO) == 1 && !verbose_;
   plan.stops = options.stops;
   for (size_t i = 0; i < keyboards.size(); ++i) {
-    std::vector<std::string> args = options.forwardedArgs;
-    args.insert(args.end(), {"flash", packagePath_, "--device", keyboards[i].path, "--json"});
-    if (verbose_) args.push_back("-v");
-    if (link_.Simulated()) {
-      args.insert(args.end(), {"--simulate-devices", std::to_string(link_.SimulatedDeviceCount())});
-      if (!link_.faultScriptPath.empty()) {
-        args.insert(args.end(), {"--simulate-faults", link_.faultScriptPath});
-      }
-      if (link_.simulateDenied) args.push_back("--simulate-denied");
-    }
-    if (!link_.tracePath.empty()) {
-      args.insert(args.end(), {"--trace", link_.tracePath + "." + std::to_string(i)});
-    }
-    plan.keyboards.push_back({{keyboards[i].path, keyboards[i].serial}, std::move(args)});
+    plan.keyboards.push_back({{keyboards[i].path, keyboards[i].serial},
+                              ChildArgs(options.forwardedArgs, keyboards[i].path, i)});
   }
   return FlashInParallel(plan);
+}
+
+std::string FlashCommand::ChildTracePath(size_t keyboard) const {
+  return link_.tracePath + "." + std::to_string(keyboard);
+}
+
+std::vector<std::string> FlashCommand::ChildArgs(const std::vector<std::string>& globalArgs,
+                                                 const std::string& path, size_t keyboard) const {
+  // Every value joined to its option and the package after "--": no path or package name that
+  // starts with "-" can be read as an option.
+  std::vector<std::string> args = globalArgs;
+  args.insert(args.end(), {"flash", "--device=" + path, "--json"});
+  if (verbose_) args.push_back("--verbose");
+  if (link_.Simulated()) {
+    args.push_back("--simulate-devices=" + std::to_string(link_.SimulatedDeviceCount()));
+    if (!link_.faultScriptPath.empty()) {
+      args.push_back("--simulate-faults=" + link_.faultScriptPath);
+    }
+    if (link_.simulateDenied) args.push_back("--simulate-denied");
+  }
+  if (!link_.tracePath.empty()) args.push_back("--trace=" + ChildTracePath(keyboard));
+  args.insert(args.end(), {"--", packagePath_});
+  return args;
 }
 
 }  // namespace vortan::cli

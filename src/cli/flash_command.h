@@ -13,6 +13,7 @@
 // as JSON Lines on stdout (run_events.h) and every human text on stderr.
 #include <CLI/CLI.hpp>
 #include <string>
+#include <vector>
 
 #include "cli/device_link_setup.h"
 #include "cli/global_options.h"
@@ -30,6 +31,11 @@ class FlashCommand {
   int Flash(DatFileExamine& datFile, DeviceLinkSetup& setup, const GlobalOptions& options) const;
   int FlashEvery(DatFileExamine& datFile, DeviceLinkSetup& setup,
                  const GlobalOptions& options) const;
+  // The trace file of the child that updates keyboard number `keyboard` (FILE.N).
+  std::string ChildTracePath(size_t keyboard) const;
+  // The command line of the child that updates the keyboard at `path`, after the program name.
+  std::vector<std::string> ChildArgs(const std::vector<std::string>& globalArgs,
+                                     const std::string& path, size_t keyboard) const;
 
   CLI::App* command_;
   std::string packagePath_;

@@ -17,6 +17,7 @@
 #include "config/ini_config.h"
 #include "link/hid_backend.h"
 #include "package/work_folder.h"
+#include "util/exception_text.h"
 #include "util/standard_streams.h"
 #include "util/stop_signals.h"
 
@@ -54,12 +55,20 @@ int main(int argc, char** argv) {
     return code == 0 ? kExitSuccess : kExitUsage;
   }
 
+  // Before any work: an update that no stop signal could reach must not start, since the
+  // signals stay blocked in every thread.
+  StopRequests stops;
+  const vortan::StopSignalWatcher watcher([&stops](int signal) { stops.OnSignal(signal); });
+  if (!stops.Ready() || !watcher.Watching()) {
+    std::cerr << "Cannot watch the stop signals: "
+              << (stops.Ready() ? watcher.Error() : stops.Error()) << '\n';
+    return kExitCannotStart;
+  }
+  options.stops = &stops;
   // The children of flash --all repeat the global options as given: each makes its own
   // private folder where this one does.
-  if (config->count() > 0)
-    options.forwardedArgs.insert(options.forwardedArgs.end(), {"--config", options.configPath});
-  if (workDir->count() > 0)
-    options.forwardedArgs.insert(options.forwardedArgs.end(), {"--work-dir", options.workFolder});
+  if (config->count() > 0) options.forwardedArgs.push_back("--config=" + options.configPath);
+  if (workDir->count() > 0) options.forwardedArgs.push_back("--work-dir=" + options.workFolder);
   // The command's work files live in a folder of this run alone, removed when main returns.
   const vortan::PrivateWorkFolder workFolder(options.workFolder);
   options.sharedFolder = options.workFolder;
@@ -74,13 +83,18 @@ int main(int argc, char** argv) {
   }
   if (!options.configPath.empty()) vortan::IniConfig::UsePath(options.configPath);
   vortan::LoadSettings();
-  StopRequests stops;
-  const vortan::StopSignalWatcher watcher([&stops](int signal) { stops.OnSignal(signal); });
-  options.stops = &stops;
   int status = kExitUsage;
-  if (inspect.Selected()) status = inspect.Run(options);
-  if (devices.Selected()) status = devices.Run(options);
-  if (flash.Selected()) status = flash.Run(options);
+  // The last boundary: a run catches its own exceptions, so what arrives here came before or
+  // after one (memory running out while reading or listing).
+  try {
+    if (inspect.Selected()) status = inspect.Run(options);
+    if (devices.Selected()) status = devices.Run(options);
+    if (flash.Selected()) status = flash.Run(options);
+  } catch (...) {
+    std::cerr << "Cannot go on with " << app.get_subcommands().front()->get_name() << ": "
+              << vortan::CurrentExceptionText() << '\n';
+    status = kExitCannotStart;
+  }
   // A stop asked for outside a run ends the program here, as the signal would have, but after
   // the work files are gone.
   if (const int signal = stops.StopSignal()) return ExitStatusOfSignal(signal);

@@ -14,7 +14,9 @@ bool OpenPackage(DatFileExamine& datFile, const std::string& path) {
     return false;
   }
   if (!datFile.Examine()) {
-    std::cerr << ReplaceMarkers(kTextFormatError, {path}) << '\n';
+    std::cerr << ReplaceMarkers(datFile.LackedMemory() ? kTextUnableToOpen : kTextFormatError,
+                                {path})
+              << '\n';
     if (!datFile.FailureReason().empty()) std::cerr << datFile.FailureReason() << '\n';
     return false;
   }

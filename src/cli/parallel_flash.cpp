@@ -18,32 +18,49 @@
 namespace vortan::cli {
 namespace {
 
-// While it lives, the stop signals arrive as bytes on a pipe that the loop polls: the signal
-// thread only writes, the loop passes them on to the children it owns.
+// The stop signals of a run, as bytes on a pipe that the loop polls: the signal thread only
+// writes, the loop passes them on to the children it owns. The run ends (StopRequests::EndRun)
+// before the pipe closes, so the signal thread never writes to a reused descriptor.
 class SignalQueue {
  public:
-  explicit SignalQueue(StopRequests* stops) : stops_(stops) {
-    if (!stops_ || ::pipe2(fds_, O_CLOEXEC | O_NONBLOCK) != 0) return;
-    const int writeFd = fds_[1];
-    stops_->ForwardTo([writeFd](int signal) {
-      const unsigned char byte = static_cast<unsigned char>(signal);
-      [[maybe_unused]] const ssize_t written = ::write(writeFd, &byte, 1);
-    });
+  SignalQueue() {
+    if (::pipe2(fds_, O_CLOEXEC | O_NONBLOCK) != 0) error_ = std::strerror(errno);
   }
   ~SignalQueue() {
-    if (fds_[0] < 0) return;
-    stops_->ForwardTo({});
-    ::close(fds_[0]);
-    ::close(fds_[1]);
+    if (begun_) stops_->EndRun();
+    if (fds_[0] >= 0) ::close(fds_[0]);
+    if (fds_[1] >= 0) ::close(fds_[1]);
   }
   SignalQueue(const SignalQueue&) = delete;
   SignalQueue& operator=(const SignalQueue&) = delete;
 
+  // Begins the run of `stops`, or, with none, only makes sure the pipe exists. False, with
+  // nothing begun, when a stop came before (Error() empty) or the pipe could not be made.
+  bool Begin(StopRequests* stops) {
+    if (fds_[0] < 0) return false;
+    if (!stops) return true;
+    const int writeFd = fds_[1];
+    begun_ = stops->BeginForwardedRun([writeFd](int signal) {
+      const unsigned char byte = static_cast<unsigned char>(signal);
+      [[maybe_unused]] const ssize_t written = ::write(writeFd, &byte, 1);
+    });
+    stops_ = stops;
+    return begun_;
+  }
+  // Ends the run begun, at once.
+  void End() {
+    if (begun_) stops_->EndRun();
+    begun_ = false;
+  }
+
   int Fd() const { return fds_[0]; }
+  const std::string& Error() const { return error_; }
 
  private:
-  StopRequests* stops_;
+  StopRequests* stops_ = nullptr;
+  bool begun_ = false;
   int fds_[2] = {-1, -1};
+  std::string error_;
 };
 
 struct Child {
@@ -52,6 +69,7 @@ struct Child {
   std::array<std::string, 2> pending;
   bool reaped = false;
   bool sawEnd = false;
+  bool outputFailed = false;  // exited with kExitOutputFailed
   std::string lastErrorLine;
 };
 
@@ -67,19 +85,33 @@ class Runner {
   }
 
   int Run() {
-    SignalQueue signals(plan_.stops);
+    SignalQueue signals;
+    if (!signals.Begin(plan_.stops)) {
+      if (!signals.Error().empty()) {
+        std::cerr << "Cannot pass stop signals on to the updates: " << signals.Error() << '\n';
+        return kExitCannotStart;
+      }
+      return ExitStatusOfSignal(plan_.stops->StopSignal());
+    }
     for (size_t i = 0; i < children_.size(); ++i) Start(i);
     Redraw();
     while (Loop(signals.Fd())) {
     }
+    // Every child has ended: the outcome is theirs, whatever signal comes now.
+    signals.End();
     std::ostream& summary = plan_.json ? std::cerr : std::cout;
-    int updated = 0;
-    for (const KeyboardRow& row : rows_) {
-      summary << SummaryLine(row) << '\n';
-      updated += row.state == KeyboardRow::State::kSucceeded;
+    size_t updated = 0;
+    bool outputFailed = false;
+    for (size_t i = 0; i < rows_.size(); ++i) {
+      summary << SummaryLine(rows_[i]) << '\n';
+      updated += rows_[i].state == KeyboardRow::State::kSucceeded;
+      outputFailed = outputFailed || children_[i].outputFailed;
     }
     summary << updated << " of " << rows_.size() << " keyboards updated" << std::endl;
-    return updated == static_cast<int>(rows_.size()) ? kExitSuccess : kExitUpdateFailed;
+    if (updated == rows_.size()) return outputFailed ? kExitOutputFailed : kExitSuccess;
+    // As for a single flash: the user's second Ctrl-C, not the keyboards, ended the updates.
+    const int cutOff = plan_.stops ? plan_.stops->CutOffSignal() : 0;
+    return cutOff ? ExitStatusOfSignal(cutOff) : kExitUpdateFailed;
   }
 
  private:
@@ -187,6 +219,7 @@ class Runner {
     while (::waitpid(child.process.pid, &status, 0) < 0 && errno == EINTR) {
     }
     child.reaped = true;
+    child.outputFailed = WIFEXITED(status) && WEXITSTATUS(status) == kExitOutputFailed;
     if (child.sawEnd) return;
     // Ended without saying how: its last words, or how it ended.
     std::string reason = child.lastErrorLine;

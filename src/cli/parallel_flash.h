@@ -2,8 +2,8 @@
 // `flash --all`: one child process per keyboard, each a `flash --device PATH --json` of this
 // program, all running at once. The parent reads the children's events (run_events.h) and
 // text, shows a live table on a terminal (plain lines prefixed by the keyboard otherwise),
-// passes SIGINT, SIGTERM and SIGHUP on to every child, which decides itself what to do with
-// them, and ends with one summary line per keyboard.
+// passes the stop signals (stop_requests.h) on to every child, which decides itself what to do
+// with them, and ends with one summary line per keyboard.
 #include <cstdint>
 #include <string>
 #include <vector>

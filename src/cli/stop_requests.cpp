@@ -1,8 +1,12 @@
 #include "cli/stop_requests.h"
 
 #include <signal.h>
+#include <sys/eventfd.h>
 #include <unistd.h>
 
+#include <cerrno>
+#include <cstdint>
+#include <cstring>
 #include <string_view>
 
 #include "link/hid_device.h"
@@ -15,47 +19,79 @@ void Say(std::string_view text) {
   [[maybe_unused]] const ssize_t written = ::write(STDERR_FILENO, text.data(), text.size());
 }
 
+bool Interactive(int signal) {
+  return signal == SIGINT || signal == SIGQUIT;
+}
+
 }  // namespace
+
+StopRequests::StopRequests() : stopFd_(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)) {
+  if (stopFd_ < 0) error_ = std::string("cannot open an eventfd: ") + std::strerror(errno);
+}
+
+StopRequests::~StopRequests() {
+  if (stopFd_ >= 0) ::close(stopFd_);
+}
 
 void StopRequests::OnSignal(int signal) {
   std::lock_guard lock(mutex_);
-  if (forward_) {
-    forward_(signal);
-    return;
+  switch (phase_) {
+    case Phase::kBefore:
+      if (stopSignal_) return;
+      stopSignal_ = signal;
+      if (stopFd_ >= 0) {
+        const uint64_t one = 1;
+        [[maybe_unused]] const ssize_t written = ::write(stopFd_, &one, sizeof one);
+      }
+      return;
+    case Phase::kRunning: {
+      const int forwarded = OnSignalDuringRun(signal);
+      if (forward_) forward_(forwarded);
+      return;
+    }
+    case Phase::kAfter:
+      return;
   }
-  if (!running_) {
-    if (!stopSignal_) stopSignal_ = signal;
-    return;
-  }
-  if (signal == SIGINT && interrupted_) {
-    if (cutOff_) return;
-    cutOff_ = true;
+}
+
+int StopRequests::OnSignalDuringRun(int signal) {
+  if (Interactive(signal) && interruptedBy_) {
+    if (cutOffSignal_) return signal;
+    cutOffSignal_ = signal;
+    if (forward_) {
+      // Two equal signals merge into one on their way to a child that has not yet taken the
+      // first, so the insistence goes on as the other interactive signal.
+      if (signal != interruptedBy_) return signal;
+      return signal == SIGINT ? SIGQUIT : SIGINT;
+    }
     HidDevice::CutOff();
     Say("\nStopping the update at its next report; the keyboard may be left without firmware.\n");
-    return;
+    return signal;
   }
-  interrupted_ = interrupted_ || signal == SIGINT;
-  if (warned_) return;
+  if (Interactive(signal)) interruptedBy_ = signal;
+  if (warned_ || forward_) return signal;
   warned_ = true;
   Say("\nAn update is running; stopping it now can leave the keyboard without firmware. It goes "
       "on to its end; press Ctrl-C again to stop it anyway.\n");
-}
-
-void StopRequests::ForwardTo(std::function<void(int signal)> forward) {
-  std::lock_guard lock(mutex_);
-  forward_ = std::move(forward);
+  return signal;
 }
 
 bool StopRequests::BeginRun() {
+  return BeginForwardedRun({});
+}
+
+bool StopRequests::BeginForwardedRun(std::function<void(int signal)> forward) {
   std::lock_guard lock(mutex_);
-  if (stopSignal_) return false;
-  running_ = true;
+  if (stopSignal_ || phase_ != Phase::kBefore) return false;
+  phase_ = Phase::kRunning;
+  forward_ = std::move(forward);
   return true;
 }
 
 void StopRequests::EndRun() {
   std::lock_guard lock(mutex_);
-  running_ = false;
+  phase_ = Phase::kAfter;
+  forward_ = {};
 }
 
 int StopRequests::StopSignal() const {
@@ -63,9 +99,9 @@ int StopRequests::StopSignal() const {
   return stopSignal_;
 }
 
-bool StopRequests::CutOff() const {
+int StopRequests::CutOffSignal() const {
   std::lock_guard lock(mutex_);
-  return cutOff_;
+  return cutOffSignal_;
 }
 
 }  // namespace vortan::cli

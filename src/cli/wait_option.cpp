@@ -17,14 +17,18 @@ void AddWaitOption(CLI::App& command, WaitOption& wait) {
                     ->check(CLI::Range(0, 24 * 60 * 60));
 }
 
-bool WaitIfAsked(const WaitOption& wait, const std::function<std::string(int)>& textFor) {
+bool WaitIfAsked(const WaitOption& wait, const std::function<std::string(int)>& textFor,
+                 int stopFd) {
   if (!wait.Given()) return true;
   const std::chrono::milliseconds limit = wait.seconds.empty()
                                               ? std::chrono::milliseconds(-1)
                                               : std::chrono::seconds(std::stoi(wait.seconds));
-  return WaitForSingleDevice(limit, [&textFor](int count) {
-    if (count != 1) std::cerr << textFor(count) << std::endl;
-  });
+  return WaitForSingleDevice(
+      limit,
+      [&textFor](int count) {
+        if (count != 1) std::cerr << textFor(count) << std::endl;
+      },
+      stopFd);
 }
 
 }  // namespace vortan::cli

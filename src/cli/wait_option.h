@@ -18,7 +18,10 @@ struct WaitOption {
 void AddWaitOption(CLI::App& command, WaitOption& wait);
 
 // Without --wait: true at once. With it: waits, writing `textFor(count)` on stderr whenever
-// the count changes while it is not one; true once exactly one device is attached.
-bool WaitIfAsked(const WaitOption& wait, const std::function<std::string(int count)>& textFor);
+// the count changes while it is not one; true once exactly one device is attached. A stop
+// request (`stopFd` readable, see StopRequests::StopFd; -1 for none) ends the wait at once with
+// false.
+bool WaitIfAsked(const WaitOption& wait, const std::function<std::string(int count)>& textFor,
+                 int stopFd);
 
 }  // namespace vortan::cli

@@ -39,11 +39,11 @@ enum class ParseOutcome { kRun, kHelp, kVersion, kError };
 // kError `message` holds the text to print.
 ParseOutcome ParseGuiArguments(const QStringList& arguments, GuiOptions* options, QString* message);
 
-// The stop signals (SIGINT, SIGTERM, SIGHUP), read from a signalfd in the event loop: with no
-// run active they close the window as the user would, so the program quits normally and removes
-// its work files; during a run they are refused as a close is, and the window closes once the
-// run has ended. main blocks them (BlockStopSignals) before any thread starts, so no device read
-// is ever interrupted.
+// The stop signals (SIGINT, SIGTERM, SIGHUP, SIGQUIT), read from a signalfd in the event loop:
+// with no run active they close the window as the user would, so the program quits normally and
+// removes its work files; during a run they are refused as a close is, and the window closes
+// once the run has ended. main blocks them (BlockStopSignals) before any thread starts, so no
+// device read is ever interrupted.
 class UpdaterApp {
  public:
   // Needs a QApplication. Installs the device backend and the settings file to read.

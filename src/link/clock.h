@@ -12,6 +12,10 @@ class Clock {
  public:
   virtual ~Clock() = default;
   virtual void Sleep(std::chrono::milliseconds duration) = 0;
+  // Sleeps for `duration` unless descriptor `fd` is or becomes readable first (-1: plain Sleep).
+  // True when `fd` is readable. This default looks at `fd` before and after a plain Sleep, as a
+  // virtual clock must; the system clock wakes as soon as it becomes readable.
+  virtual bool SleepUnlessReadable(int fd, std::chrono::milliseconds duration);
   // Time since an arbitrary fixed origin; only differences are meaningful.
   virtual std::chrono::milliseconds Now() const = 0;
 };
@@ -19,6 +23,7 @@ class Clock {
 class SystemClock final : public Clock {
  public:
   void Sleep(std::chrono::milliseconds duration) override;
+  bool SleepUnlessReadable(int fd, std::chrono::milliseconds duration) override;
   std::chrono::milliseconds Now() const override;
 };
 

@@ -3,9 +3,11 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cstring>
 #include <filesystem>
 #include <limits>
+#include <new>
 #include <span>
 #include <string_view>
 #include <utility>
@@ -60,6 +62,19 @@ bool DatFileExamine::ReadFile(const std::string& path) {
 }
 
 bool DatFileExamine::Examine() {
+  lackedMemory_ = false;
+  try {
+    return ExamineBuffer();
+  } catch (const std::bad_alloc&) {
+    // Not the package's fault, so never told as a format error.
+    isFileReady = false;
+    lackedMemory_ = true;
+    failureReason_ = std::strerror(ENOMEM);
+    return false;
+  }
+}
+
+bool DatFileExamine::ExamineBuffer() {
   isFileReady = false;
   failureReason_.clear();
   if (datBuffer.empty() || fileLength <= 0) return false;

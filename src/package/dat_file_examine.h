@@ -85,6 +85,9 @@ class DatFileExamine {
   // Why the last ReadFile or the writing of a work file failed, in the system's words (with the
   // work file's path), or empty when the refusal was the package's own (a sum, a bound).
   const std::string& FailureReason() const { return failureReason_; }
+  // True when the last Examine failed only for lack of memory (FailureReason says so): the
+  // package may be sound, and is shown as unreadable, never as a format error.
+  bool LackedMemory() const { return lackedMemory_; }
   // Removes the four work files whose paths were set; errors are ignored.
   void DeleteTempFiles();
 
@@ -99,6 +102,7 @@ class DatFileExamine {
   std::string KeyName(int index) const;
 
  private:
+  bool ExamineBuffer();
   bool CheckBlocks();
   bool CheckSections();
   bool SectionSumMatches(uint32_t addr, uint32_t length, uint32_t descriptorField) const;
@@ -116,6 +120,7 @@ class DatFileExamine {
   std::string workFolder_;
   std::function<void()> workFilesWritten_;
   std::string failureReason_;
+  bool lackedMemory_ = false;
 
   std::string filePath;
   int64_t fileLength = 0;

@@ -1,7 +1,9 @@
 #include "updaters/ax_update.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdint>
+#include <new>
 #include <utility>
 
 #include "updaters/loader_commands.h"
@@ -15,6 +17,13 @@ namespace {
 // The work files were written from a package of bounded size and are compared with it after
 // reading, so no cap of their own is needed here.
 constexpr uint64_t kNoCap = UINT64_MAX;
+
+// After a failed read: lack of memory is no fault of the package, so it leaves Load as any
+// allocation of the updaters would, for the package to tell it apart from a refusal.
+bool NoMemoryOrFalse() {
+  if (errno == ENOMEM) throw std::bad_alloc();
+  return false;
+}
 
 }  // namespace
 
@@ -118,16 +127,15 @@ uint16_t AXUpdate::ByteChecksum(const uint8_t* data, int32_t length) {
 
 bool AXUpdate::ReadDescriptionFile() {
   ByteBuffer bytes;
-  if (!ReadRegularFile(cnfgPath, kNoCap, bytes, SymlinkPolicy::kRefuse)) return false;
+  if (!ReadRegularFile(cnfgPath, kNoCap, bytes, SymlinkPolicy::kRefuse)) return NoMemoryOrFalse();
   descriptionBytes = std::move(bytes);
   return true;
 }
 
 bool AXUpdate::ReadImageFile() {
   ByteBuffer bytes;
-  if (!ReadRegularFile(dataPath, kNoCap, bytes, SymlinkPolicy::kRefuse) || bytes.empty()) {
-    return false;
-  }
+  if (!ReadRegularFile(dataPath, kNoCap, bytes, SymlinkPolicy::kRefuse)) return NoMemoryOrFalse();
+  if (bytes.empty()) return false;
   imageData = std::move(bytes);
   imageLength = static_cast<int64_t>(imageData.size());
   return true;

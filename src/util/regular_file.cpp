@@ -23,7 +23,10 @@ bool ReadOpenFile(int fd, uint64_t maxBytes, ByteBuffer& out, std::string* why) 
   if (!S_ISREG(st.st_mode) || st.st_size < 0) return Fail(why, "Not a regular file");
   const uint64_t size = static_cast<uint64_t>(st.st_size);
   if (size > maxBytes) return Fail(why, "File too large");
-  if (!SizeForWholeRead(out, static_cast<size_t>(size))) return Fail(why, std::strerror(ENOMEM));
+  if (!SizeForWholeRead(out, static_cast<size_t>(size))) {
+    errno = ENOMEM;
+    return Fail(why, std::strerror(ENOMEM));
+  }
   size_t done = 0;
   while (done < out.size()) {
     const ssize_t n = ::read(fd, out.data() + done, out.size() - done);
@@ -46,11 +49,14 @@ bool ReadRegularFile(const std::string& path, uint64_t maxBytes, ByteBuffer& out
   const int noFollow = links == SymlinkPolicy::kRefuse ? O_NOFOLLOW : 0;
   const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY | noFollow);
   if (fd < 0) return Fail(why, std::strerror(errno));
+  errno = 0;
   const bool ok = ReadOpenFile(fd, maxBytes, out, why);
+  const int reason = errno;
   ::close(fd);
   if (!ok) {
     out.clear();
     out.shrink_to_fit();
+    errno = reason;
   }
   return ok;
 }

@@ -15,7 +15,8 @@ namespace vortan {
 // Symbolic links are followed where the user chose the path (kFollow); a file in a folder others
 // can write to, such as a work file in /tmp, is read only if it is no link (kRefuse).
 enum class SymlinkPolicy { kFollow, kRefuse };
-// On failure `why`, when given, gets the reason in the system's words.
+// On failure `why`, when given, gets the reason in the system's words, and errno is ENOMEM when
+// only the memory to hold the bytes was lacking.
 bool ReadRegularFile(const std::string& path, uint64_t maxBytes, ByteBuffer& out,
                      SymlinkPolicy links = SymlinkPolicy::kFollow, std::string* why = nullptr);
 

@@ -8,26 +8,51 @@
 
 #include <cerrno>
 #include <cstdint>
+#include <cstring>
+#include <exception>
+
+#include "util/exception_text.h"
 
 namespace vortan {
 namespace {
 
+constexpr int kStopSignals[] = {SIGINT, SIGTERM, SIGHUP, SIGQUIT};
+// Sent only from outside (or by a timer nobody here sets), and ending the process by default.
+constexpr int kOutsideSignals[] = {SIGUSR1, SIGUSR2, SIGALRM,   SIGVTALRM, SIGPROF,
+                                   SIGIO,   SIGPWR,  SIGSTKFLT, SIGXCPU};
+// Ignored rather than blocked: the write that would raise them fails with EPIPE or EFBIG.
+constexpr int kIgnoredSignals[] = {SIGPIPE, SIGXFSZ};
+
 sigset_t StopSet() {
   sigset_t set;
   sigemptyset(&set);
-  for (const int signal : {SIGINT, SIGTERM, SIGHUP}) sigaddset(&set, signal);
+  for (const int signal : kStopSignals) sigaddset(&set, signal);
   return set;
+}
+
+void SetDisposition(int signal, void (*handler)(int)) {
+  struct sigaction action = {};
+  action.sa_handler = handler;
+  sigemptyset(&action.sa_mask);
+  ::sigaction(signal, &action, nullptr);
 }
 
 }  // namespace
 
 void BlockStopSignals() {
-  const sigset_t set = StopSet();
+  sigset_t set = StopSet();
+  for (const int signal : kOutsideSignals) sigaddset(&set, signal);
+  for (int signal = SIGRTMIN; signal <= SIGRTMAX; ++signal) sigaddset(&set, signal);
   ::pthread_sigmask(SIG_BLOCK, &set, nullptr);
-  struct sigaction ignore = {};
-  ignore.sa_handler = SIG_IGN;
-  sigemptyset(&ignore.sa_mask);
-  ::sigaction(SIGPIPE, &ignore, nullptr);
+  for (const int signal : kIgnoredSignals) SetDisposition(signal, SIG_IGN);
+}
+
+void UnblockSignalsForExec() {
+  // An ignored disposition and the mask both survive exec.
+  for (const int signal : kIgnoredSignals) SetDisposition(signal, SIG_DFL);
+  sigset_t none;
+  sigemptyset(&none);
+  ::sigprocmask(SIG_SETMASK, &none, nullptr);
 }
 
 int OpenStopSignalFd() {
@@ -45,10 +70,22 @@ int ReadStopSignal(int fd) {
 }
 
 StopSignalWatcher::StopSignalWatcher(std::function<void(int)> handler)
-    : handler_(std::move(handler)),
-      signalFd_(OpenStopSignalFd()),
-      wakeFd_(::eventfd(0, EFD_CLOEXEC)) {
-  if (signalFd_ >= 0 && wakeFd_ >= 0) thread_ = std::thread([this] { Watch(); });
+    : handler_(std::move(handler)) {
+  signalFd_ = OpenStopSignalFd();
+  if (signalFd_ < 0) {
+    error_ = std::string("cannot open a signalfd: ") + std::strerror(errno);
+    return;
+  }
+  wakeFd_ = ::eventfd(0, EFD_CLOEXEC);
+  if (wakeFd_ < 0) {
+    error_ = std::string("cannot open an eventfd: ") + std::strerror(errno);
+    return;
+  }
+  try {
+    thread_ = std::thread([this] { Watch(); });
+  } catch (...) {
+    error_ = "cannot start a thread: " + CurrentExceptionText();
+  }
 }
 
 StopSignalWatcher::~StopSignalWatcher() {

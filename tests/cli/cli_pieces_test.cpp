@@ -1,6 +1,7 @@
 // Pieces of vortan-flash checked in-process: the progress bar, the keyboard table, the run's
 // events, the udev rule text and the report trace.
 #include <gtest/gtest.h>
+#include <poll.h>
 #include <signal.h>
 
 #include <sstream>
@@ -108,19 +109,30 @@ TEST(TracingBackendTest, RecordsWrittenReportsAndDeliveredRepliesOnly) {
   EXPECT_EQ(lines[0], ReportTraceLine("H>D", report, sizeof report));
 }
 
-// Guards against a run starting after a stop was asked for, and against losing that stop.
-TEST(StopRequests, AStopOutsideARunIsKeptAndStartsNoRun) {
+// Guards against a run starting after a stop was asked for, against losing that stop or leaving
+// a wait deaf to it, and against a stop after the run's end replacing the run's outcome.
+TEST(StopRequests, AStopBeforeARunIsKeptAndWakesAWaitAndOneAfterItChangesNothing) {
   cli::StopRequests stops;
-  ASSERT_TRUE(stops.BeginRun());
-  stops.OnSignal(SIGTERM);
-  stops.EndRun();
-  EXPECT_EQ(stops.StopSignal(), 0) << "a stop during the run ends with the run";
+  ASSERT_TRUE(stops.Ready());
+  pollfd wait = {stops.StopFd(), POLLIN, 0};
+  EXPECT_EQ(::poll(&wait, 1, 0), 0);
   stops.OnSignal(SIGHUP);
   stops.OnSignal(SIGINT);
   EXPECT_EQ(stops.StopSignal(), SIGHUP);
+  EXPECT_EQ(::poll(&wait, 1, 0), 1) << "a wait watching StopFd ends";
   EXPECT_FALSE(stops.BeginRun());
-  EXPECT_FALSE(stops.CutOff());
   EXPECT_EQ(cli::ExitStatusOfSignal(SIGHUP), 129);
+
+  cli::StopRequests during;
+  std::vector<int> forwarded;
+  ASSERT_TRUE(during.BeginForwardedRun([&](int signal) { forwarded.push_back(signal); }));
+  for (const int signal : {SIGTERM, SIGINT, SIGINT, SIGINT}) during.OnSignal(signal);
+  during.EndRun();
+  during.OnSignal(SIGTERM);
+  // Guards against the second Ctrl-C merging with the first on its way to a busy child.
+  EXPECT_EQ(forwarded, (std::vector<int>{SIGTERM, SIGINT, SIGQUIT, SIGINT}));
+  EXPECT_EQ(during.CutOffSignal(), SIGINT);
+  EXPECT_EQ(during.StopSignal(), 0) << "no stop is kept during or after the run";
 }
 
 }  // namespace

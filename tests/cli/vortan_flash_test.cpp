@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <csignal>
@@ -14,6 +15,7 @@
 #include <regex>
 #include <set>
 #include <sstream>
+#include <thread>
 
 #include "support/package_fixtures.h"
 #include "support/run_program.h"
@@ -180,6 +182,53 @@ TEST_F(VortanFlashTest, RefusedAndUnreadablePackagesExit3AndAFifoAnswersPromptly
   }
 }
 
+// The address-space limits below cannot hold a sanitizer's shadow memory.
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+constexpr bool kLimitsApply = false;
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer) || __has_feature(thread_sanitizer)
+constexpr bool kLimitsApply = false;
+#else
+constexpr bool kLimitsApply = true;
+#endif
+#else
+constexpr bool kLimitsApply = true;
+#endif
+
+// Guards against a sound package shown as "Checksum or file format error" (or an abort) when
+// only memory ran out while examining it, and against a command starting without the thread
+// that takes its stop signals (std::system_error, an abort).
+TEST_F(VortanFlashTest, LackOfMemoryIsSaidAsSuchAndNeverMadeAFormatError) {
+  if (!kLimitsApply) GTEST_SKIP() << "address-space limits under a sanitizer";
+  const std::string package =
+      testing::WritePackage(dir_, "large.dat", testing::PackageOf({testing::C1Pack(16 << 20)}));
+  const auto limited = [&](const std::string& limits) {
+    return testing::RunProgram("/bin/sh",
+                               {"-c", limits + " && exec \"$0\" \"$@\"", VORTAN_FLASH_PATH,
+                                "--work-dir", work_.path().string(), "inspect", package},
+                               dir_);
+  };
+  std::set<int> statuses;
+  for (int megabytes = 16; megabytes <= 96; megabytes += 6) {
+    const testing::ProgramResult shown = limited("ulimit -v " + std::to_string(megabytes << 10));
+    SCOPED_TRACE(std::to_string(megabytes) + " MiB: " + shown.err);
+    statuses.insert(shown.exitCode);
+    EXPECT_THAT(shown.exitCode, ::testing::AnyOf(0, 1, 3));
+    EXPECT_THAT(shown.err, ::testing::Not(HasSubstr("Checksum or file format error")));
+    if (shown.exitCode == 3) {
+      EXPECT_THAT(shown.err, HasSubstr("Cannot allocate memory"));
+    }
+  }
+  EXPECT_TRUE(statuses.contains(0) && statuses.contains(3));
+  // Thread stacks as large as the stack limit, which the address space cannot hold.
+  const testing::ProgramResult refused = limited("ulimit -v 1000000 && ulimit -s 2000000");
+  EXPECT_EQ(refused.exitCode, 1);
+  EXPECT_EQ(refused.err,
+            "Cannot watch the stop signals: cannot start a thread: Resource temporarily "
+            "unavailable\n");
+  EXPECT_EQ(LeftInWorkFolder(), Strings{});
+}
+
 // Guards against bytes other than the checked ones reaching the device when a work file changes
 // between the package writing it and the updater reading it back (the preloaded shim changes it).
 TEST_F(VortanFlashTest, AChangedWorkFileRefusesThePackageAndNothingIsSent) {
@@ -255,10 +304,10 @@ TEST_F(VortanFlashTest, ADeviceThatCannotBeOpenedForLackOfPermissionGetsTheUdevR
 TEST_F(VortanFlashTest, FlashRefusesABrokenPackageOrNoSingleDeviceBeforeWritingWorkFiles) {
   const std::string broken = Package(ShortTwoPackPackage(), {Fault::kImageSum, 2});
   ExpectRefused(Flash({"flash", broken, "--simulate"}), broken);
-  // --all examines the package before any keyboard is reached: no child, so no trace.
+  // --all examines the package before any keyboard is reached: no report in any trace.
   ExpectRefused(Flash({"flash", broken, "--all", "--simulate-devices", "3", "--trace", trace_}),
                 broken);
-  EXPECT_FALSE(std::filesystem::exists(trace_ + ".0"));
+  EXPECT_EQ(FileLines(trace_ + ".0"), Strings{});
   const std::string package = Package();
   // Real hidapi: a configured device no machine carries.
   const std::string config = Write("Config.ini", "IDC_VID=0xF1A5\nIDC_PID=0xFFFE\n");
@@ -301,35 +350,113 @@ TEST_F(VortanFlashTest, ATwoPackUpdateBeyondAsciiSucceedsWithATraceOfEveryReport
   EXPECT_EQ(FinishOutcome(trace_), "00");
 }
 
-// Guards against a signal cutting an update off midway (no finish command, work files left):
-// during a run each stop signal is a request the run outlives, SIGPIPE never kills, and only a
-// second Ctrl-C stops the run, at its next report.
-TEST_F(VortanFlashTest, SignalsDuringAFlashLetTheRunEndWithItsFinishCommand) {
+// A run of its own (work folder, trace) that a test drives with signals while others run.
+struct SignalledRun {
+  testing::TempDir work;
+  std::string trace = work.File("trace");
+  Strings traces;  // the files that show the run has begun
+  std::unique_ptr<testing::RunningProgram> program;
+};
+
+// Sends `signals` 50 ms apart once every trace holds a report, then, with `flood`, the last one
+// every millisecond until the program ends (it stays unreaped, so its pid is never another's).
+void Signal(SignalledRun& run, const std::vector<int>& signals, bool flood) {
+  if (!Traced(run.traces)) return;
+  const pid_t pid = run.program->Pid();
+  for (const int signal : signals) {
+    ::kill(pid, signal);
+    ::usleep(50000);
+  }
+  siginfo_t ended = {};
+  while (flood && ::waitid(P_PID, pid, &ended, WEXITED | WNOHANG | WNOWAIT) == 0 &&
+         ended.si_pid == 0) {
+    ::kill(pid, signals.back());
+    ::usleep(1000);
+  }
+}
+
+// Guards against a signal from outside cutting an update off midway (no finish command, work
+// files left, --all's children left running unseen) or replacing the outcome of a run that has
+// ended: a stop request is one the run outlives (only a second Ctrl-C or Ctrl-\ stops it, at
+// its next report), every other signal that would end the program is blocked or ignored.
+TEST_F(VortanFlashTest, NoSignalFromOutsideCutsARunOffOrChangesItsOutcome) {
   const std::string package = Package(SmallPackage());
-  const std::tuple<std::vector<int>, int, int> cases[] = {
-      // signals sent, exit status, warnings shown
-      {{SIGTERM}, 0, 1}, {{SIGHUP, SIGTERM}, 0, 1},  {{SIGPIPE}, 0, 0},
-      {{SIGINT}, 0, 1},  {{SIGINT, SIGINT}, 130, 1},
+  struct Row {
+    std::vector<int> signals;
+    bool flood;  // the last signal again and again until the end, after the last step too
+    int exitCode;
+    int warnings;  // per keyboard
   };
-  for (const auto& [signals, exitCode, warnings] : cases) {
-    SCOPED_TRACE(::testing::PrintToString(signals));
-    std::remove(trace_.c_str());
-    testing::RunningProgram run = Start({"flash", package, "--simulate", "--trace", trace_});
-    ASSERT_TRUE(Traced({trace_}));
-    for (const int signal : signals) {
-      ::kill(run.Pid(), signal);
-      ::usleep(50000);
+  std::vector<Row> rows = {
+      {{SIGTERM}, true, 0, 1},           {{SIGHUP, SIGQUIT}, false, 0, 1},
+      {{SIGINT}, false, 0, 1},           {{SIGPIPE}, true, 0, 0},
+      {{SIGINT, SIGINT}, false, 130, 1}, {{SIGINT, SIGQUIT}, false, 131, 1},
+  };
+  for (const int signal : {SIGUSR1, SIGUSR2, SIGALRM, SIGVTALRM, SIGPROF, SIGIO, SIGPWR, SIGSTKFLT,
+                           SIGXCPU, SIGXFSZ, SIGRTMIN, SIGRTMAX}) {
+    rows.push_back({{signal}, true, 0, 0});
+  }
+  // Every run at once: each spends its time in the half-second pauses.
+  std::vector<std::unique_ptr<SignalledRun>> runs;
+  std::vector<std::thread> senders;
+  for (const bool all : {false, true}) {
+    for (const Row& row : rows) {
+      auto& run = *runs.emplace_back(std::make_unique<SignalledRun>());
+      Strings args = {"--work-dir", run.work.path().string(), "flash", package, "--trace",
+                      run.trace};
+      if (all) args.insert(args.end(), {"--all", "--simulate-devices", "2"});
+      if (!all) args.push_back("--simulate");
+      run.traces = all ? Strings{run.trace + ".0", run.trace + ".1"} : Strings{run.trace};
+      run.program = std::make_unique<testing::RunningProgram>(VORTAN_FLASH_PATH, args, dir_);
+      senders.emplace_back(Signal, std::ref(run), row.signals, row.flood);
     }
-    const testing::ProgramResult shown = run.Wait();
-    EXPECT_EQ(shown.exitCode, exitCode) << shown.err;
+  }
+  for (std::thread& sender : senders) sender.join();
+  for (size_t i = 0; i < runs.size(); ++i) {
+    const Row& row = rows[i % rows.size()];
+    const size_t keyboards = i < rows.size() ? 1 : 2;
+    SCOPED_TRACE(::testing::PrintToString(row.signals) + (keyboards > 1 ? " --all" : ""));
+    const testing::ProgramResult shown = runs[i]->program->Wait();
+    EXPECT_EQ(shown.exitCode, row.exitCode) << shown.err;
     const std::regex warning("An update is running");
     EXPECT_EQ(std::distance(std::sregex_iterator(shown.err.begin(), shown.err.end(), warning),
                             std::sregex_iterator()),
-              warnings)
+              row.warnings * static_cast<int>(keyboards))
         << shown.err;
-    EXPECT_EQ(FinishOutcome(trace_) == "00", exitCode == 0);
+    for (const std::string& trace : runs[i]->traces) {
+      EXPECT_EQ(FinishOutcome(trace) == "00", row.exitCode == 0) << trace;
+    }
+    for (const auto& entry : std::filesystem::directory_iterator(runs[i]->work.path())) {
+      const std::string name = entry.path().filename().string();
+      EXPECT_FALSE(name.starts_with("vortan-") && !name.starts_with("vortan-simulated-")) << name;
+    }
+  }
+}
+
+// Guards against a stop asked for before the run being acted on only once a keyboard appears
+// (after a start event that never got its end), and against flash --all updating every keyboard
+// after a stop during its package check.
+TEST_F(VortanFlashTest, AStopBeforeTheRunEndsWaitsAndPackageChecksAtOnceAndStartsNothing) {
+  const std::string package = Package(SmallPackage());
+  const std::string large = testing::WritePackage(
+      dir_, "large.dat", testing::PackageOf({testing::C1Pack(size_t{32} << 20)}));
+  for (const Strings& args :
+       {Strings{"flash", package, "--json", "--simulate-devices", "0", "--wait"},
+        Strings{"devices", "--simulate-devices", "0", "--wait"},
+        Strings{"flash", large, "--all", "--simulate-devices", "2", "--trace", trace_}}) {
+    SCOPED_TRACE(::testing::PrintToString(args));
+    testing::RunningProgram run = Start(args);
+    // The private folder is made once the signals are taken; the package check comes later.
+    while (LeftInWorkFolder().empty()) ::usleep(1000);
+    if (args[0] == "devices" || args[2] == "--json") ::usleep(200000);
+    ::kill(run.Pid(), SIGTERM);
+    const testing::ProgramResult shown = run.Wait(std::chrono::seconds(5));
+    EXPECT_EQ(shown.exitCode, 143) << shown.err;
+    EXPECT_THAT(shown.out, ::testing::Not(HasSubstr("\"event\"")));
+    EXPECT_THAT(shown.out, ::testing::Not(HasSubstr("keyboards updated")));
     EXPECT_EQ(LeftInWorkFolder(), Strings{});
   }
+  EXPECT_EQ(FileLines(trace_ + ".0"), Strings{});
 }
 
 // Guards against progress text reaching the trace or the device through a descriptor left free
@@ -356,6 +483,22 @@ TEST_F(VortanFlashTest, ClosedOrFullOutputsKeepTextFromTheDeviceAndGiveTheirOwnE
   const testing::ProgramResult shown = Start({"inspect", package}, {1}).Wait();
   EXPECT_EQ(shown.exitCode, 6);
   EXPECT_EQ(shown.err, "Cannot write to standard output: it was closed at start\n");
+  // A file-size limit (4 KiB in dash's blocks) killed the run through its own trace.
+  for (const Strings& keyboards : {Strings{"--simulate"}, {"--all", "--simulate-devices", "2"}}) {
+    Strings args = {"-c",
+                    "ulimit -f 8 && exec \"$0\" \"$@\"",
+                    VORTAN_FLASH_PATH,
+                    "--work-dir",
+                    work_.path().string(),
+                    "flash",
+                    package,
+                    "--trace",
+                    trace_};
+    args.insert(args.end(), keyboards.begin(), keyboards.end());
+    const testing::ProgramResult limited = testing::RunProgram("/bin/sh", args, dir_);
+    EXPECT_EQ(limited.exitCode, 6) << limited.err;
+    EXPECT_THAT(limited.err, HasSubstr(": File too large"));
+  }
 }
 
 // Guards against two processes interleaving their commands on one keyboard: a single flash, and
@@ -396,9 +539,14 @@ TEST_F(VortanFlashTest, RunsMeetingAKeyboardInUseAreRefusedAndASignalToAllReache
 TEST_F(VortanFlashTest, AllUpdatesEveryKeyboardAtOnceAndAFaultFailsOnlyItsOwn) {
   const std::string faults =
       Write("faults.txt", "# the A1 block's echo\nwrong_echo a1.write 1 byte=1 device=1\n");
+  // A package name the children once read as their option -v, named from its own folder.
+  std::filesystem::rename(Package(), dir_.File("-v.dat"));
+  const std::filesystem::path before = std::filesystem::current_path();
+  std::filesystem::current_path(dir_.path());
   const testing::ProgramResult run =
-      Flash({"flash", Package(), "--all", "--simulate-devices", "3", "--simulate-faults", faults,
-             "--json", "--trace", trace_});
+      Flash({"flash", "--all", "--simulate-devices", "3", "--simulate-faults", faults, "--json",
+             "--trace", trace_, "--", "-v.dat"});
+  std::filesystem::current_path(before);
   EXPECT_EQ(run.exitCode, 5) << run.err;
   std::map<std::string, std::string> outcomes;
   int steps = 0;
@@ -453,6 +601,9 @@ TEST_F(VortanFlashTest, UsageErrorsExit2AndOptionsMayFollowTheCommand) {
        {dir_.File("no/such/folder/trace.txt"), fifo, planted, dir_.path().string()}) {
     usageErrors.push_back({"flash", package, "--simulate", "--trace", trace});
   }
+  // --all checks what each child would, before any work.
+  usageErrors.push_back({"flash", package, "--all", "--simulate-devices", "2", "--trace",
+                         dir_.File("no/such/folder/trace.txt")});
   for (const std::string& script :
        Strings{badScript, dir_.File("missing.txt"), fifo, "/dev/zero", linkedScript, misspelled}) {
     usageErrors.push_back({"flash", package, "--simulate-faults", script});
