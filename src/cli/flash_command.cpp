@@ -119,7 +119,10 @@ int FlashCommand::Flash(DatFileExamine& datFile, DeviceLinkSetup& setup,
   const KeyboardName keyboard{keyboards.front().path, keyboards.front().serial};
   // Refused before the first report, so two updates never interleave their commands.
   if (!link.Claim()) {
-    std::cerr << kTextUpdateRunningElsewhere << '\n';
+    std::cerr << (link.LastOpenBusy()
+                      ? link.LastOpenError() + "\n"
+                      : OpenFailureText(link.LastOpenError(), link.LastOpenDeniedPermission(),
+                                        HidDevice::Vid(), HidDevice::Pid()));
     return kExitNoSingleDevice;
   }
 

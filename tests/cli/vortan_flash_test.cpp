@@ -390,6 +390,16 @@ TEST_F(VortanFlashTest, RunsMeetingAKeyboardInUseAreRefusedAndASignalToAllReache
   EXPECT_THAT(shown.err, HasSubstr("[sim:hidraw0] An update is running"));
   EXPECT_THAT(shown.err, HasSubstr("[sim:hidraw1] An update is running"));
   EXPECT_THAT(shown.out, HasSubstr("2 of 2 keyboards updated"));
+  // A link planted at the lock file's name refuses the run: it went on without the lock.
+  const std::string lock = work_.File("vortan-simulated-f1a5-1234-0.lock");
+  ASSERT_EQ(std::remove(lock.c_str()), 0);
+  ASSERT_EQ(::symlink(dir_.File("elsewhere").c_str(), lock.c_str()), 0);
+  const testing::ProgramResult unlocked =
+      Flash({"flash", package, "--simulate", "--trace", second});
+  EXPECT_EQ(unlocked.exitCode, 4);
+  EXPECT_THAT(unlocked.err, HasSubstr("the update lock " + lock + " cannot be taken"));
+  EXPECT_EQ(FileLines(second), Strings{});
+  EXPECT_FALSE(std::filesystem::exists(dir_.File("elsewhere")));
 }
 
 // The fault hits the second pack: the first is written and verified, the run still fails.

@@ -34,6 +34,7 @@ class HidapiBackendTest : public ::testing::Test {
  protected:
   void SetUp() override {
     fakehid::Reset();
+    fakehid::SetDeviceFolder(nodes.path().string());
     HidDevice::UseBackend(MakeHidapiBackend());
     // Only the low 16 bits of each ID reach hidapi.
     HidDevice::SetIds(0x13151, 0x4002);
@@ -49,6 +50,7 @@ class HidapiBackendTest : public ::testing::Test {
     return d;
   }
 
+  testing::TempDir nodes;  // the listed devices' nodes, which the device lock locks
   VirtualClock clock;
   ScopedProcessClock useClock{&clock};
 };
@@ -93,6 +95,7 @@ TEST_F(HidapiBackendTest, CountsEveryListedInterfaceAndReportsAFailedOpen) {
   EXPECT_FALSE(Updater().EnterUpdateMode(5));
   EXPECT_EQ(fakehid::Calls().back(), "hid_free_enumeration 3");
   fakehid::Reset();
+  fakehid::SetDeviceFolder(nodes.path().string());
   HidDevice::SetIds(0x3151, 0x4002);
   Attach();
   fakehid::Backend().FailOpens(1, "Permission denied", true);
@@ -103,11 +106,18 @@ TEST_F(HidapiBackendTest, CountsEveryListedInterfaceAndReportsAFailedOpen) {
 }
 
 // Guards against two processes interleaving their commands on one keyboard: the lock is taken
-// on the node hidapi lists, before anything is sent, and released with the link.
+// on the node hidapi lists, before anything is sent, and released with the link; a node that
+// cannot be locked is refused too (the lock failed open).
 TEST_F(HidapiBackendTest, AKeyboardAnotherProcessUpdatesIsRefusedBeforeAnyReport) {
-  testing::TempDir dir;
-  fakehid::SetDeviceFolder(dir.path().string());
+  const testing::TempDir& dir = nodes;
   Attach();
+  fakehid::SetDeviceFolder("");  // listed as "sim:hidraw0", a node nobody can open
+  EXPECT_FALSE(Updater().EnterUpdateMode(5));
+  EXPECT_FALSE(HidDevice::Instance().LastOpenBusy());
+  EXPECT_EQ(HidDevice::Instance().LastOpenError(),
+            "the update lock sim:hidraw0 cannot be taken: No such file or directory");
+  EXPECT_EQ(fakehid::Backend().Device(0).MessageCount("update_mode"), 0);
+  fakehid::SetDeviceFolder(dir.path().string());
   ASSERT_EQ(HidDevice::Instance().CountDevices(), 1);  // makes the node
   DeviceLock other;  // a second open of the node, as another process holds it
   ASSERT_EQ(other.Take(dir.File("hidraw0")), LockResult::kTaken);
@@ -169,7 +179,7 @@ TEST_F(HidapiBackendTest, ASelectedPathUpdatesOnlyThatOneOfThreeKeyboards) {
   HidDevice& link = HidDevice::Instance();
   const std::vector<HidDeviceInfo> listed = link.ListDevices();
   ASSERT_EQ(listed.size(), 3u);
-  EXPECT_EQ(listed[1].path, "sim:hidraw1");
+  EXPECT_EQ(listed[1].path, nodes.File("hidraw1"));
 
   HidDevice::SelectPath("sim:hidraw9");
   EXPECT_EQ(link.CountDevices(), 0);
@@ -180,8 +190,9 @@ TEST_F(HidapiBackendTest, ASelectedPathUpdatesOnlyThatOneOfThreeKeyboards) {
   ASSERT_TRUE(updater.EnterUpdateMode(5));
   ASSERT_TRUE(updater.CheckRegion(0, 2, 2 * 0xFF));
   ASSERT_TRUE(updater.FinishUpdate(true));
-  EXPECT_EQ(
-      std::count(fakehid::Calls().begin(), fakehid::Calls().end(), "hid_open_path sim:hidraw1"), 1);
+  EXPECT_EQ(std::count(fakehid::Calls().begin(), fakehid::Calls().end(),
+                       "hid_open_path " + listed[1].path),
+            1);
   for (size_t i = 0; i < 3; ++i) {
     const emu::LoaderDevice& device = fakehid::Backend().Device(i);
     EXPECT_EQ(device.MessageCount("update_mode") + device.MessageCount("region_check") +
