@@ -149,6 +149,7 @@ int FlashCommand::Flash(DatFileExamine& datFile, DeviceLinkSetup& setup,
   if (options.stops) options.stops->EndRun();
   if (verbose_) SetLogSink(outsideRun);
 
+  setup.ReportUnfiredFaults(keyboard, json_);
   const std::string reason = success ? "" : FailureReason(link, lastDone, total);
   if (json_) std::cout << JsonLine(EndEvent(keyboard, success, reason)) << std::endl;
   if (success) {
