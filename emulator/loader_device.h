@@ -69,7 +69,7 @@ struct Fault {
   // Where a script gave it: the line's number (0 when not from a script) and its text, control
   // and non-ASCII bytes escaped as \xNN so that it can be shown on a terminal.
   int line = 0;
-  std::string text;
+  std::string text{};
 };
 
 // `text` with every byte outside printable ASCII written as \xNN.
