@@ -175,28 +175,42 @@ void Emulator::SetLockFolder(std::string folder) {
 
 LockResult Emulator::Lock(uint16_t vid, uint16_t pid) {
   std::lock_guard lock(mutex_);
+  if (lockFolder_.empty()) return LockResult::kNotNeeded;
   for (size_t i = 0; i < devices_.size(); ++i) {
     if (Matches(*devices_[i], vid, pid)) return LockDevice(i);
   }
-  return LockResult::kUnavailable;
+  return NoDeviceToLock();
 }
 
 LockResult Emulator::LockPath(const std::string& path) {
   std::lock_guard lock(mutex_);
+  if (lockFolder_.empty()) return LockResult::kNotNeeded;
   for (size_t i = 0; i < devices_.size(); ++i) {
     for (int interface = 0; interface < devices_[i]->Interfaces(); ++interface) {
       if (PathOf(i, interface) == path) return LockDevice(i);
     }
   }
-  return LockResult::kUnavailable;
+  return NoDeviceToLock();
+}
+
+LockResult Emulator::NoDeviceToLock() {
+  openError_ = "no matching device";
+  openDenied_ = false;
+  return LockResult::kFailed;
 }
 
 LockResult Emulator::LockDevice(size_t index) {
-  if (lockFolder_.empty()) return LockResult::kUnavailable;
   const LoaderDevice& d = *devices_[index];
   char name[64];
   std::snprintf(name, sizeof name, "vortan-simulated-%04x-%04x-%zu.lock", d.Vid(), d.Pid(), index);
-  return lock_.Take(lockFolder_ + "/" + name, /*create=*/true);
+  const LockResult result = lock_.Take(lockFolder_ + "/" + name, /*create=*/true);
+  // A lock file that cannot be taken (a planted link or folder, another user's file) refuses
+  // the run; it is no matter of the udev rule.
+  if (result == LockResult::kFailed) {
+    openError_ = lock_.Error();
+    openDenied_ = false;
+  }
+  return result;
 }
 
 void Emulator::Unlock() {

@@ -54,7 +54,8 @@ class Emulator final : public HidBackend {
 
   // Gives each attached device a lock file in `folder` ("vortan-simulated-VID-PID-N.lock", N
   // its attach index), so that two processes simulating the same keyboard there meet the same
-  // lock. Without a folder nothing is locked.
+  // lock. Without a folder nothing is locked (kNotNeeded); with one, a lock file that cannot be
+  // taken refuses the run (kFailed, OpenError() says why).
   void SetLockFolder(std::string folder);
 
   // Handles currently open, and how often Exit ran: lets tests check the link's discipline.
@@ -100,7 +101,9 @@ class Emulator final : public HidBackend {
 
   bool Matches(const LoaderDevice& d, uint16_t vid, uint16_t pid) const;
   Handle OpenLocked(LoaderDevice* device);
+  // Both with mutex_ held; a failure keeps its reason for OpenError.
   LockResult LockDevice(size_t index);
+  LockResult NoDeviceToLock();
   LoaderDevice* Lookup(Handle handle) const;
   void Record(const char* direction, const uint8_t* data, size_t length);
   void HandleArrivals(LoaderDevice& from);

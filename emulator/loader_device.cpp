@@ -13,6 +13,7 @@ namespace {
 
 constexpr uint8_t kReportTag = 0x51;
 constexpr uint8_t kAccepted = 0xF1;
+constexpr size_t kPayloadBytes = LoaderDevice::kPayloadSize;
 
 bool IsUpdateModeRequest(const Bytes& m) {
   return m.size() == 4 && m[0] == 0x01 && m[1] == 0x0A && m[2] == 0x4D;
@@ -62,32 +63,69 @@ std::vector<std::string_view> Words(std::string_view line) {
   return words;
 }
 
+// What the loader's replies to a kind can be, whatever the package: how many reply messages one
+// command gets at most, and the longest of them in bytes. A2 cycle commands carry at most 127
+// cycles (their byte 1 holds the count doubled), so their echoes stay below 4 x 127 + 8 bytes.
+struct ReplyShape {
+  std::string_view kind;
+  int replies;
+  int64_t longest;
+};
+
+constexpr ReplyShape kReplyShapes[] = {
+    {"*", 2, 7 + 4 * 127},  // the longest of the families' replies
+    {"update_mode", 1, 1},
+    {"region_check", 1, 11},
+    {"finish", 1, 4},
+    {"unknown", 0, 0},
+    {"a2.erase_cycle", 1, 7},
+    {"a2.erase_poll", 1, 7},
+    {"a2.program_cycle", 1, 2 + 4 * 127},
+    {"a2.write_buffer_cycle", 1, 7 + 4 * 127},
+    {"a2.program_buffer_cycle", 1, 4 + 4 * 127},
+    {"a2.write", 1, 12},
+    {"a2.data", 2, 1},
+    {"c1.setup", 1, 5},
+    {"c1.erase", 1, 5},
+    {"c1.erase_poll", 1, 7},
+    {"c1.write", 1, 12},
+    {"c1.data", 1, 1},
+    {"a1.write", 1, 12},
+    {"a1.data", 2, 1},
+    {"ram.write", 1, kMaxMessageLength},
+    {"ram.data", 1, 1},
+};
+
 // A misspelled kind would never fire, and a rehearsal meant to fail would report success.
-bool KnownKind(std::string_view kind) {
-  static constexpr std::string_view kKinds[] = {
-      "*",
-      "update_mode",
-      "region_check",
-      "finish",
-      "unknown",
-      "a2.erase_cycle",
-      "a2.erase_poll",
-      "a2.program_cycle",
-      "a2.write_buffer_cycle",
-      "a2.program_buffer_cycle",
-      "a2.write",
-      "a2.data",
-      "c1.setup",
-      "c1.erase",
-      "c1.erase_poll",
-      "c1.write",
-      "c1.data",
-      "a1.write",
-      "a1.data",
-      "ram.write",
-      "ram.data",
-  };
-  return std::find(std::begin(kKinds), std::end(kKinds), kind) != std::end(kKinds);
+const ReplyShape* ShapeOf(std::string_view kind) {
+  for (const ReplyShape& shape : kReplyShapes) {
+    if (shape.kind == kind) return &shape;
+  }
+  return nullptr;
+}
+
+bool IsReplyFault(FaultType type) {
+  return type == FaultType::kWrongEcho || type == FaultType::kWrongStatus ||
+         type == FaultType::kShortReply || type == FaultType::kSplitWrongly ||
+         type == FaultType::kShortReport;
+}
+
+// Why a parsed fault can never fire, or nullptr when it can.
+const char* NeverFires(const Fault& f) {
+  const ReplyShape& shape = *ShapeOf(f.kind);
+  if (!IsReplyFault(f.type)) return nullptr;
+  if (shape.replies == 0) return "this kind of command is never answered";
+  if (f.reply >= shape.replies) return "reply= is beyond the replies this kind gets";
+  if (f.type == FaultType::kWrongEcho && f.byte >= shape.longest) {
+    return "byte= is beyond the longest reply of this kind";
+  }
+  if (f.type == FaultType::kShortReply && f.length >= shape.longest) {
+    return "length= does not cut the longest reply of this kind";
+  }
+  if (f.type == FaultType::kSplitWrongly && f.length >= static_cast<int>(kPayloadBytes)) {
+    return "length= of 55 or more is the correct framing";
+  }
+  return nullptr;
 }
 
 bool ParseFaultLine(const std::vector<std::string_view>& w, Fault& f) {
@@ -95,7 +133,7 @@ bool ParseFaultLine(const std::vector<std::string_view>& w, Fault& f) {
   size_t i = 1;
   if (i < w.size() && w[i].find('=') == std::string_view::npos &&
       !(w[i].front() >= '0' && w[i].front() <= '9')) {
-    if (!KnownKind(w[i])) return false;
+    if (!ShapeOf(w[i])) return false;
     f.kind = std::string(w[i++]);
   }
   int64_t n = 0;
@@ -127,6 +165,20 @@ bool ParseFaultLine(const std::vector<std::string_view>& w, Fault& f) {
 
 }  // namespace
 
+std::string EscapedText(std::string_view text) {
+  std::string out;
+  for (const char c : text) {
+    const auto byte = static_cast<unsigned char>(c);
+    if (byte >= 0x20 && byte < 0x7F) {
+      out.push_back(c);
+    } else {
+      static constexpr char kHex[] = "0123456789ABCDEF";
+      out += {'\\', 'x', kHex[byte >> 4], kHex[byte & 0xF]};
+    }
+  }
+  return out;
+}
+
 bool ParseFaultScript(std::string_view text, std::vector<Fault>& faults, std::string* error) {
   std::vector<Fault> parsed;
   int lineNo = 0;
@@ -138,8 +190,14 @@ bool ParseFaultScript(std::string_view text, std::vector<Fault>& faults, std::st
     const auto words = Words(line);
     if (words.empty() || words[0].front() == '#') continue;
     Fault f;
-    if (!ParseFaultLine(words, f)) {
-      if (error) *error = "fault script line " + std::to_string(lineNo) + ": " + std::string(line);
+    f.line = lineNo;
+    f.text = EscapedText(line.substr(0, line.find_last_not_of(" \t\r") + 1));
+    const char* never = nullptr;
+    if (!ParseFaultLine(words, f) || (never = NeverFires(f))) {
+      if (error) {
+        *error = "fault script line " + std::to_string(lineNo) + ": " + f.text;
+        if (never) *error += " (never fires: " + std::string(never) + ")";
+      }
       return false;
     }
     parsed.push_back(std::move(f));
@@ -185,6 +243,14 @@ void LoaderDevice::AddFaults(const std::vector<Fault>& faults) {
 
 void LoaderDevice::ClearFaults() {
   faults_.clear();
+}
+
+std::vector<Fault> LoaderDevice::UnfiredFaults() const {
+  std::vector<Fault> unfired;
+  for (const Armed& a : faults_) {
+    if (!a.fired) unfired.push_back(a.fault);
+  }
+  return unfired;
 }
 
 void LoaderDevice::UnplugAfterReports(int64_t reports) {
@@ -307,16 +373,17 @@ void LoaderDevice::Dispatch(const Bytes& message) {
   recentKinds_.push_back(handled->kind);
   if (recentKinds_.size() > kRecentKinds) recentKinds_.pop_front();
 
-  std::vector<const Fault*> faults;
-  for (Armed* a : Aimed(handled->kind)) faults.push_back(&a->fault);
+  const std::vector<Armed*> faults = Aimed(handled->kind);
   bool silent = false;
-  for (const Fault* f : faults) {
-    if (f->type == FaultType::kUnplug) {
+  for (Armed* a : faults) {
+    const FaultType type = a->fault.type;
+    a->fired |= !IsReplyFault(type);
+    if (type == FaultType::kUnplug) {
       unplugged_ = true;
       return;
     }
-    if (f->type == FaultType::kNoReply) silent = true;
-    if (f->type == FaultType::kSecondDevice) ++arrivals_;
+    if (type == FaultType::kNoReply) silent = true;
+    if (type == FaultType::kSecondDevice) ++arrivals_;
   }
   if (silent) return;
   for (size_t i = 0; i < handled->replies.size(); ++i) {
@@ -324,23 +391,32 @@ void LoaderDevice::Dispatch(const Bytes& message) {
   }
 }
 
-void LoaderDevice::QueueReply(Bytes reply, const std::vector<const Fault*>& faults, int index) {
+void LoaderDevice::QueueReply(Bytes reply, const std::vector<Armed*>& faults, int index) {
   size_t piece = kPayloadSize;
   bool wrongOffset = false;
   bool shortFirst = false;
-  for (const Fault* f : faults) {
+  for (Armed* a : faults) {
+    const Fault* f = &a->fault;
     if (f->reply != index) continue;
+    // Faults that change nothing of this reply have not fired (yet).
+    a->fired |= f->type == FaultType::kSplitWrongly || f->type == FaultType::kShortReport;
     switch (f->type) {
       case FaultType::kWrongEcho:
-        if (f->byte >= 0 && static_cast<size_t>(f->byte) < reply.size()) reply[f->byte] ^= 0xFF;
+        if (f->byte >= 0 && static_cast<size_t>(f->byte) < reply.size()) {
+          reply[f->byte] ^= 0xFF;
+          a->fired = true;
+        }
         break;
       case FaultType::kWrongStatus:
         if (!reply.empty()) reply[0] = f->value;
+        a->fired |= !reply.empty();
         break;
       case FaultType::kShortReply: {
         const size_t keep = f->length >= 0 ? static_cast<size_t>(f->length)
                                            : (reply.empty() ? 0 : reply.size() - 1);
-        if (keep < reply.size()) reply.resize(keep);
+        const bool cuts = keep < reply.size();
+        if (cuts) reply.resize(keep);
+        a->fired |= cuts;
         break;
       }
       case FaultType::kSplitWrongly:

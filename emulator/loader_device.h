@@ -66,13 +66,23 @@ struct Fault {
   int length = -1;    // kShortReply, kSplitWrongly; -1 picks the default
   // Which simulated keyboard gets the fault, by its index in enumeration order; -1: every one.
   int device = -1;
+  // Where a script gave it: the line's number (0 when not from a script) and its text, control
+  // and non-ASCII bytes escaped as \xNN so that it can be shown on a terminal.
+  int line = 0;
+  std::string text{};
 };
+
+// `text` with every byte outside printable ASCII written as \xNN.
+std::string EscapedText(std::string_view text);
 
 // Parses a fault script: one fault per line, blank lines and lines starting with '#' skipped.
 //   <type> [kind] [occurrence] [reply=N] [byte=N] [value=N] [length=N] [device=N]
 // type is no_reply, wrong_echo, wrong_status, short_reply, split_wrongly, short_report, unplug
 // or second_device; kind defaults to "*", occurrence to 1; numbers may be 0x-prefixed hex.
-// False (with a message naming the line in `error`) on any malformed line.
+// False (with a message naming the line in `error`) on any malformed line, and on a fault that
+// can never fire whatever the package: a reply fault aimed at a kind that is never answered or
+// at a reply the kind does not have, a byte or length beyond the longest reply of the kind, a
+// split into pieces of 55 bytes or more (the correct framing).
 bool ParseFaultScript(std::string_view text, std::vector<Fault>& faults, std::string* error);
 
 class LoaderDevice {
@@ -110,6 +120,8 @@ class LoaderDevice {
   void AddFault(Fault fault);
   void AddFaults(const std::vector<Fault>& faults);
   void ClearFaults();
+  // The faults added that have not yet changed anything the device did, in the order added.
+  std::vector<Fault> UnfiredFaults() const;
   // Unplugs the device once `reports` reports have crossed the link in either direction.
   void UnplugAfterReports(int64_t reports);
   void Unplug() { unplugged_ = true; }
@@ -135,6 +147,7 @@ class LoaderDevice {
     Fault fault;
     int seen = 0;  // messages of the kind since the fault was added
     bool spent = false;
+    bool fired = false;  // changed what the device did at least once
   };
 
   void CountReport();
@@ -142,7 +155,7 @@ class LoaderDevice {
   void Dispatch(const Bytes& message);
   std::optional<Handled> Common(const Bytes& message);
   std::vector<Armed*> Aimed(const std::string& kind);
-  void QueueReply(Bytes reply, const std::vector<const Fault*>& faults, int index);
+  void QueueReply(Bytes reply, const std::vector<Armed*>& faults, int index);
   void QueueReports(const Bytes& reply, size_t piece, bool wrongOffset, bool shortFirst);
 
   uint16_t vid_;

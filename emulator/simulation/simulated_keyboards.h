@@ -51,12 +51,20 @@ class SimulatedKeyboards {
 
   // Shapes the flash memories after the ready `package` so its update can succeed: every
   // device's, or only the one at `chosenPath` when it is not empty. False with a message in
-  // `error` when it cannot be done. Call it only while no run is active.
+  // `error` when it cannot be done, or when a fault can never fire with this package and these
+  // keyboards (device=N beyond them, a kind of a chip family the package has no data pack of):
+  // the message then names the script line. Call it only while no run is active.
   bool Fit(const DatFileExamine& package, const std::string& chosenPath, std::string* error);
 
+  // The faults aimed at the keyboard at `path` that have not fired, in script order.
+  std::vector<Fault> UnfiredFaults(const std::string& path) const;
+
  private:
+  bool FaultsCanFire(const DatFileExamine& package, std::string* error) const;
+
   std::shared_ptr<Emulator> emulator_;
   int count_ = 0;
+  std::vector<Fault> faults_;
 };
 
 }  // namespace vortan::emu

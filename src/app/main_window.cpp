@@ -126,9 +126,11 @@ void MainWindow::UpdateDevice() {
     ShowErrorMessage(kTextPackageNotReady);
     return;
   }
-  // Refused before the first report while another process updates this keyboard.
-  if (!HidDevice::Instance().Claim()) {
-    ShowErrorMessage(kTextUpdateRunningElsewhere);
+  // Refused before the first report while another process updates this keyboard, or when its
+  // lock cannot be taken at all.
+  if (HidDevice& link = HidDevice::Instance(); !link.Claim()) {
+    ShowErrorMessage(link.LastOpenBusy() ? link.LastOpenError()
+                                         : kTextDeviceCannotBeOpened + link.LastOpenError());
     return;
   }
   running_ = true;

@@ -2,6 +2,8 @@
 
 #include <cstdio>
 
+#include "link/hid_device.h"
+
 namespace vortan::cli {
 namespace {
 
@@ -23,8 +25,7 @@ std::string UdevRuleLine(uint32_t vid, uint32_t pid) {
 std::string OpenFailureText(const std::string& reason, bool deniedPermission, uint32_t vid,
                             uint32_t pid) {
   std::string text =
-      "The device cannot be opened: " + (reason.empty() ? std::string("no reason given") : reason) +
-      "\n";
+      kTextDeviceCannotBeOpened + (reason.empty() ? std::string("no reason given") : reason) + "\n";
   if (!deniedPermission) return text;
   text += "Your user may not open the device's hidraw node. Install the udev rule " +
           std::string(kUdevRuleFile) + " as " + kUdevRuleInstallPath + ":\n" +

@@ -86,4 +86,13 @@ bool DeviceLinkSetup::Fit(const DatFileExamine& package, std::string* error) {
   return !simulation_ || simulation_->Fit(package, HidDevice::SelectedPath(), error);
 }
 
+void DeviceLinkSetup::ReportUnfiredFaults(const KeyboardName& keyboard, bool json) const {
+  if (!simulation_) return;
+  for (const emu::Fault& fault : simulation_->UnfiredFaults(keyboard.path)) {
+    std::cerr << "Fault script line " << fault.line << " never fired: " << fault.text << '\n';
+    if (json)
+      std::cout << JsonLine(UnfiredFaultEvent(keyboard, fault.line, fault.text)) << std::endl;
+  }
+}
+
 }  // namespace vortan::cli

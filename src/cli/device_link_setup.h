@@ -7,6 +7,7 @@
 #include <memory>
 #include <string>
 
+#include "cli/run_events.h"
 #include "cli/trace_file.h"
 #include "emulator/loader_device.h"
 #include "emulator/simulation/simulated_keyboards.h"
@@ -50,6 +51,10 @@ class DeviceLinkSetup {
   // its update can succeed: every device's, or only the selected path's (HidDevice::SelectPath).
   // False with a message in `error` when it cannot be done.
   bool Fit(const DatFileExamine& package, std::string* error);
+  // After a rehearsal on `keyboard`: says on stderr, and with `json` as an event on stdout,
+  // which fault script lines aimed at it never fired, so a rehearsal meant to fail that
+  // succeeded is not taken for a proof. Nothing when not simulating.
+  void ReportUnfiredFaults(const KeyboardName& keyboard, bool json) const;
   // Closes the trace file; false with the reason when a line of it could not be written.
   bool FinishTrace(std::string* error);
 

@@ -130,7 +130,10 @@ int FlashCommand::Flash(DatFileExamine& datFile, DeviceLinkSetup& setup,
   const KeyboardName keyboard{keyboards.front().path, keyboards.front().serial};
   // Refused before the first report, so two updates never interleave their commands.
   if (!link.Claim()) {
-    std::cerr << kTextUpdateRunningElsewhere << '\n';
+    std::cerr << (link.LastOpenBusy()
+                      ? link.LastOpenError() + "\n"
+                      : OpenFailureText(link.LastOpenError(), link.LastOpenDeniedPermission(),
+                                        HidDevice::Vid(), HidDevice::Pid()));
     return kExitNoSingleDevice;
   }
 
@@ -163,6 +166,7 @@ int FlashCommand::Flash(DatFileExamine& datFile, DeviceLinkSetup& setup,
   if (options.stops) options.stops->EndRun();
   if (verbose_) SetLogSink(outsideRun);
 
+  setup.ReportUnfiredFaults(keyboard, json_);
   const std::string reason = success ? "" : FailureReason(link, lastDone, total, thrown);
   if (json_) std::cout << JsonLine(EndEvent(keyboard, success, reason)) << std::endl;
   if (success) {

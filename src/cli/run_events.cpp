@@ -33,6 +33,13 @@ nlohmann::json EndEvent(const KeyboardName& keyboard, bool success, const std::s
   return event;
 }
 
+nlohmann::json UnfiredFaultEvent(const KeyboardName& keyboard, int line, const std::string& fault) {
+  nlohmann::json event = Event("fault_unfired", keyboard);
+  event["line"] = line;
+  event["fault"] = fault;
+  return event;
+}
+
 std::string JsonLine(const nlohmann::json& event) {
   return event.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
 }

@@ -1,7 +1,8 @@
 #pragma once
 // The JSON Lines that `flash --json` writes on stdout for scripts and dashboards: one object per
-// line, "start" (the package's facts), "step" (a completed step) and "end" (the outcome, with the
-// reason where known), each naming its keyboard. `flash --all` reads its children's lines back
+// line, "start" (the package's facts), "step" (a completed step), "fault_unfired" (a rehearsal's
+// fault that never fired) and "end" (the outcome, with the reason where known), each naming its
+// keyboard. `flash --all` reads its children's lines back
 // with ParseRunEvent.
 #include <cstdint>
 #include <nlohmann/json.hpp>
@@ -25,6 +26,8 @@ nlohmann::json StartEvent(const KeyboardName& keyboard, const DatFileExamine& pa
 nlohmann::json StepEvent(const KeyboardName& keyboard, int32_t index, int32_t total);
 // `reason` is left out when empty.
 nlohmann::json EndEvent(const KeyboardName& keyboard, bool success, const std::string& reason);
+// A rehearsal's fault script line `line` (its text `fault`) that never fired; before the end.
+nlohmann::json UnfiredFaultEvent(const KeyboardName& keyboard, int line, const std::string& fault);
 
 // One line of JSON without its line break. Bytes that are not UTF-8 (a path, a device's
 // strings) are replaced rather than refused.

@@ -11,8 +11,21 @@
 namespace vortan::cli {
 namespace {
 
-// /dev/null, /dev/zero, /dev/full and their kin share the memory devices' major number.
-constexpr unsigned kMemoryDevicesMajor = 1;
+// /dev/null and /dev/full: the memory devices' major 1, minors 3 and 7 (Linux devices.txt). The
+// others of major 1 (/dev/mem, /dev/port, /dev/kmsg) must never receive a trace.
+bool IsNullOrFull(dev_t device) {
+  return device == makedev(1, 3) || device == makedev(1, 7);
+}
+
+// Why `st` may not receive the trace, or nullptr when it may.
+const char* Refusal(const struct stat& st) {
+  if (S_ISLNK(st.st_mode)) return "is a symbolic link";
+  if (S_ISCHR(st.st_mode)) return IsNullOrFull(st.st_rdev) ? nullptr : "is a device node";
+  if (!S_ISREG(st.st_mode)) return "is not a regular file";
+  if (st.st_uid != ::geteuid()) return "belongs to another user";
+  if (st.st_nlink != 1) return "has another hard link";
+  return nullptr;
+}
 
 }  // namespace
 
@@ -22,6 +35,13 @@ TraceFile::~TraceFile() {
 
 bool TraceFile::Open(const std::string& path, std::string* error) {
   path_ = path;
+  // Checked before the open as well as after it: opening some device nodes acts on the device.
+  struct stat st {};
+  const char* refusal = ::lstat(path.c_str(), &st) == 0 ? Refusal(st) : nullptr;
+  if (refusal) {
+    *error = "The trace file " + path + " " + refusal;
+    return false;
+  }
   // O_NONBLOCK: a FIFO without a reader fails at once instead of waiting for one. No O_TRUNC
   // before the type is known.
   const int fd = ::open(path.c_str(),
@@ -30,15 +50,13 @@ bool TraceFile::Open(const std::string& path, std::string* error) {
     *error = "Cannot write the trace file " + path + ": " + std::strerror(errno);
     return false;
   }
-  struct stat st {};
-  const bool regular = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
-  const bool memory = S_ISCHR(st.st_mode) && major(st.st_rdev) == kMemoryDevicesMajor;
-  if (!regular && !memory) {
+  refusal = ::fstat(fd, &st) == 0 ? Refusal(st) : std::strerror(errno);
+  if (refusal) {
     ::close(fd);
-    *error = "The trace file " + path + " is not a regular file";
+    *error = "The trace file " + path + " " + refusal;
     return false;
   }
-  if (regular && ::ftruncate(fd, 0) != 0) {
+  if (S_ISREG(st.st_mode) && ::ftruncate(fd, 0) != 0) {
     *error = "Cannot write the trace file " + path + ": " + std::strerror(errno);
     ::close(fd);
     return false;

@@ -1,8 +1,10 @@
 #pragma once
-// The --trace file. Opened never through a symbolic link (one planted in /tmp would redirect the
-// trace into another user's file) and only as a regular file or a memory device such as
-// /dev/null or /dev/full: a FIFO would hang the run, and a device node could be the keyboard
-// itself. A failed write is kept, not fatal: the update goes on, and the command reports it.
+// The --trace file. Only a regular file of this user with one link (or a new one), opened never
+// through a symbolic link, or the null or full device: a link planted in /tmp, a hard link or
+// a file another user left in a sticky folder would redirect the trace into a file that is not
+// the user's to overwrite; a FIFO would hang the run; any other device node (the keyboard, the
+// kernel log, memory) must never receive report lines. A failed write is kept, not fatal: the
+// update goes on, and the command reports it.
 #include <mutex>
 #include <string>
 
@@ -16,7 +18,7 @@ class TraceFile {
   TraceFile& operator=(const TraceFile&) = delete;
 
   // Creates or empties `path`. False with the reason in `error` when it cannot be opened or is
-  // neither a regular file nor a memory device.
+  // none of the files above; nothing is then emptied.
   bool Open(const std::string& path, std::string* error);
   // Writes `line` and a line break; after the first failure nothing more is written.
   void WriteLine(const std::string& line);

@@ -58,21 +58,24 @@ class HidBackend {
   virtual void Close(Handle handle) = 0;
 
   // Takes the exclusive lock of the device Open(vid, pid) would open, keyed by the device's path,
-  // so that no two processes update one keyboard. kUnavailable when there is nothing to lock
-  // (no device, or a node this user cannot open, which Open then reports). Backends without
-  // devices of their own lock nothing.
-  virtual LockResult Lock(uint16_t /*vid*/, uint16_t /*pid*/) { return LockResult::kUnavailable; }
+  // so that no two processes update one keyboard. kTaken, kBusy (another process holds it), or
+  // kFailed when it cannot be taken for any reason (no such device, a node or lock file this
+  // user cannot open, something planted in its place): the run must then not go on, and
+  // OpenError() / OpenDeniedPermission() say why. Only backends without devices of their own
+  // (test stand-ins) answer kNotNeeded, as this default does.
+  virtual LockResult Lock(uint16_t /*vid*/, uint16_t /*pid*/) { return LockResult::kNotNeeded; }
   // The same for the interface at `path`, the one OpenPath(path) would open.
-  virtual LockResult LockPath(const std::string& /*path*/) { return LockResult::kUnavailable; }
+  virtual LockResult LockPath(const std::string& /*path*/) { return LockResult::kNotNeeded; }
   // Releases the lock Lock or LockPath took, if any.
   virtual void Unlock() {}
 
   // Releases the library's global state (hid_exit); the next CountDevices initialises it again.
   virtual void Exit() = 0;
 
-  // The reason the last Open failed, in the library's own words, or empty when none is known.
+  // The reason the last Open, Lock or LockPath failed, in the library's (or the system's) own
+  // words, or empty when none is known.
   virtual std::string OpenError() = 0;
-  // True when the last Open failed for lack of permission on the device node.
+  // True when the last Open, Lock or LockPath failed for lack of permission on the device node.
   virtual bool OpenDeniedPermission() = 0;
 };
 

@@ -117,9 +117,11 @@ bool HidDevice::Claim() {
   const LockResult lock = s.selectedPath.empty() ? s.backend->Lock(Low16(s.vid), Low16(s.pid))
                                                  : s.backend->LockPath(s.selectedPath);
   s.lastOpenBusy = lock == LockResult::kBusy;
-  if (s.lastOpenBusy) {
-    s.lastOpenError = kTextUpdateRunningElsewhere;
-    s.lastOpenDenied = false;
+  // Fails closed: a lock that cannot be taken protects nothing, so the run does not start.
+  if (lock == LockResult::kBusy || lock == LockResult::kFailed) {
+    s.lastOpenError = s.lastOpenBusy ? kTextUpdateRunningElsewhere : s.backend->OpenError();
+    if (s.lastOpenError.empty()) s.lastOpenError = "the update lock cannot be taken";
+    s.lastOpenDenied = !s.lastOpenBusy && s.backend->OpenDeniedPermission();
     return false;
   }
   s.claimed = lock == LockResult::kTaken;

@@ -17,6 +17,8 @@ namespace vortan {
 
 // Why the link refuses to open a keyboard another process is updating.
 inline constexpr char kTextUpdateRunningElsewhere[] = "Another update of this keyboard is running";
+// Leads the reason an open (or the lock before it) failed.
+inline constexpr char kTextDeviceCannotBeOpened[] = "The device cannot be opened: ";
 
 class HidDevice {
  public:
@@ -68,8 +70,9 @@ class HidDevice {
   // True at once when the link is open; otherwise opens it only if exactly one device is counted.
   bool EnsureOpen();
   // Takes the keyboard's exclusive lock (HidBackend::Lock, or LockPath for the selected path)
-  // unless held: no two processes update one keyboard. False only when another process holds
-  // it; LastOpenError() then says so and LastOpenBusy() is true. Held until Close.
+  // unless held: no two processes update one keyboard. False when another process holds it
+  // (LastOpenBusy() is true and LastOpenError() says so) or when it cannot be taken for any
+  // other reason (LastOpenError() says why). Held until Close.
   bool Claim();
   // Claims the device, then opens the selected interface, else the first matching device, unless
   // a handle is already held.

@@ -1,6 +1,8 @@
 #include "app/main_window.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <chrono>
 #include <condition_variable>
@@ -306,6 +308,12 @@ TEST_F(MainWindowTest, UpdateIsRefusedWhileAnotherProcessUpdatesTheKeyboardOrAft
   };
   expectRefused(kTextUpdateRunningElsewhere);
   other.Release();
+  // A lock file that cannot be taken at all (here a planted folder) refuses the run too.
+  ASSERT_EQ(std::remove(dir.File(name).c_str()), 0);
+  ASSERT_EQ(::mkdir(dir.File(name).c_str(), 0700), 0);
+  expectRefused(std::string(kTextDeviceCannotBeOpened) + "the update lock " + dir.File(name) +
+                " cannot be taken: Is a directory");
+  ASSERT_EQ(::rmdir(dir.File(name).c_str()), 0);
   EXPECT_FALSE(window.OpenPath(BrokenPackage()));
   ASSERT_TRUE(view.Enabled(Button::kUpdate));
   expectRefused("The dat file is not ready. Open dat file first");

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <poll.h>
 #include <signal.h>
+#include <unistd.h>
 
 #include <sstream>
 
@@ -12,6 +13,7 @@
 #include "cli/progress_display.h"
 #include "cli/run_events.h"
 #include "cli/stop_requests.h"
+#include "cli/trace_file.h"
 #include "emulator/emulator.h"
 #include "link/tracing_backend.h"
 #include "support/temp_dir.h"
@@ -107,6 +109,35 @@ TEST(TracingBackendTest, RecordsWrittenReportsAndDeliveredRepliesOnly) {
   EXPECT_EQ(lines, emulator->Trace());
   ASSERT_EQ(lines.size(), 2u);
   EXPECT_EQ(lines[0], ReportTraceLine("H>D", report, sizeof report));
+}
+
+// Guards against the trace overwriting what is not the user's: a hard link, another user's file
+// planted in a sticky folder, a symbolic link, device nodes beside the null and full devices.
+TEST(TraceFileTest, OnlyOwnSingleLinkedFilesNewFilesAndTheNullAndFullDevicesAreWritten) {
+  testing::TempDir dir;
+  const std::string victim = dir.File("victim");
+  ASSERT_TRUE(testing::WriteText(victim, "kept"));
+  const std::string own = dir.File("own"), planted = dir.File("planted");
+  ASSERT_TRUE(testing::WriteText(own, "old"));
+  ASSERT_TRUE(testing::WriteText(planted, "theirs"));
+  ASSERT_EQ(::link(victim.c_str(), dir.File("hard").c_str()), 0);
+  ASSERT_EQ(::symlink(victim.c_str(), dir.File("soft").c_str()), 0);
+  const bool planting = ::chown(planted.c_str(), 65534, 65534) == 0;
+  const std::pair<std::string, bool> cases[] = {
+      {dir.File("new"), true},      {own, true},
+      {"/dev/null", true},          {"/dev/full", true},
+      {dir.File("hard"), false},    {dir.File("soft"), false},
+      {"/dev/random", false},       {"/dev/zero", false},
+      {dir.path().string(), false}, {planted, !planting},
+  };
+  for (const auto& [path, accepted] : cases) {
+    cli::TraceFile trace;
+    std::string error;
+    EXPECT_EQ(trace.Open(path, &error), accepted) << path << ": " << error;
+  }
+  EXPECT_EQ(testing::ReadText(own), "");
+  EXPECT_EQ(testing::ReadText(victim), "kept");
+  EXPECT_EQ(testing::ReadText(planted), "theirs");
 }
 
 // Guards against a run starting after a stop was asked for, against losing that stop or leaving

@@ -337,12 +337,20 @@ TEST_F(VortanFlashTest, ATwoPackUpdateBeyondAsciiSucceedsWithATraceOfEveryReport
       if (pack.chipFamily == row.family) pack.description = row.pack.description;
     }
   }
+  // A fault line that never fires is reported, lest the rehearsal be taken for its proof.
+  const std::string faults = Write("faults.txt", "wrong_echo finish 2\n");
   const testing::ProgramResult shown =
-      Flash({"flash", Package(flashed), "--simulate", "--trace", trace_});
-  EXPECT_EQ(shown.out, "Updating VORTAN KB 25 to firmware V1.0.0 in 6 steps\nUpdate Success!\n");
-  Strings steps;
-  for (int i = 1; i <= 6; ++i) steps.push_back("Step " + std::to_string(i) + " of 6 done");
-  EXPECT_EQ(Lines(shown.err), steps);
+      Flash({"flash", Package(flashed), "--simulate-faults", faults, "--json", "--trace", trace_});
+  Strings err = {"Updating VORTAN KB 25 to firmware V1.0.0 in 6 steps"};
+  for (int i = 1; i <= 6; ++i) err.push_back("Step " + std::to_string(i) + " of 6 done");
+  err.insert(err.end(),
+             {"Fault script line 1 never fired: wrong_echo finish 2", "Update Success!"});
+  EXPECT_EQ(Lines(shown.err), err);
+  const std::vector<nlohmann::json> events = JsonLines(shown.out);
+  ASSERT_EQ(events.size(), 9u) << shown.out;
+  EXPECT_EQ(events[7]["event"], "fault_unfired");
+  EXPECT_EQ(events[7]["line"], 1);
+  EXPECT_EQ(events[7]["fault"], "wrong_echo finish 2");
   const Strings lines = FileLines(trace_);
   ASSERT_FALSE(lines.empty());
   // First the C1 update-mode request (family code 3), last the finish command reporting success.
@@ -533,6 +541,16 @@ TEST_F(VortanFlashTest, RunsMeetingAKeyboardInUseAreRefusedAndASignalToAllReache
   EXPECT_THAT(shown.err, HasSubstr("[sim:hidraw0] An update is running"));
   EXPECT_THAT(shown.err, HasSubstr("[sim:hidraw1] An update is running"));
   EXPECT_THAT(shown.out, HasSubstr("2 of 2 keyboards updated"));
+  // A link planted at the lock file's name refuses the run: it went on without the lock.
+  const std::string lock = work_.File("vortan-simulated-f1a5-1234-0.lock");
+  ASSERT_EQ(std::remove(lock.c_str()), 0);
+  ASSERT_EQ(::symlink(dir_.File("elsewhere").c_str(), lock.c_str()), 0);
+  const testing::ProgramResult unlocked =
+      Flash({"flash", package, "--simulate", "--trace", second});
+  EXPECT_EQ(unlocked.exitCode, 4);
+  EXPECT_THAT(unlocked.err, HasSubstr("the update lock " + lock + " cannot be taken"));
+  EXPECT_EQ(FileLines(second), Strings{});
+  EXPECT_FALSE(std::filesystem::exists(dir_.File("elsewhere")));
 }
 
 // The fault hits the second pack: the first is written and verified, the run still fails.
@@ -574,6 +592,9 @@ TEST_F(VortanFlashTest, UsageErrorsExit2AndOptionsMayFollowTheCommand) {
   const std::string config = Write("Config.ini", "IDC_VID=0x0483\n");
   const std::string badScript = Write("bad.txt", "melt_down\n");
   const std::string misspelled = Write("misspelled.txt", "# c1\nwrong_status c1.sertup 0\n");
+  // Faults that can never fire with this package (A2 only) and one keyboard.
+  const std::string beyond = Write("beyond.txt", "no_reply\nwrong_echo a1.write 1 device=1\n");
+  const std::string absent = Write("absent.txt", "no_reply c1.erase\n");
   const std::string victim = Write("victim.txt", "kept");
   const std::string fifo = dir_.File("fifo");
   const std::string planted = dir_.File("planted.txt");
@@ -604,8 +625,8 @@ TEST_F(VortanFlashTest, UsageErrorsExit2AndOptionsMayFollowTheCommand) {
   // --all checks what each child would, before any work.
   usageErrors.push_back({"flash", package, "--all", "--simulate-devices", "2", "--trace",
                          dir_.File("no/such/folder/trace.txt")});
-  for (const std::string& script :
-       Strings{badScript, dir_.File("missing.txt"), fifo, "/dev/zero", linkedScript, misspelled}) {
+  for (const std::string& script : Strings{badScript, dir_.File("missing.txt"), fifo, "/dev/zero",
+                                           linkedScript, misspelled, beyond, absent}) {
     usageErrors.push_back({"flash", package, "--simulate-faults", script});
   }
   for (const auto& args : usageErrors) {
@@ -615,6 +636,7 @@ TEST_F(VortanFlashTest, UsageErrorsExit2AndOptionsMayFollowTheCommand) {
     EXPECT_EQ(LeftInWorkFolder(), Strings{}) << "no work file before the refusal";
   }
   EXPECT_THAT(Flash({"flash", package, "--simulate-faults", misspelled}).err, HasSubstr("line 2"));
+  EXPECT_THAT(Flash({"flash", package, "--simulate-faults", beyond}).err, HasSubstr("line 2"));
   EXPECT_EQ(testing::ReadBytes(victim).size(), 4u);
   EXPECT_EQ(Flash({"inspect", package, "--config", config}).exitCode, 0);
   EXPECT_EQ(Flash({"--config", config, "inspect", package, "--json"}).exitCode, 0);

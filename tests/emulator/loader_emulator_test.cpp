@@ -91,18 +91,20 @@ TEST_F(LoaderEmulatorTest, ScriptedFaultsReachTheHost) {
     Action action;
     bool result;
     int64_t sleptMs;
+    size_t unfired;  // fault lines that changed nothing
   };
   const int64_t t = HidDevice::kReplyTimeoutMs;
   const Case cases[] = {
-      {"", kRegion, true, 0},
-      {"no_reply update_mode", kEnter, true, t},
-      {"no_reply update_mode 0", kEnter, false, 5 * t},
-      {"wrong_echo region_check 1 byte=3", kRegion, false, 0},
-      {"wrong_echo region_check 2", kRegion, true, 0},
-      {"short_reply region_check", kRegion, false, 0},
-      {"split_wrongly region_check", kRegion, false, 0},
-      {"short_report region_check", kRegion, false, 0},
-      {"short_reply ram.write length=11", kWrite, false, 0},
+      {"", kRegion, true, 0, 0},
+      {"no_reply update_mode", kEnter, true, t, 0},
+      {"no_reply update_mode 0", kEnter, false, 5 * t, 0},
+      {"wrong_echo region_check 1 byte=3", kRegion, false, 0, 0},
+      {"wrong_echo region_check 2", kRegion, true, 0, 1},
+      {"short_reply region_check", kRegion, false, 0, 0},
+      {"split_wrongly region_check", kRegion, false, 0, 0},
+      {"short_report region_check", kRegion, false, 0, 0},
+      {"short_reply ram.write length=11", kWrite, false, 0, 0},
+      {"wrong_echo ram.write byte=200\nshort_reply ram.write length=100", kWrite, true, 0, 2},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.script);
@@ -120,6 +122,7 @@ TEST_F(LoaderEmulatorTest, ScriptedFaultsReachTheHost) {
                                               : update.Write(0, Bytes(100, 0x5A));
     EXPECT_EQ(result, c.result);
     EXPECT_EQ(clock.SleptMs() - before, c.sleptMs);
+    EXPECT_EQ(device.UnfiredFaults().size(), c.unfired);
     HidDevice::Instance().Close();
     device.Unplug();  // the next case gets a device of its own
   }
@@ -230,15 +233,22 @@ TEST(FaultScriptTest, ParsesAndRefuses) {
   EXPECT_EQ(faults[2].reply, 1);
   EXPECT_EQ(faults[3].length, 1);
   EXPECT_EQ(faults[3].device, 2);
-  for (const char* bad : {"explode", "no_reply finish x", "wrong_status * 1 value=0x100",
-                          "unplug * 1 device=-1", "no_reply finish 1 colour=2",
-                          "no_reply finish -3", "unplug * 1 byte=", "wrong_status c1.sertup 0"}) {
+  for (const char* bad :
+       {"explode", "no_reply finish x", "wrong_status * 1 value=0x100", "unplug * 1 device=-1",
+        "no_reply finish 1 colour=2", "no_reply finish -3",
+        "unplug * 1 byte=", "wrong_status c1.sertup 0",
+        // Never fire: no such byte, cut, reply, or answer; the correct framing.
+        "wrong_echo * 1 byte=100000", "short_reply * 1 length=99999999", "wrong_echo finish byte=4",
+        "wrong_status a2.write reply=1", "wrong_status unknown", "split_wrongly * 1 length=55"}) {
     SCOPED_TRACE(bad);
     std::vector<Fault> none;
     EXPECT_FALSE(ParseFaultScript(std::string("no_reply\n") + bad, none, &error));
     EXPECT_TRUE(none.empty());
     EXPECT_NE(error.find("line 2"), std::string::npos);
   }
+  // A binary script's bytes reach the terminal escaped.
+  EXPECT_FALSE(ParseFaultScript("no_reply \x1B]0;x\x07\xFF", faults, &error));
+  EXPECT_EQ(error, "fault script line 1: no_reply \\x1B]0;x\\x07\\xFF");
 }
 
 }  // namespace

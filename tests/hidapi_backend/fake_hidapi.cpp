@@ -2,7 +2,11 @@
 #include "fake_hidapi.h"
 
 #include <hidapi.h>
+#include <linux/hidraw.h>
 #include <poll.h>
+#include <sys/ioctl.h>
+#include <sys/syscall.h>
+#include <unistd.h>
 
 #include <cstdarg>
 #include <cstdio>
@@ -21,6 +25,7 @@ struct State {
   std::unique_ptr<emu::Emulator> emulator = std::make_unique<emu::Emulator>();
   std::vector<std::string> calls;
   std::wstring error;
+  std::string deviceFolder;
   int readWaitMs = 0;
 };
 
@@ -51,6 +56,10 @@ void Reset() {
 
 void SetReadWait(int ms) {
   S().readWaitMs = ms;
+}
+
+void SetDeviceFolder(const std::string& folder) {
+  S().deviceFolder = folder;
 }
 
 const std::vector<std::string>& Calls() {
@@ -97,7 +106,13 @@ struct hid_device_info HID_API_EXPORT* hid_enumerate(unsigned short vendor_id,
     auto* info = static_cast<hid_device_info*>(std::calloc(1, sizeof(hid_device_info)));
     info->vendor_id = vendor_id;
     info->product_id = product_id;
-    info->path = strdup(entry.path.c_str());
+    // With a device folder, each keyboard's node is a real file there, for the lock to take.
+    std::string path = entry.path;
+    if (!S().deviceFolder.empty()) {
+      path = S().deviceFolder + "/" + path.substr(path.find(':') + 1);
+      std::fclose(std::fopen(path.c_str(), "a"));
+    }
+    info->path = strdup(path.c_str());
     info->serial_number = wide(entry.serial);
     info->manufacturer_string = wide(entry.manufacturer);
     info->product_string = wide(entry.product);
@@ -132,7 +147,12 @@ HID_API_EXPORT hid_device* HID_API_CALL hid_open(unsigned short vendor_id,
 
 HID_API_EXPORT hid_device* HID_API_CALL hid_open_path(const char* path) {
   Log("hid_open_path %s", path);
-  return Opened(Backend().OpenPath(path));
+  std::string device = path;
+  const std::string folder = S().deviceFolder + "/";
+  if (!S().deviceFolder.empty() && device.starts_with(folder)) {
+    device = "sim:" + device.substr(folder.size());
+  }
+  return Opened(Backend().OpenPath(device));
 }
 
 int HID_API_EXPORT HID_API_CALL hid_write(hid_device* dev, const unsigned char* data,
@@ -158,6 +178,20 @@ void HID_API_EXPORT HID_API_CALL hid_close(hid_device* dev) {
 HID_API_EXPORT const wchar_t* HID_API_CALL hid_error(hid_device* dev) {
   Log("hid_error %s", dev ? "dev" : "null");
   return S().error.empty() ? L"Success" : S().error.c_str();
+}
+
+// The backend probes each locked node with HIDIOCGRDESCSIZE before opening it; the stand-in's
+// nodes are plain files, so the probe is answered here as a hidraw node answers it.
+int ioctl(int fd, unsigned long request, ...) noexcept {
+  va_list args;
+  va_start(args, request);
+  void* argument = va_arg(args, void*);
+  va_end(args);
+  if (request == HIDIOCGRDESCSIZE) {
+    *static_cast<int*>(argument) = 0;
+    return 0;
+  }
+  return static_cast<int>(::syscall(SYS_ioctl, fd, request, argument));
 }
 
 }  // extern "C"

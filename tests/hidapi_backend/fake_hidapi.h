@@ -12,6 +12,9 @@ namespace vortan::fakehid {
 emu::Emulator& Backend();
 // Starts afresh: a new emulator with no devices and an empty call log.
 void Reset();
+// Gives each listed device a path: a file "hidrawN" (N its attach index) made in `folder`, so the
+// backend's device lock has a node to lock. Empty (the default after Reset): no paths.
+void SetDeviceFolder(const std::string& folder);
 // Makes every hid_read_timeout first wait `ms` in poll(), and fail as hidapi's hidraw read does
 // when that poll() is interrupted (EINTR). 0 after Reset.
 void SetReadWait(int ms);

@@ -15,6 +15,7 @@
 #include "fake_hidapi.h"
 #include "link/clock.h"
 #include "link/hid_device.h"
+#include "support/temp_dir.h"
 #include "updaters/ax_update.h"
 #include "util/stop_signals.h"
 
@@ -32,6 +33,7 @@ class HidapiBackendTest : public ::testing::Test {
  protected:
   void SetUp() override {
     fakehid::Reset();
+    fakehid::SetDeviceFolder(nodes.path().string());
     HidDevice::UseBackend(MakeHidapiBackend());
     // Only the low 16 bits of each ID reach hidapi.
     HidDevice::SetIds(0x13151, 0x4002);
@@ -47,6 +49,7 @@ class HidapiBackendTest : public ::testing::Test {
     return d;
   }
 
+  testing::TempDir nodes;  // the listed devices' nodes, which the device lock locks
   VirtualClock clock;
   ScopedProcessClock useClock{&clock};
 };
@@ -91,6 +94,7 @@ TEST_F(HidapiBackendTest, CountsEveryListedInterfaceAndReportsAFailedOpen) {
   EXPECT_FALSE(Updater().EnterUpdateMode(5));
   EXPECT_EQ(fakehid::Calls().back(), "hid_free_enumeration 3");
   fakehid::Reset();
+  fakehid::SetDeviceFolder(nodes.path().string());
   HidDevice::SetIds(0x3151, 0x4002);
   Attach();
   fakehid::Backend().FailOpens(1, "Permission denied", true);
@@ -98,6 +102,17 @@ TEST_F(HidapiBackendTest, CountsEveryListedInterfaceAndReportsAFailedOpen) {
   EXPECT_EQ(HidDevice::Instance().LastOpenError(), "Permission denied");
   EXPECT_TRUE(HidDevice::Instance().LastOpenDeniedPermission());
   EXPECT_EQ(fakehid::Calls().back(), "hid_error null");
+}
+
+// Guards against a run going on unlocked when the listed node cannot be locked (failed open).
+TEST_F(HidapiBackendTest, ANodeThatCannotBeLockedIsRefusedBeforeAnyReport) {
+  Attach();
+  fakehid::SetDeviceFolder("");  // listed as "sim:hidraw0", a node nobody can open
+  EXPECT_FALSE(Updater().EnterUpdateMode(5));
+  EXPECT_FALSE(HidDevice::Instance().LastOpenBusy());
+  EXPECT_EQ(HidDevice::Instance().LastOpenError(),
+            "the update lock sim:hidraw0 cannot be taken: No such file or directory");
+  EXPECT_EQ(fakehid::Backend().Device(0).MessageCount("update_mode"), 0);
 }
 
 // Guards against a stop signal failing a run whose read waits in poll(), as hidapi's does: the

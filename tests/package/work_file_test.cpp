@@ -133,5 +133,32 @@ TEST(WorkFile, EachProcessGetsAPrivateFolderRemovedWithItsFiles) {
   EXPECT_EQ(unmade.Path(), dir.File("missing"));
 }
 
+// Guards against the firmware a killed run unpacked staying for ever: a new run removes this
+// user's work folders whose owner is gone, never a live one, another user's or an unmarked one.
+TEST(WorkFile, ANewRunRemovesOnlyThisUsersFoldersWhoseOwnerIsGone) {
+  testing::TempDir dir;
+  const auto plant = [&dir](const std::string& name, bool marked) {
+    const std::string folder = dir.File(name);
+    EXPECT_EQ(::mkdir(folder.c_str(), 0700), 0);
+    EXPECT_TRUE(Write(folder + "/TEMP1.BIN"));
+    if (marked) {
+      EXPECT_TRUE(testing::WriteText(folder + "/" + kWorkFolderMarker, ""));
+    }
+    return folder;
+  };
+  const std::string gone = plant("vortan-gone01", true), unmarked = plant("vortan-old001", false);
+  const std::string theirs = plant("vortan-them01", true), alien = plant("other-gone01", true);
+  const bool planted = ::chown(theirs.c_str(), 65534, 65534) == 0 &&
+                       ::chown((theirs + "/" + kWorkFolderMarker).c_str(), 65534, 65534) == 0;
+  const PrivateWorkFolder live(dir.path().string());
+  EXPECT_FALSE(fs::exists(gone));
+  EXPECT_EQ(fs::exists(theirs), planted);
+  EXPECT_TRUE(fs::exists(unmarked));
+  EXPECT_TRUE(fs::exists(alien));
+  ASSERT_TRUE(fs::exists(live.Path() + "/" + kWorkFolderMarker));
+  EXPECT_EQ(RemoveStaleWorkFolders(dir.path().string()), 0) << "the live folder is kept";
+  EXPECT_TRUE(fs::exists(live.Path()));
+}
+
 }  // namespace
 }  // namespace vortan

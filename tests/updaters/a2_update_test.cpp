@@ -247,6 +247,13 @@ TEST_F(A2LoadTest, PlanEdges) {
     EXPECT_EQ(plan.sectors.back().length, c.lastLength) << c.what;
     EXPECT_EQ(update->StepCount(), static_cast<int32_t>(c.sectors) + 2) << c.what;
   }
+  // A stray last entry: capacity in 32 bits is 0 + 0xFFFFFC00, read signed -1024, and would
+  // refuse the image by wrap-around; computed exactly it covers it, and only the sectors the
+  // image occupies are planned.
+  A2Text stray;
+  stray.sectors = "0x000\n0x100\n0x200\n0x80000000";
+  ASSERT_TRUE(Load(stray.Render(), 1025));
+  EXPECT_EQ(update->Plan().sectors.size(), 3u);
 }
 
 TEST_F(A2UpdateTest, ProgramsExactlyThePackAroundTheReservedSector) {

@@ -104,14 +104,10 @@ class HidapiBackend final : public HidBackend {
     hid_device_info* list = hid_enumerate(vid, pid);
     const std::string path = list && list->path ? list->path : "";
     hid_free_enumeration(list);
-    lockedPath_ = path;
-    return path.empty() ? LockResult::kUnavailable : lock_.Take(path);
+    return LockNode(path);
   }
 
-  LockResult LockPath(const std::string& path) override {
-    lockedPath_ = path;
-    return lock_.Take(path);
-  }
+  LockResult LockPath(const std::string& path) override { return LockNode(path); }
 
   void Unlock() override { lock_.Release(); }
 
@@ -151,6 +147,19 @@ class HidapiBackend final : public HidBackend {
           saved == EACCES || saved == EPERM || openError_.find("ermission") != std::string::npos;
     }
     return dev;
+  }
+
+  // Fails closed: a node that cannot be locked (gone, or not ours to open) gets no update,
+  // with the reason kept for OpenError and, for lack of permission, the udev advice.
+  LockResult LockNode(const std::string& path) {
+    lockedPath_ = path;
+    const LockResult result =
+        path.empty() ? LockResult::kFailed : lock_.Take(path, /*create=*/false);
+    if (result == LockResult::kFailed) {
+      openError_ = path.empty() ? "the keyboard is no longer listed" : lock_.Error();
+      denied_ = !path.empty() && lock_.ErrorDeniedPermission();
+    }
+    return result;
   }
 
   std::string openError_;
