@@ -3,8 +3,8 @@
 #include <chrono>
 #include <string>
 
-#include "util/diag_log.h"
 #include "link/clock.h"
+#include "util/diag_log.h"
 
 namespace vortan {
 
