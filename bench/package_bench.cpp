@@ -15,9 +15,9 @@
 #include <vector>
 
 #include "bench/bench_support.h"
-#include "util/checksums.h"
 #include "package/dat_file_examine.h"
 #include "package/work_file.h"
+#include "util/checksums.h"
 #include "util/regular_file.h"
 
 namespace vortan::bench {

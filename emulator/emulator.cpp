@@ -106,14 +106,14 @@ int Emulator::CountDevices(uint16_t vid, uint16_t pid) {
 
 std::string Emulator::PathOf(size_t device, int interface) {
   std::string path = "sim:hidraw" + std::to_string(device);
-  if (interface > 0) path += "." + std::to_string(interface);
+  if (interface > 0) path.append(".").append(std::to_string(interface));
   return path;
 }
 
 std::string Emulator::SerialOf(size_t device) {
-  char serial[16];
-  std::snprintf(serial, sizeof serial, "SIM%04zu", device);
-  return serial;
+  // At least four digits, and every digit of any index: no serial is ever cut short.
+  const std::string digits = std::to_string(device);
+  return "SIM" + std::string(digits.size() < 4 ? 4 - digits.size() : 0, '0') + digits;
 }
 
 std::vector<HidDeviceInfo> Emulator::Enumerate(uint16_t vid, uint16_t pid) {

@@ -51,20 +51,23 @@ class A2Update final : public AXUpdate {
   std::vector<PlannedRegion> PlannedRegions() const override;
   FlashGeometry Geometry() const override;
 
-  void ResetSettings();
-  int64_t SectorSize(int index) const;
-  bool IsReservedSector(int index) const;
-  bool EraseSector(int index);
-  bool WordProgramSector(int index);
-  bool BufferProgramSector(int index);
-  bool WriteSectorData(int index);
-
   const A2Settings& Settings() const { return settings; }
   // Valid after a successful PrepareSteps.
   const A2StepPlan& Plan() const { return plan; }
   int32_t SectorsToProgram() const { return static_cast<int32_t>(plan.sectors.size()); }
 
  private:
+  void ResetSettings();
+  int64_t SectorSize(int index) const;
+  bool IsReservedSector(int index) const;
+  // Erases sector `index` and waits until it reads blank, issuing the erase again after each
+  // wait of maxSectorEraseTime, at most kMaxEraseIssues times.
+  bool EraseSector(int index);
+  // Programming of sector `index` by word or by buffer: the cycle commands, then the data.
+  bool WordProgramSector(int index);
+  bool BufferProgramSector(int index);
+  // The sector's share of the image in write commands of at most blockSize words.
+  bool WriteSectorData(int index);
   std::vector<ChipSection> Sections();
   // Sends the erase cycles of the sector at `address`, then the first erase poll.
   bool IssueErase(uint32_t address);

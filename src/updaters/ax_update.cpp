@@ -59,14 +59,17 @@ bool AXUpdate::FinalStep(int) {
 }
 
 bool AXUpdate::EnterUpdateMode(int attempts) {
-  if (!device->EnsureOpen()) return false;
+  return RequestUpdateMode(attempts) > 0;
+}
+
+int AXUpdate::RequestUpdateMode(int attempts) {
+  if (!device->EnsureOpen()) return 0;
   const auto request = EncodeUpdateModeRequest(familyCode);
-  if (attempts < 1) return false;
-  for (int i = 0; i < attempts; ++i) {
+  for (int tried = 1; tried <= attempts; ++tried) {
     uint8_t reply[1] = {0};
-    if (Exchange(request, reply) && reply[0] == kAccepted) return true;
+    if (Exchange(request, reply) && reply[0] == kAccepted) return tried;
   }
-  return false;
+  return 0;
 }
 
 bool AXUpdate::SendMessage(const uint8_t* data, uint32_t length) {

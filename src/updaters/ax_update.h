@@ -90,6 +90,11 @@ class AXUpdate {
   const std::string& DataPath() const { return dataPath; }
 
  protected:
+  // The loop of EnterUpdateMode, for families that extend it: opens the link (exactly one device)
+  // and sends the update-mode request at most `attempts` times back to back. Returns the number
+  // of the try the loader accepted with 0xF1 (1 to `attempts`); 0 when the link could not be
+  // opened, `attempts` is below 1 or no try was accepted.
+  int RequestUpdateMode(int attempts);
   // Sends `request` and reads a reply that must be exactly reply.size() bytes: a shorter reply is
   // a failure, never a comparison against stale bytes. The reply buffer is zeroed first.
   bool Exchange(std::span<const uint8_t> request, std::span<uint8_t> reply);

@@ -7,7 +7,6 @@
 #include "link/clock.h"
 #include "updaters/c1_commands.h"
 #include "updaters/chip_description_reader.h"
-#include "updaters/loader_commands.h"
 #include "util/byte_text.h"
 
 namespace vortan {
@@ -74,17 +73,8 @@ std::optional<uint64_t> C1Update::RequiredSpan(int64_t length) const {
 }
 
 bool C1Update::EnterUpdateMode(int attempts) {
-  if (!device->EnsureOpen()) return false;
-  if (attempts < 1) return false;
-  const auto request = EncodeUpdateModeRequest(familyCode);
-  int used = 0;
-  bool accepted = false;
-  while (!accepted && used < attempts) {
-    ++used;
-    uint8_t reply[1];
-    accepted = Exchange(request, reply) && reply[0] == kAccepted;
-  }
-  if (!accepted) return false;
+  const int used = RequestUpdateMode(attempts);
+  if (used == 0) return false;
   // The flash setup gets the attempts the update-mode request left over, its own one included.
   flashCapacity = SetupFlash(attempts - used + 1);
   if (flashCapacity == 0) return false;

@@ -304,7 +304,7 @@ TEST_F(A2UpdateTest, EraseCycleAddresses) {
     AddFlash({{}, 6, 0, {}});
     ASSERT_TRUE(Load(A2Text{.reserved = "0x2000", .sectors = c.sectors}.Render(), 600));
     ASSERT_TRUE(update->EnterUpdateMode(5));
-    ASSERT_TRUE(update->EraseSector(1)) << c.sectors;
+    ASSERT_TRUE(update->RunStep(1)) << c.sectors;
     const auto& cycles = model->EraseCycles();
     ASSERT_EQ(cycles.size(), 6u);
     EXPECT_EQ(cycles[0], std::make_pair(c.firstCycle, uint16_t{0xAA}));
@@ -402,7 +402,7 @@ TEST_F(A2UpdateTest, EraseWaits) {
     for (int k : spoiled)
       device->AddFault({FaultType::kWrongEcho, "a2.erase_poll", k, 0, 5, 0, -1});
     const int64_t start = clock.SleptMs();
-    EXPECT_EQ(update->EraseSector(0), c.succeeds);
+    EXPECT_EQ(update->RunStep(0), c.succeeds);
     EXPECT_EQ(device->MessageCount("a2.erase_cycle") - cyclesBefore, c.eraseCycles);
     EXPECT_EQ(device->MessageCount("a2.erase_poll") - pollsBefore, c.polls);
     EXPECT_EQ(clock.SleptMs() - start, c.sleptMs);
