@@ -60,13 +60,12 @@ bool MainWindow::OpenPath(const std::string& path) {
   if (running_) return false;
   view_.SetText(TextField::kPath, path);
   if (!datFile.ReadFile(path)) {
-    ShowErrorMessage(
-        WithReason(ReplaceMarkers(kTextUnableToOpen, {path}), datFile.FailureReason()));
+    RefusePackage(WithReason(ReplaceMarkers(kTextUnableToOpen, {path}), datFile.FailureReason()));
     return false;
   }
   if (!datFile.Examine()) {
     const char* text = datFile.LackedMemory() ? kTextUnableToOpen : kTextFormatError;
-    ShowErrorMessage(WithReason(ReplaceMarkers(text, {path}), datFile.FailureReason()));
+    RefusePackage(WithReason(ReplaceMarkers(text, {path}), datFile.FailureReason()));
     return false;
   }
   if (packageOpened_) packageOpened_(datFile);
@@ -76,6 +75,13 @@ bool MainWindow::OpenPath(const std::string& path) {
   view_.SetButtonEnabled(Button::kRefresh, true);
   RefreshDevice();
   return true;
+}
+
+void MainWindow::RefusePackage(const std::string& text) {
+  // ReadFile ended the earlier package's readiness, so no update may start until an open
+  // succeeds; the status text is left to the next refresh.
+  view_.SetButtonEnabled(Button::kUpdate, false);
+  ShowErrorMessage(text);
 }
 
 void MainWindow::RefreshDevice() {
@@ -133,6 +139,9 @@ void MainWindow::UpdateDevice() {
   }
   running_ = true;
   SetButtonEnable(false);
+  // Every run starts from an empty bar, whatever the previous run left on it.
+  view_.SetProgressMaximum(datFile.TotalStepCount());
+  view_.SetProgressValue(0);
   view_.StartUpdateThread([this] { ThreadUpdate(); });
 }
 

@@ -5,9 +5,10 @@
 // runs on the main thread.
 //
 // Button states: after InitButton Open is enabled, Refresh and Update disabled. A successful
-// open enables Refresh and refreshes the device state; a failed open changes no button. Update
-// is enabled only by a refresh that counts exactly one device while the package is ready. A run
-// disables all three; its end enables all three.
+// open enables Refresh and refreshes the device state; a failed open disables Update (the
+// package is no longer ready) and changes no other button. Update is enabled only by a refresh
+// that counts exactly one device while the package is ready. A run disables all three; its end
+// enables all three.
 //
 // While Refresh is enabled and no run is active, the attached devices are counted once a second
 // and a change in the count refreshes the device state as the Refresh button does, so the user
@@ -83,6 +84,8 @@ class MainWindow {
   // The eight interface fields live in the view and are reached through it.
   MainWindowView& view_;
   void ShowDeviceCount(int count);
+  // Disables Update and shows `text` in the error alert.
+  void RefusePackage(const std::string& text);
 
   bool running_ = false;
   bool refreshEnabled_ = false;
