@@ -25,6 +25,7 @@
 #include <algorithm>
 #include <cmath>
 #include <optional>
+#include <utility>
 
 #include "app/main_window.h"
 #include "app/update_run.h"
@@ -249,9 +250,19 @@ void QtMainWindowView::PostProgress(int32_t value) {
 }
 
 void QtMainWindowView::DeliverProgress(int32_t value) {
-  if (value == kProgressSuccess || value == kProgressFailure) inhibitor_.Release();
+  const bool end = value == kProgressSuccess || value == kProgressFailure;
+  if (end) {
+    inhibitor_.Release();
+    for (const QPointer<QDialog>& dialog : std::exchange(closeWhenRunEnds_, {})) {
+      if (dialog) dialog->reject();
+    }
+  }
   if (window_) window_->RefreshProgress(value);
-  if ((value == kProgressSuccess || value == kProgressFailure) && runEnded_) runEnded_();
+  if (end && runEnded_) runEnded_();
+}
+
+void QtMainWindowView::CloseWhenRunEnds(QDialog* dialog) {
+  closeWhenRunEnds_.emplace_back(dialog);
 }
 
 void QtMainWindowView::StartUpdateThread(std::function<void()> body) {
@@ -311,7 +322,10 @@ void QtMainWindowView::RunWhenFree(std::function<void()> action) {
 }
 
 void QtMainWindowView::closeEvent(QCloseEvent* event) {
-  if (mayClose_ && !mayClose_()) {
+  closing_ = true;
+  const bool refused = mayClose_ && !mayClose_();
+  closing_ = false;
+  if (refused) {
     event->ignore();
     return;
   }

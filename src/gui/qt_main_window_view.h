@@ -3,6 +3,7 @@
 // status fields, the progress bar, and the Open, Refresh and Update buttons. It is the passive
 // view of MainWindow: the buttons call the window's actions, and the update thread's progress
 // comes back as queued calls on the main thread.
+#include <QPointer>
 #include <QWidget>
 #include <chrono>
 #include <functional>
@@ -13,6 +14,7 @@
 #include "app/main_window_view.h"
 #include "gui/sleep_inhibitor.h"
 
+class QDialog;
 class QLineEdit;
 class QProgressBar;
 class QPushButton;
@@ -34,6 +36,12 @@ class QtMainWindowView final : public QWidget, public MainWindowView {
   void SetCloseGuard(std::function<bool()> mayClose) { mayClose_ = std::move(mayClose); }
   // Called on the main thread once a run's last progress value has been shown.
   void SetRunEndedHook(std::function<void()> hook) { runEnded_ = std::move(hook); }
+  // Closes `dialog` (rejects it) when the run's last progress value arrives, before the result
+  // alert: a warning that an update is running must not outlive the run. Main thread only.
+  void CloseWhenRunEnds(QDialog* dialog);
+  // True while a close request is being decided (its alerts may be open): Qt drops any close
+  // asked in that time.
+  bool Closing() const { return closing_; }
   // Waits for the update thread, if any, to end.
   void JoinUpdateThread();
   bool SleepInhibited() const { return inhibitor_.Held(); }
@@ -86,6 +94,8 @@ class QtMainWindowView final : public QWidget, public MainWindowView {
   QPushButton* refresh_;
   QPushButton* update_;
   std::vector<std::function<void()>> pendingUntilShown_;
+  std::vector<QPointer<QDialog>> closeWhenRunEnds_;
+  bool closing_ = false;
   std::thread updateThread_;
   SleepInhibitor inhibitor_;
 };

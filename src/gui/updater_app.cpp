@@ -2,7 +2,9 @@
 
 #include <unistd.h>
 
+#include <QApplication>
 #include <QCommandLineParser>
+#include <QDialog>
 #include <QFileInfo>
 #include <QTimer>
 
@@ -14,6 +16,12 @@
 #include "util/stop_signals.h"
 
 namespace vortan {
+namespace {
+
+// How often a close waits for open dialogs and a close being decided to end.
+constexpr int kCloseRetryMs = 100;
+
+}  // namespace
 
 ParseOutcome ParseGuiArguments(const QStringList& arguments, GuiOptions* options,
                                QString* message) {
@@ -82,7 +90,7 @@ UpdaterApp::UpdaterApp(GuiOptions options) : options_(std::move(options)) {
   view_->SetRunEndedHook([this] {
     if (!closeAfterRun_) return;
     closeAfterRun_ = false;
-    QTimer::singleShot(0, view_.get(), [this] { view_->close(); });
+    CloseWhenFree(false);
   });
   stopSignalFd_ = OpenStopSignalFd();
   if (stopSignalFd_ >= 0) {
@@ -96,8 +104,26 @@ void UpdaterApp::TakeStopSignals() {
   bool stop = false;
   while (ReadStopSignal(stopSignalFd_)) stop = true;
   if (!stop) return;
-  // The close guard refuses while a run is active, with the same message as a close.
-  closeAfterRun_ = closeAfterRun_ || Window().IsRunActive();
+  if (Window().IsRunActive()) {
+    // The close guard refuses, with the same message as a close; a close already being decided
+    // shows it already.
+    closeAfterRun_ = true;
+    if (!view_->Closing()) view_->close();
+    return;
+  }
+  CloseWhenFree(true);
+}
+
+void UpdaterApp::CloseWhenFree(bool dismissDialogs) {
+  // Qt drops a close asked while another is being decided, and a dialog left open would keep
+  // its own event loop, and so the program, running: wait until both are gone.
+  QWidget* modal = QApplication::activeModalWidget();
+  if (modal || view_->Closing()) {
+    if (auto* dialog = qobject_cast<QDialog*>(modal); dialog && dismissDialogs) dialog->reject();
+    QTimer::singleShot(kCloseRetryMs, view_.get(),
+                       [this, dismissDialogs] { CloseWhenFree(dismissDialogs); });
+    return;
+  }
   view_->close();
 }
 

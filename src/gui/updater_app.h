@@ -40,10 +40,10 @@ enum class ParseOutcome { kRun, kHelp, kVersion, kError };
 ParseOutcome ParseGuiArguments(const QStringList& arguments, GuiOptions* options, QString* message);
 
 // The stop signals (SIGINT, SIGTERM, SIGHUP, SIGQUIT), read from a signalfd in the event loop:
-// with no run active they close the window as the user would, so the program quits normally and
-// removes its work files; during a run they are refused as a close is, and the window closes
-// once the run has ended. main blocks them (BlockStopSignals) before any thread starts, so no
-// device read is ever interrupted.
+// with no run active they dismiss any open dialog and close the window as the user would, so the
+// program quits normally and removes its work files; during a run they are refused as a close
+// is, and the window closes once the run has ended and its result alert is dismissed. main
+// blocks them (BlockStopSignals) before any thread starts, so no device read is ever interrupted.
 class UpdaterApp {
  public:
   // Needs a QApplication. Installs the device backend and the settings file to read.
@@ -69,6 +69,9 @@ class UpdaterApp {
 
  private:
   void TakeStopSignals();
+  // Closes the window once no dialog is open and no other close is being decided; with
+  // `dismissDialogs` rejects the open dialogs first (a stop signal while no run is active).
+  void CloseWhenFree(bool dismissDialogs);
 
   GuiOptions options_;
   std::shared_ptr<emu::Emulator> emulator_;
