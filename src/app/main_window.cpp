@@ -1,5 +1,6 @@
 #include "app/main_window.h"
 
+#include "app/failure_texts.h"
 #include "app/package_steps.h"
 #include "app/update_run.h"
 #include "app/user_texts.h"
@@ -38,8 +39,8 @@ void MainWindow::SetButtonEnable(bool enable) {
   view_.SetButtonEnabled(Button::kOpen, enable);
 }
 
-void MainWindow::ShowErrorMessage(const std::string& text) {
-  view_.ShowAlert("Error", text, AlertStyle::kWarning);
+void MainWindow::ShowErrorMessage(const std::string& text, const std::string& details) {
+  view_.ShowAlert("Error", text, AlertStyle::kWarning, details);
 }
 
 void MainWindow::OpenDat() {
@@ -138,6 +139,7 @@ void MainWindow::UpdateDevice() {
     return;
   }
   running_ = true;
+  lastStepDone_ = -1;
   SetButtonEnable(false);
   // Every run starts from an empty bar, whatever the previous run left on it.
   view_.SetProgressMaximum(datFile.TotalStepCount());
@@ -153,15 +155,18 @@ void MainWindow::ThreadUpdate() {
 void MainWindow::RefreshProgress(int32_t value) {
   pVal = value;
   if (value >= 0) {
+    lastStepDone_ = value;
     view_.SetProgressValue(value);
   } else if (value == kProgressSuccess) {
     running_ = false;
     view_.SetProgressValue(view_.ProgressMaximum());
-    view_.ShowAlert("Information", kTextSuccess, AlertStyle::kInformational);
+    view_.ShowAlert("Information", kTextSuccess, AlertStyle::kInformational, {});
     SetButtonEnable(true);
   } else if (value == kProgressFailure) {
     running_ = false;
-    ShowErrorMessage(kTextFailure);
+    // The update thread has ended, so the link's last open error is safe to read.
+    ShowErrorMessage(kTextFailure,
+                     RunFailureDetails(HidDevice::Instance(), datFile, lastStepDone_));
     SetButtonEnable(true);
   }
 }

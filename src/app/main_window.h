@@ -38,8 +38,9 @@ class MainWindow {
   void InitButton();
   // Sets Refresh, Update and Open, in that order.
   void SetButtonEnable(bool enable);
-  // Modal "Error" alert in warning style with `text` as its informative text.
-  void ShowErrorMessage(const std::string& text);
+  // Modal "Error" alert in warning style with `text` as its informative text and `details`
+  // (empty: none) to unfold.
+  void ShowErrorMessage(const std::string& text, const std::string& details = {});
 
   // The Open button: asks for a package with the open panel, then opens it as OpenPath does.
   void OpenDat();
@@ -88,6 +89,8 @@ class MainWindow {
   void RefusePackage(const std::string& text);
 
   bool running_ = false;
+  // The last step index the current or last run completed; -1 for none.
+  int32_t lastStepDone_ = -1;
   bool refreshEnabled_ = false;
   // Devices counted by the last refresh; -1 before the first.
   int lastCount_ = -1;

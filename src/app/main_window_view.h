@@ -40,9 +40,10 @@ class MainWindowView {
   virtual void SetProgressValue(double value) = 0;
   virtual double ProgressMaximum() const = 0;
 
-  // Modal; returns when the user has dismissed the alert.
+  // Modal; returns when the user has dismissed the alert. `details` (may be empty) are lines the
+  // user can unfold: why it failed and what to do next.
   virtual void ShowAlert(const std::string& message, const std::string& informativeText,
-                         AlertStyle style) = 0;
+                         AlertStyle style, const std::string& details) = 0;
   // Modal; returns whether the user confirmed a file, and its path.
   virtual OpenPanelResult RunOpenPanel(const OpenPanelOptions& options) = 0;
 

@@ -214,12 +214,13 @@ double QtMainWindowView::ProgressMaximum() const {
 }
 
 void QtMainWindowView::ShowAlert(const std::string& message, const std::string& informativeText,
-                                 AlertStyle style) {
+                                 AlertStyle style, const std::string& details) {
   QMessageBox box(this);
   box.setIcon(style == AlertStyle::kWarning ? QMessageBox::Warning : QMessageBox::Information);
   box.setWindowTitle(windowTitle());
   box.setText(ToQ(message));
   box.setInformativeText(ToQ(informativeText));
+  if (!details.empty()) box.setDetailedText(ToQ(details));
   box.setStandardButtons(QMessageBox::Ok);
   ExecModal(box);
 }

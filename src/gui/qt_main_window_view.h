@@ -58,8 +58,8 @@ class QtMainWindowView final : public QWidget, public MainWindowView {
   void SetProgressMaximum(double value) override;
   void SetProgressValue(double value) override;
   double ProgressMaximum() const override;
-  void ShowAlert(const std::string& message, const std::string& informativeText,
-                 AlertStyle style) override;
+  void ShowAlert(const std::string& message, const std::string& informativeText, AlertStyle style,
+                 const std::string& details) override;
   OpenPanelResult RunOpenPanel(const OpenPanelOptions& options) override;
   void PostProgress(int32_t value) override;
   void StartUpdateThread(std::function<void()> body) override;

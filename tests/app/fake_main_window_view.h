@@ -20,6 +20,7 @@ struct Alert {
   std::string message;
   std::string informative;
   AlertStyle style;
+  std::string details = {};
   bool operator==(const Alert&) const = default;
 };
 
@@ -32,9 +33,9 @@ class FakeMainWindowView : public MainWindowView {
   void SetProgressMaximum(double v) override { progressMax = v; }
   void SetProgressValue(double v) override { progressValues.push_back(v); }
   double ProgressMaximum() const override { return progressMax; }
-  void ShowAlert(const std::string& message, const std::string& informative,
-                 AlertStyle style) override {
-    alerts.push_back({message, informative, style});
+  void ShowAlert(const std::string& message, const std::string& informative, AlertStyle style,
+                 const std::string& details) override {
+    alerts.push_back({message, informative, style, details});
     buttonsDuringAlert = buttons;
   }
   OpenPanelResult RunOpenPanel(const OpenPanelOptions& options) override {

@@ -1,11 +1,13 @@
 #include "app/main_window.h"
 
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <chrono>
 #include <condition_variable>
 #include <cstdio>
 #include <deque>
+#include <functional>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -14,6 +16,7 @@
 #include <thread>
 #include <vector>
 
+#include "app/failure_texts.h"
 #include "app/fake_main_window_view.h"
 #include "app/update_run.h"
 #include "app/user_texts.h"
@@ -264,6 +267,8 @@ TEST_F(MainWindowTest, RunsPostTheirStepsAndOutcomeAndIgnoreEveryOtherActionUnti
     expected.push_back(success ? kProgressSuccess : kProgressFailure);
     EXPECT_EQ(view.delivered, expected);
     EXPECT_EQ(view.progressValues, bar);
+    ASSERT_EQ(view.alerts.size(), 1u);
+    view.alerts[0].details.clear();  // AFailedRunSaysWhyAndWhatToDoNext checks them
     EXPECT_EQ(view.alerts, std::vector<Alert>{success ? kSuccess : kFailure});
     EXPECT_EQ(view.buttonsDuringAlert,
               (std::map<Button, bool>{
@@ -275,6 +280,55 @@ TEST_F(MainWindowTest, RunsPostTheirStepsAndOutcomeAndIgnoreEveryOtherActionUnti
   view.Advance(clock, std::chrono::seconds(1));
   EXPECT_EQ(view.Text(TextField::kDeviceStatus), kTextMoreThanOneDevice);
   EXPECT_FALSE(view.Enabled(Button::kUpdate));
+}
+
+// Guards against a bare "Update Error!": its details say which step failed and what it was
+// doing, the open's refusal with the udev rule, and whether the keyboard may stay in its loader.
+TEST_F(MainWindowTest, AFailedRunSaysWhyAndWhatToDoNext) {
+  emu::LoaderDevice& device = SimulatedDevice(window);
+  ASSERT_TRUE(window.OpenPath(GoodPackage()));
+  const std::string total = std::to_string(window.DatFile().TotalStepCount());
+  const std::string nothingWritten = "Nothing was written to the keyboard.";
+  struct Row {
+    const char* name;
+    std::function<void()> fault;
+    std::vector<std::string> lines;
+  };
+  const std::vector<Row> rows = {
+      {"open refused for lack of permission",
+       [&] { emulator->FailOpens(1000, "Permission denied", true); },
+       {"The device cannot be opened: Permission denied\n", "  " + UdevRuleLine(kVid, kPid),
+        "  sudo udevadm control --reload-rules && sudo udevadm trigger\n", nothingWritten}},
+      {"no reply to the update-mode request",
+       [&] {
+         device.AddFault(
+             {.type = emu::FaultType::kNoReply, .kind = "update_mode", .occurrence = 0});
+       },
+       {"Step 1 of " + total +
+            " failed while putting the keyboard's loader into update mode for data pack 1.\n",
+        nothingWritten}},
+      {"unplugged at the check",
+       [&] { device.AddFault({.type = emu::FaultType::kUnplug, .kind = "region_check"}); },
+       {"Step " + total + " of " + total +
+            " failed while verifying the written data of data pack 1.\n",
+        "The keyboard may stay in its loader until an update succeeds. Keep it connected (if it "
+        "is not found, open its loader by pressing \"Fn\" + \"Esc\"), then press Update"}},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.name);
+    emulator->FailOpens(0, "");
+    device.ClearFaults();
+    row.fault();
+    view.alerts.clear();
+    window.UpdateDevice();
+    view.RunThread();
+    view.Pump(window);
+    ASSERT_EQ(view.alerts.size(), 1u);
+    EXPECT_EQ(view.alerts[0].informative, kTextFailure);
+    for (const std::string& line : row.lines) {
+      EXPECT_THAT(view.alerts[0].details, ::testing::HasSubstr(line));
+    }
+  }
 }
 
 // Guards against a full disk or a missing folder reading as a broken package: the system's
