@@ -2,8 +2,10 @@
 
 #include "app/failure_texts.h"
 #include "app/package_steps.h"
+#include "app/run_line.h"
 #include "app/update_run.h"
 #include "app/user_texts.h"
+#include "link/clock.h"
 #include "util/marker_text.h"
 
 namespace vortan {
@@ -74,6 +76,7 @@ bool MainWindow::OpenPath(const std::string& path) {
   view_.SetText(TextField::kFirmwareVersion, datFile.GetFirmwareVersion());
   refreshEnabled_ = true;
   view_.SetButtonEnabled(Button::kRefresh, true);
+  view_.SetRunText("");  // the last outcome was another package's
   RefreshDevice();
   return true;
 }
@@ -144,6 +147,8 @@ void MainWindow::UpdateDevice() {
   // Every run starts from an empty bar, whatever the previous run left on it.
   view_.SetProgressMaximum(datFile.TotalStepCount());
   view_.SetProgressValue(0);
+  runStart_ = ProcessClock().Now();
+  view_.SetRunText(RunLine(0, datFile.TotalStepCount(), {}));
   view_.StartUpdateThread([this] { ThreadUpdate(); });
 }
 
@@ -157,13 +162,18 @@ void MainWindow::RefreshProgress(int32_t value) {
   if (value >= 0) {
     lastStepDone_ = value;
     view_.SetProgressValue(value);
+    view_.SetRunText(
+        RunLine(value + 1, datFile.TotalStepCount(), ProcessClock().Now() - runStart_));
   } else if (value == kProgressSuccess) {
     running_ = false;
     view_.SetProgressValue(view_.ProgressMaximum());
+    view_.SetRunText(kTextUpdatedTo + datFile.GetFirmwareVersion());
     view_.ShowAlert("Information", kTextSuccess, AlertStyle::kInformational, {});
     SetButtonEnable(true);
   } else if (value == kProgressFailure) {
     running_ = false;
+    view_.SetRunText(std::string(kTextNotUpdated) + " " +
+                     RunFailureNextStep(datFile, lastStepDone_));
     // The update thread has ended, so the link's last open error is safe to read.
     ShowErrorMessage(kTextFailure,
                      RunFailureDetails(HidDevice::Instance(), datFile, lastStepDone_));

@@ -91,6 +91,8 @@ class MainWindow {
   bool running_ = false;
   // The last step index the current or last run completed; -1 for none.
   int32_t lastStepDone_ = -1;
+  // When the current or last run started, on the process clock.
+  std::chrono::milliseconds runStart_{0};
   bool refreshEnabled_ = false;
   // Devices counted by the last refresh; -1 before the first.
   int lastCount_ = -1;

@@ -34,6 +34,9 @@ class MainWindowView {
   virtual void SetTitle(const std::string& title) = 0;
   virtual void SetText(TextField field, const std::string& text) = 0;
   virtual void SetButtonEnabled(Button button, bool enabled) = 0;
+  // The line beside the progress bar: the run's step and time left, then its outcome and what
+  // to do next; empty hides it. Never the device status.
+  virtual void SetRunText(const std::string& text) = 0;
 
   virtual void SetProgressMinimum(double value) = 0;
   virtual void SetProgressMaximum(double value) = 0;

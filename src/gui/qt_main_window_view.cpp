@@ -74,6 +74,11 @@ QtMainWindowView::QtMainWindowView(QWidget* parent) : QWidget(parent) {
   progress_ = new QProgressBar(this);
   progress_->setRange(0, 1);
   progress_->setValue(0);
+  run_ = new QLabel(this);
+  run_->setWordWrap(true);
+  run_->setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
+  run_->setFocusPolicy(Qt::StrongFocus);
+  run_->hide();
   open_ = new QPushButton(tr("&Open…"), this);
   refresh_ = new QPushButton(tr("&Refresh"), this);
   update_ = new QPushButton(tr("&Update"), this);
@@ -115,6 +120,7 @@ QtMainWindowView::QtMainWindowView(QWidget* parent) : QWidget(parent) {
   auto* deviceForm = new QFormLayout;
   addRow(deviceForm, labels[3], statusRow);
   addRow(deviceForm, labels[4], progress_);
+  deviceForm->addRow(run_);
   device->setLayout(deviceForm);
 
   auto* buttons = new QHBoxLayout;
@@ -195,6 +201,11 @@ void QtMainWindowView::SetText(TextField field, const std::string& text) {
 
 void QtMainWindowView::SetButtonEnabled(Button button, bool enabled) {
   ButtonFor(button)->setEnabled(enabled);
+}
+
+void QtMainWindowView::SetRunText(const std::string& text) {
+  run_->setText(ToQ(text));
+  run_->setVisible(!text.empty());
 }
 
 void QtMainWindowView::SetProgressMinimum(double value) {

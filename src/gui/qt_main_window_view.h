@@ -15,6 +15,7 @@
 #include "gui/sleep_inhibitor.h"
 
 class QDialog;
+class QLabel;
 class QLineEdit;
 class QProgressBar;
 class QPushButton;
@@ -47,6 +48,7 @@ class QtMainWindowView final : public QWidget, public MainWindowView {
   bool SleepInhibited() const { return inhibitor_.Held(); }
 
   QProgressBar* ProgressBar() const { return progress_; }
+  QLabel* RunLine() const { return run_; }
   QPushButton* ButtonFor(Button button) const;
   QLineEdit* FieldFor(TextField field) const;
 
@@ -54,6 +56,7 @@ class QtMainWindowView final : public QWidget, public MainWindowView {
   void SetTitle(const std::string& title) override;
   void SetText(TextField field, const std::string& text) override;
   void SetButtonEnabled(Button button, bool enabled) override;
+  void SetRunText(const std::string& text) override;
   void SetProgressMinimum(double value) override;
   void SetProgressMaximum(double value) override;
   void SetProgressValue(double value) override;
@@ -90,6 +93,7 @@ class QtMainWindowView final : public QWidget, public MainWindowView {
   QLineEdit* model_;
   QLineEdit* version_;
   QProgressBar* progress_;
+  QLabel* run_;
   QPushButton* open_;
   QPushButton* refresh_;
   QPushButton* update_;

@@ -29,6 +29,7 @@ class FakeMainWindowView : public MainWindowView {
   void SetTitle(const std::string&) override {}
   void SetText(TextField field, const std::string& text) override { texts[field] = text; }
   void SetButtonEnabled(Button button, bool enabled) override { buttons[button] = enabled; }
+  void SetRunText(const std::string& text) override { runTexts.push_back(text); }
   void SetProgressMinimum(double) override {}
   void SetProgressMaximum(double v) override { progressMax = v; }
   void SetProgressValue(double v) override { progressValues.push_back(v); }
@@ -79,6 +80,7 @@ class FakeMainWindowView : public MainWindowView {
   double progressMax = 100;
   std::vector<double> progressValues;
   std::vector<Alert> alerts;
+  std::vector<std::string> runTexts;
   std::vector<OpenPanelOptions> panelOptions;
   OpenPanelResult panelAnswer;
   std::function<void()> thread;

@@ -331,6 +331,37 @@ TEST_F(MainWindowTest, AFailedRunSaysWhyAndWhatToDoNext) {
   }
 }
 
+// Guards against a run that only says "Press Update" while it goes on and nothing after it: the
+// line beside the bar gives the step and the time left (at first from the pauses alone, then
+// from the measured steps), then the outcome and what to do next.
+TEST_F(MainWindowTest, TheRunLineFollowsTheStepsAndTellsTheOutcome) {
+  SimulatedDevice(window);
+  ASSERT_TRUE(window.OpenPath(GoodPackage()));
+  ASSERT_EQ(window.DatFile().TotalStepCount(), 4);
+  const std::string updating = "Updating — keep the keyboard connected. Step ";
+  for (const int32_t outcome : {kProgressSuccess, kProgressFailure}) {
+    view.runTexts.clear();
+    window.UpdateDevice();
+    clock.Sleep(std::chrono::milliseconds(2500));
+    window.RefreshProgress(0);
+    clock.Sleep(std::chrono::seconds(95));
+    window.RefreshProgress(1);
+    window.RefreshProgress(outcome);
+    view.thread = nullptr;
+    EXPECT_EQ(view.runTexts,
+              (std::vector<std::string>{
+                  updating + "1 of 4, at least 2 s left", updating + "2 of 4, about 8 s left",
+                  updating + "3 of 4, about 1 min 38 s left",
+                  outcome == kProgressSuccess
+                      ? "Updated to V1.0.0"
+                      : "Not updated. The keyboard may stay in its loader until an update "
+                        "succeeds. Keep it connected (if it is not found, open its loader by "
+                        "pressing \"Fn\" + \"Esc\"), then press Update to try again."}));
+  }
+  ASSERT_TRUE(window.OpenPath(GoodPackage()));
+  EXPECT_EQ(view.runTexts.back(), "") << "a new package clears the last outcome";
+}
+
 // Guards against a full disk or a missing folder reading as a broken package: the system's
 // reason follows the text.
 TEST_F(MainWindowTest, AWorkFileThatCannotBeWrittenShowsTheSystemsReason) {
