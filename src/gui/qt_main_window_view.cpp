@@ -127,7 +127,20 @@ QtMainWindowView::QtMainWindowView(QWidget* parent) : QWidget(parent) {
   buttons->addStretch(1);
   buttons->addWidget(update_);
 
+  rehearsal_ = new QLabel(this);
+  rehearsal_->setWordWrap(true);
+  rehearsal_->setFrameShape(QFrame::Box);
+  rehearsal_->setMargin(6);
+  rehearsal_->setAutoFillBackground(true);
+  QPalette notice = rehearsal_->palette();
+  notice.setColor(QPalette::Window, QColor(0xFF, 0xE0, 0x82));
+  notice.setColor(QPalette::WindowText, Qt::black);
+  rehearsal_->setPalette(notice);
+  rehearsal_->setFocusPolicy(Qt::StrongFocus);
+  rehearsal_->hide();
+
   auto* layout = new QVBoxLayout(this);
+  layout->addWidget(rehearsal_);
   layout->addWidget(package);
   layout->addWidget(device);
   layout->addStretch(1);
@@ -188,6 +201,10 @@ QLineEdit* QtMainWindowView::FieldFor(TextField field) const {
   return nullptr;
 }
 
+QString QtMainWindowView::StatusText() const {
+  return status_->text();
+}
+
 void QtMainWindowView::SetTitle(const std::string& title) {
   setWindowTitle(ToQ(title));
 }
@@ -206,6 +223,11 @@ void QtMainWindowView::SetButtonEnabled(Button button, bool enabled) {
 void QtMainWindowView::SetRunText(const std::string& text) {
   run_->setText(ToQ(text));
   run_->setVisible(!text.empty());
+}
+
+void QtMainWindowView::ShowRehearsal(const QString& text) {
+  rehearsal_->setText(text);
+  rehearsal_->show();
 }
 
 void QtMainWindowView::SetProgressMinimum(double value) {

@@ -43,12 +43,17 @@ class QtMainWindowView final : public QWidget, public MainWindowView {
   // True while a close request is being decided (its alerts may be open): Qt drops any close
   // asked in that time.
   bool Closing() const { return closing_; }
+  // Shows `text` in a banner at the top of the window: a rehearsal must not pass for the real
+  // thing. The title stays the caption.
+  void ShowRehearsal(const QString& text);
+  QLabel* RehearsalBanner() const { return rehearsal_; }
   // Waits for the update thread, if any, to end.
   void JoinUpdateThread();
   bool SleepInhibited() const { return inhibitor_.Held(); }
 
   QProgressBar* ProgressBar() const { return progress_; }
   QLabel* RunLine() const { return run_; }
+  QString StatusText() const;
   QPushButton* ButtonFor(Button button) const;
   QLineEdit* FieldFor(TextField field) const;
 
@@ -94,6 +99,7 @@ class QtMainWindowView final : public QWidget, public MainWindowView {
   QLineEdit* version_;
   QProgressBar* progress_;
   QLabel* run_;
+  QLabel* rehearsal_;
   QPushButton* open_;
   QPushButton* refresh_;
   QPushButton* update_;

@@ -7,6 +7,7 @@
 #include <QDragEnterEvent>
 #include <QDropEvent>
 #include <QFileDialog>
+#include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QMimeData>
@@ -59,6 +60,7 @@ class ScriptedUser {
     }
     if (auto* box = qobject_cast<QMessageBox*>(&dialog)) {
       QString text = box->text() + " / " + box->informativeText();
+      if (!box->detailedText().isEmpty()) text += " / " + box->detailedText();
       for (QWidget* other : QApplication::topLevelWidgets()) {
         if (other != box && other->isVisible() && qobject_cast<QMessageBox*>(other)) {
           text += " [over another alert]";
@@ -108,7 +110,7 @@ struct SimulatedWindow {
     app.Start();
   }
   static GuiOptions InFolder(GuiOptions options, const testing::TempDir& dir) {
-    options.simulate = true;
+    options.simulation.simulate = true;
     options.workFolder = dir.path().string();
     options.filesDirectory = dir.path() / "data" / kApplicationId;
     return options;
@@ -176,6 +178,71 @@ TEST(UpdaterWindow, OpensByPanelOrDropUpdatesAndStopSignalsDuringTheRunAwaitItsE
   EXPECT_EQ(view.ProgressBar()->value(), view.ProgressBar()->maximum());
   for (const auto& entry : std::filesystem::recursive_directory_iterator(dir.path())) {
     EXPECT_FALSE(entry.path().filename().string().starts_with("TEMP")) << entry.path();
+  }
+}
+
+// Guards against a rehearsal that cannot rehearse what goes wrong, or that looks like the real
+// window: the window takes vortan-flash's simulation options and says inside that it rehearses.
+TEST(UpdaterWindow, RehearsesWhatGoesWrongAndSaysSo) {
+  testing::TempDir dir;
+  GatedClock clock;
+  ScopedProcessClock useClock(&clock);
+  const std::string package = testing::WritePackage(dir, "kb25.dat", testing::OnePackPackage());
+  const std::string script = dir.File("faults.txt");
+  ASSERT_TRUE(testing::WriteText(script, "no_reply update_mode 0\n"));
+  struct Row {
+    QStringList arguments;
+    QString banner;
+    QString status;
+    std::string alert;  // the start of the run's alert; empty: Update stays disabled
+  };
+  const std::vector<Row> rows = {
+      {{"--simulate-denied"},
+       "(one simulated keyboard, opening refused)",
+       "Device connected. Press \"Update\"",
+       "Error / Update Error! / The device cannot be opened: Permission denied\nYour user may not "
+       "open"},
+      {{"--simulate-faults", QString::fromStdString(script)},
+       "(one simulated keyboard, faults from faults.txt)",
+       "Device connected. Press \"Update\"",
+       "Error / Update Error! / Step 1 of 4 failed while putting"},
+      {{"--simulate-devices", "2"},
+       "(2 simulated keyboards)",
+       "More than one device! Remove some devices",
+       ""},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.arguments.join(' ').toStdString());
+    GuiOptions options;
+    QString message;
+    ASSERT_EQ(ParseGuiArguments(QStringList{"vortan-updater"} + row.arguments +
+                                    QStringList{QString::fromStdString(package)},
+                                &options, &message),
+              ParseOutcome::kRun)
+        << message.toStdString();
+    SimulatedWindow w(dir, package, options);
+    QtMainWindowView& view = w.view;
+    ASSERT_TRUE(PumpUntil([&] { return !view.StatusText().isEmpty() && view.isVisible(); }));
+    ASSERT_TRUE(PumpUntil([&] { return view.StatusText() == row.status; }));
+    EXPECT_TRUE(view.RehearsalBanner()->isVisible());
+    EXPECT_TRUE(view.RehearsalBanner()->text().endsWith(row.banner))
+        << view.RehearsalBanner()->text().toStdString();
+    EXPECT_EQ(view.windowTitle(), "VORTAN KB 25 Firmware Update");
+    EXPECT_EQ(view.ButtonFor(Button::kUpdate)->isEnabled(), !row.alert.empty());
+    if (row.alert.empty()) continue;
+    view.ButtonFor(Button::kUpdate)->click();
+    ASSERT_TRUE(PumpUntil([&] { return !w.app.Window().IsRunActive(); }));
+    ASSERT_FALSE(w.user.alerts.empty());
+    EXPECT_TRUE(w.user.alerts.back().starts_with(row.alert)) << w.user.alerts.back();
+  }
+  GuiOptions options;
+  QString message;
+  for (const QStringList& wrong :
+       {QStringList{"--simulate-devices", "17"}, QStringList{"--simulate-arrival", "-1"},
+        QStringList{"--simulate-faults", QString::fromStdString(dir.File("missing.txt"))}}) {
+    EXPECT_EQ(ParseGuiArguments(QStringList{"vortan-updater"} + wrong, &options, &message),
+              ParseOutcome::kError)
+        << wrong.join(' ').toStdString();
   }
 }
 
