@@ -20,6 +20,7 @@ std::string WithReason(const std::string& text, const std::string& reason) {
 constexpr char kOpenPanelMessage[] = "Open the update file";
 constexpr char kOpenPanelTitle[] = "Open File";
 constexpr char kPackageExtension[] = "dat";
+constexpr char kPackageFileTypeName[] = "Update files";
 
 }  // namespace
 
@@ -52,6 +53,7 @@ void MainWindow::OpenDat() {
   options.allowsMultipleSelection = false;
   options.message = kOpenPanelMessage;
   options.allowedFileTypes = {kPackageExtension};
+  options.fileTypeName = kPackageFileTypeName;
   options.title = kOpenPanelTitle;
   const OpenPanelResult chosen = view_.RunOpenPanel(options);
   if (!chosen.confirmed) return;
@@ -78,7 +80,14 @@ bool MainWindow::OpenPath(const std::string& path) {
   view_.SetButtonEnabled(Button::kRefresh, true);
   view_.SetRunText("");  // the last outcome was another package's
   RefreshDevice();
+  // Enter then starts the update, or the user hears what to do first.
+  view_.MoveFocus(lastCount_ == 1 && datFile.IsFileReady() ? Focus::kUpdate : Focus::kDeviceStatus);
   return true;
+}
+
+void MainWindow::RefuseFile(const std::string& path) {
+  if (running_) return;
+  ShowErrorMessage(ReplaceMarkers(kTextNotAnUpdateFile, {path}));
 }
 
 void MainWindow::RefusePackage(const std::string& text) {
@@ -149,6 +158,7 @@ void MainWindow::UpdateDevice() {
   view_.SetProgressValue(0);
   runStart_ = ProcessClock().Now();
   view_.SetRunText(RunLine(0, datFile.TotalStepCount(), {}));
+  view_.MoveFocus(Focus::kRunLine);  // the buttons are disabled; the run line tells the steps
   view_.StartUpdateThread([this] { ThreadUpdate(); });
 }
 
@@ -170,6 +180,8 @@ void MainWindow::RefreshProgress(int32_t value) {
     view_.SetRunText(kTextUpdatedTo + datFile.GetFirmwareVersion());
     view_.ShowAlert("Information", kTextSuccess, AlertStyle::kInformational, {});
     SetButtonEnable(true);
+    // The outcome, not Update: Enter must not start a second run by mistake.
+    view_.MoveFocus(Focus::kRunLine);
   } else if (value == kProgressFailure) {
     running_ = false;
     view_.SetRunText(std::string(kTextNotUpdated) + " " +
@@ -178,6 +190,7 @@ void MainWindow::RefreshProgress(int32_t value) {
     ShowErrorMessage(kTextFailure,
                      RunFailureDetails(HidDevice::Instance(), datFile, lastStepDone_));
     SetButtonEnable(true);
+    view_.MoveFocus(Focus::kRunLine);
   }
 }
 

@@ -48,6 +48,9 @@ class MainWindow {
   // state; a refusal is reported in an alert. Used after the panel, for a package given on the
   // command line and for a dropped file. False when refused, or ignored because a run is active.
   bool OpenPath(const std::string& path);
+  // A file that is no update file (.dat) was dropped: says so in the error alert and changes
+  // nothing else. Ignored while a run is active.
+  void RefuseFile(const std::string& path);
   // The Refresh button: counts the attached devices and sets the status text and Update.
   void RefreshDevice();
   // Starts counting the devices every kDeviceWatchInterval (see above); called once at launch.

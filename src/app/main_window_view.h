@@ -13,12 +13,15 @@ namespace vortan {
 enum class TextField { kPath, kDeviceStatus, kProductModel, kFirmwareVersion };
 enum class Button { kUpdate, kRefresh, kOpen };
 enum class AlertStyle { kWarning, kInformational };
+// Where the keyboard focus goes: the Update button, the device status, the run line.
+enum class Focus { kUpdate, kDeviceStatus, kRunLine };
 
 struct OpenPanelOptions {
   bool canChooseDirectories = false;
   bool allowsMultipleSelection = false;
   std::string message;
   std::vector<std::string> allowedFileTypes;  // extensions without the dot
+  std::string fileTypeName;                   // what the filter calls those files
   std::string title;
 };
 
@@ -37,6 +40,7 @@ class MainWindowView {
   // The line beside the progress bar: the run's step and time left, then its outcome and what
   // to do next; empty hides it. Never the device status.
   virtual void SetRunText(const std::string& text) = 0;
+  virtual void MoveFocus(Focus target) = 0;
 
   virtual void SetProgressMinimum(double value) = 0;
   virtual void SetProgressMaximum(double value) = 0;

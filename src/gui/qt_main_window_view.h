@@ -15,6 +15,9 @@
 #include "gui/sleep_inhibitor.h"
 
 class QDialog;
+namespace vortan {
+class ReadOnlyField;
+}
 class QLabel;
 class QLineEdit;
 class QProgressBar;
@@ -53,15 +56,17 @@ class QtMainWindowView final : public QWidget, public MainWindowView {
 
   QProgressBar* ProgressBar() const { return progress_; }
   QLabel* RunLine() const { return run_; }
-  QString StatusText() const;
   QPushButton* ButtonFor(Button button) const;
-  QLineEdit* FieldFor(TextField field) const;
+  // The whole text of a field (a path field may show it elided).
+  QString FieldText(TextField field) const;
+  QWidget* FieldWidget(TextField field) const;
 
   // MainWindowView
   void SetTitle(const std::string& title) override;
   void SetText(TextField field, const std::string& text) override;
   void SetButtonEnabled(Button button, bool enabled) override;
   void SetRunText(const std::string& text) override;
+  void MoveFocus(Focus target) override;
   void SetProgressMinimum(double value) override;
   void SetProgressMaximum(double value) override;
   void SetProgressValue(double value) override;
@@ -93,8 +98,8 @@ class QtMainWindowView final : public QWidget, public MainWindowView {
   MainWindow* window_ = nullptr;
   std::function<bool()> mayClose_;
   std::function<void()> runEnded_;
-  QLineEdit* path_;
-  QLineEdit* status_;
+  ReadOnlyField* path_;
+  ReadOnlyField* status_;
   QLineEdit* model_;
   QLineEdit* version_;
   QProgressBar* progress_;

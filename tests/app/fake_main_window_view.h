@@ -6,6 +6,7 @@
 #include <chrono>
 #include <functional>
 #include <map>
+#include <optional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -30,6 +31,7 @@ class FakeMainWindowView : public MainWindowView {
   void SetText(TextField field, const std::string& text) override { texts[field] = text; }
   void SetButtonEnabled(Button button, bool enabled) override { buttons[button] = enabled; }
   void SetRunText(const std::string& text) override { runTexts.push_back(text); }
+  void MoveFocus(Focus target) override { focus = target; }
   void SetProgressMinimum(double) override {}
   void SetProgressMaximum(double v) override { progressMax = v; }
   void SetProgressValue(double v) override { progressValues.push_back(v); }
@@ -81,6 +83,7 @@ class FakeMainWindowView : public MainWindowView {
   std::vector<double> progressValues;
   std::vector<Alert> alerts;
   std::vector<std::string> runTexts;
+  std::optional<Focus> focus;
   std::vector<OpenPanelOptions> panelOptions;
   OpenPanelResult panelAnswer;
   std::function<void()> thread;

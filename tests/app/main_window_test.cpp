@@ -176,6 +176,9 @@ TEST_F(MainWindowTest, ButtonStatesAndDeviceStatusTexts) {
     }
     EXPECT_EQ(Buttons(), row.buttons);
     EXPECT_EQ(view.Text(TextField::kDeviceStatus), row.status);
+    if (row.acts == "g") {
+      EXPECT_EQ(view.focus, Focus::kDeviceStatus) << "it names the keys";
+    }
     // Guards against the watch reaching the device: counting never opens or releases the link.
     EXPECT_EQ(emulator->ExitCount(), 0);
   }
@@ -338,16 +341,19 @@ TEST_F(MainWindowTest, TheRunLineFollowsTheStepsAndTellsTheOutcome) {
   SimulatedDevice(window);
   ASSERT_TRUE(window.OpenPath(GoodPackage()));
   ASSERT_EQ(window.DatFile().TotalStepCount(), 4);
+  EXPECT_EQ(view.focus, Focus::kUpdate) << "Enter then starts the update";
   const std::string updating = "Updating — keep the keyboard connected. Step ";
   for (const int32_t outcome : {kProgressSuccess, kProgressFailure}) {
     view.runTexts.clear();
     window.UpdateDevice();
+    EXPECT_EQ(std::exchange(view.focus, std::nullopt), Focus::kRunLine) << "Open is disabled";
     clock.Sleep(std::chrono::milliseconds(2500));
     window.RefreshProgress(0);
     clock.Sleep(std::chrono::seconds(95));
     window.RefreshProgress(1);
     window.RefreshProgress(outcome);
     view.thread = nullptr;
+    EXPECT_EQ(view.focus, Focus::kRunLine) << "the outcome, not a second run on Enter";
     EXPECT_EQ(view.runTexts,
               (std::vector<std::string>{
                   updating + "1 of 4, at least 2 s left", updating + "2 of 4, about 8 s left",

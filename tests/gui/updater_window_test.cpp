@@ -2,6 +2,7 @@
 #include <signal.h>
 #include <unistd.h>
 
+#include <QAccessible>
 #include <QApplication>
 #include <QCoreApplication>
 #include <QDragEnterEvent>
@@ -14,12 +15,14 @@
 #include <QProcess>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QScreen>
 #include <QSignalSpy>
 #include <QTest>
 #include <QTimer>
 #include <QUrl>
 #include <filesystem>
 #include <functional>
+#include <map>
 #include <mutex>
 #include <string>
 #include <utility>
@@ -46,6 +49,7 @@ class ScriptedUser {
   std::vector<std::string> alerts;
   QStringList panelFilters;
   int panels = 0;
+  int modalAlerts = 0;  // alerts exposed as modal alerts named by their message
   // When set, an alert that says an update is running stays open (as a user may leave it) after
   // calling this; a safety timer rejects it after a while.
   std::function<void()> holdRunningAlert;
@@ -54,11 +58,17 @@ class ScriptedUser {
   int Answer(QDialog& dialog) {
     if (auto* panel = qobject_cast<QFileDialog*>(&dialog)) {
       panelFilters = panel->nameFilters();
+      if (auto* message = panel->findChild<QLabel*>("panelMessage")) {
+        panelFilters << "message: " + message->text();
+      }
       ++panels;
       panel->selectFile(QString::fromStdString(package_));
       return QDialog::Accepted;
     }
     if (auto* box = qobject_cast<QMessageBox*>(&dialog)) {
+      QAccessibleInterface* alert = QAccessible::queryAccessibleInterface(box);
+      modalAlerts += alert->role() == QAccessible::AlertMessage && alert->state().modal &&
+                     alert->text(QAccessible::Name) == box->text();
       QString text = box->text() + " / " + box->informativeText();
       if (!box->detailedText().isEmpty()) text += " / " + box->detailedText();
       for (QWidget* other : QApplication::topLevelWidgets()) {
@@ -151,13 +161,19 @@ TEST(UpdaterWindow, OpensByPanelOrDropUpdatesAndStopSignalsDuringTheRunAwaitItsE
   EXPECT_TRUE(alerts.empty()) << alerts.front();
 
   view.ButtonFor(Button::kOpen)->click();
-  EXPECT_EQ(w.user.panelFilters, QStringList{"Open the update file (*.dat)"});
-  EXPECT_EQ(view.FieldFor(TextField::kPath)->text().toStdString(), package);
-  EXPECT_FALSE(Drop(view, other));
-  EXPECT_EQ(view.FieldFor(TextField::kPath)->text().toStdString(), package);
+  // Guards against the panel's message read as the filter's name.
+  EXPECT_EQ(w.user.panelFilters,
+            (QStringList{"Update files (*.dat)", "message: Open the update file"}));
+  EXPECT_EQ(view.FieldText(TextField::kPath).toStdString(), package);
+  EXPECT_TRUE(Drop(view, other));
+  // Guards against a dropped file of another kind ignored without a word.
+  ASSERT_TRUE(PumpUntil([&] { return !alerts.empty(); }));
+  EXPECT_EQ(alerts.back(), "Error / Not an update file (.dat): " + other);
+  EXPECT_EQ(view.FieldText(TextField::kPath).toStdString(), package);
+  alerts.clear();
   EXPECT_TRUE(Drop(view, dropped));
-  EXPECT_EQ(view.FieldFor(TextField::kPath)->text().toStdString(), dropped);
-  EXPECT_EQ(view.FieldFor(TextField::kDeviceStatus)->text(), "Device connected. Press \"Update\"");
+  EXPECT_EQ(view.FieldText(TextField::kPath).toStdString(), dropped);
+  EXPECT_EQ(view.FieldText(TextField::kDeviceStatus), "Device connected. Press \"Update\"");
   ASSERT_TRUE(view.ButtonFor(Button::kUpdate)->isEnabled()) << ::testing::PrintToString(alerts);
 
   clock.gate.lock();
@@ -222,8 +238,7 @@ TEST(UpdaterWindow, RehearsesWhatGoesWrongAndSaysSo) {
         << message.toStdString();
     SimulatedWindow w(dir, package, options);
     QtMainWindowView& view = w.view;
-    ASSERT_TRUE(PumpUntil([&] { return !view.StatusText().isEmpty() && view.isVisible(); }));
-    ASSERT_TRUE(PumpUntil([&] { return view.StatusText() == row.status; }));
+    ASSERT_TRUE(PumpUntil([&] { return view.FieldText(TextField::kDeviceStatus) == row.status; }));
     EXPECT_TRUE(view.RehearsalBanner()->isVisible());
     EXPECT_TRUE(view.RehearsalBanner()->text().endsWith(row.banner))
         << view.RehearsalBanner()->text().toStdString();
@@ -274,9 +289,9 @@ TEST(UpdaterWindow, ALaterLaunchHandsOverItsPackageUnlessAnUpdateRuns) {
     return later.exitStatus() == QProcess::NormalExit ? later.exitCode() : -1;
   };
   EXPECT_EQ(launch(first), 0);
-  ASSERT_TRUE(PumpUntil([&] { return view.FieldFor(TextField::kPath)->text() == first.c_str(); }));
+  ASSERT_TRUE(PumpUntil([&] { return view.FieldText(TextField::kPath) == first.c_str(); }));
   EXPECT_FALSE(view.isMinimized()) << "the window comes back to the front";
-  EXPECT_EQ(view.FieldFor(TextField::kDeviceStatus)->text(), "Device connected. Press \"Update\"");
+  EXPECT_EQ(view.FieldText(TextField::kDeviceStatus), "Device connected. Press \"Update\"");
 
   clock.gate.lock();  // the run waits in its first pause
   view.ButtonFor(Button::kUpdate)->click();
@@ -285,13 +300,13 @@ TEST(UpdaterWindow, ALaterLaunchHandsOverItsPackageUnlessAnUpdateRuns) {
   ASSERT_TRUE(PumpUntil([&] { return !alerts.empty(); }));
   EXPECT_EQ(alerts.front(),
             std::string(kTextNotOpenedDuringRun) + " / " + kTextNotOpenedDuringRunDetail + second);
-  EXPECT_EQ(view.FieldFor(TextField::kPath)->text().toStdString(), first);
+  EXPECT_EQ(view.FieldText(TextField::kPath).toStdString(), first);
   clock.gate.unlock();
   ASSERT_TRUE(PumpUntil([&] { return !app.Window().IsRunActive(); }));
   EXPECT_EQ(alerts.back(), "Information / Update Success!");
 }
 
-TEST(UpdaterWindow, KeyboardReachesEveryButtonInVisualOrder) {
+TEST(UpdaterWindow, KeyboardReachesEveryControlInVisualOrder) {
   testing::TempDir dir;
   const std::string package = testing::WritePackage(dir, "kb25.dat", testing::OnePackPackage());
   GuiOptions options;
@@ -305,10 +320,20 @@ TEST(UpdaterWindow, KeyboardReachesEveryButtonInVisualOrder) {
   QPushButton* refresh = view.ButtonFor(Button::kRefresh);
   QPushButton* update = view.ButtonFor(Button::kUpdate);
 
-  open->setFocus();
-  for (QPushButton* next : {refresh, update, open}) {
+  // Guards against the status and path never reached by Tab: a keyboard or screen-reader user
+  // would never hear which keys open the loader.
+  EXPECT_EQ(QApplication::focusWidget(), update) << "after an open with the keyboard found";
+  const std::vector<QWidget*> order = {view.RehearsalBanner(),
+                                       view.FieldWidget(TextField::kPath),
+                                       open,
+                                       view.FieldWidget(TextField::kProductModel),
+                                       view.FieldWidget(TextField::kFirmwareVersion),
+                                       view.FieldWidget(TextField::kDeviceStatus),
+                                       refresh,
+                                       update};
+  for (size_t i = 0; i < order.size(); ++i) {
     QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
-    EXPECT_EQ(QApplication::focusWidget(), next) << next->text().toStdString();
+    EXPECT_EQ(QApplication::focusWidget(), order[i]) << i;
   }
 
   struct Row {
@@ -337,6 +362,70 @@ TEST(UpdaterWindow, KeyboardReachesEveryButtonInVisualOrder) {
   }
   EXPECT_EQ(w.user.panels, 2);
   EXPECT_TRUE(w.user.alerts.empty());
+}
+
+// Guards against labels linked to nothing, a window exposed as a filler, alerts not marked
+// modal, an empty status at launch, and text cut off: three long key names and "to open" stay
+// whole in the wrapped status, and a long path keeps its file name.
+TEST(UpdaterWindow, EveryControlIsNamedLinkedAndShownWhole) {
+  testing::TempDir dir;
+  pack::PackageContents contents = testing::OnePackPackage();
+  contents.keys = {"LeftCtrl", "RightSft", "ScrollLk"};  // each as long as a package allows
+  const std::string folder = dir.File(std::string(120, 'f'));
+  std::filesystem::create_directory(folder);
+  const std::string package =
+      testing::WritePackage(dir, std::string(120, 'f') + "/kb25.dat", contents);
+  GuiOptions options;
+  options.simulation.simulatedDevices = 0;  // the status then names the keys
+  SimulatedWindow w(dir, package, options);
+  QtMainWindowView& view = w.view;
+  EXPECT_EQ(view.FieldText(TextField::kDeviceStatus), "Open an update file (.dat) to begin");
+  EXPECT_EQ(QAccessible::queryAccessibleInterface(&view)->role(), QAccessible::Window);
+
+  const std::map<QString, QWidget*> buddies = {
+      {"File:", view.FieldWidget(TextField::kPath)},
+      {"Product model:", view.FieldWidget(TextField::kProductModel)},
+      {"Firmware version:", view.FieldWidget(TextField::kFirmwareVersion)},
+      {"Status:", view.FieldWidget(TextField::kDeviceStatus)},
+      {"Progress:", view.ProgressBar()}};
+  for (QLabel* label : view.findChildren<QLabel*>()) {
+    if (!buddies.contains(label->text())) continue;
+    EXPECT_EQ(label->buddy(), buddies.at(label->text())) << label->text().toStdString();
+  }
+  const std::vector<std::pair<QWidget*, QString>> names = {
+      {view.FieldWidget(TextField::kPath), "File"},
+      {view.FieldWidget(TextField::kProductModel), "Product model"},
+      {view.FieldWidget(TextField::kFirmwareVersion), "Firmware version"},
+      {view.FieldWidget(TextField::kDeviceStatus), "Status"},
+      {view.ProgressBar(), "Progress"},
+      {view.RunLine(), "Update progress"},
+      {view.RehearsalBanner(), "Rehearsal"},
+      {view.ButtonFor(Button::kOpen), "Open"},
+      {view.ButtonFor(Button::kRefresh), "Refresh"},
+      {view.ButtonFor(Button::kUpdate), "Update"}};
+  for (const auto& [widget, name] : names) {
+    EXPECT_EQ(QAccessible::queryAccessibleInterface(widget)->text(QAccessible::Name), name);
+  }
+
+  view.resize(view.minimumSizeHint());
+  view.ButtonFor(Button::kOpen)->click();
+  ASSERT_TRUE(PumpUntil([&] { return view.FieldText(TextField::kPath) == package.c_str(); }));
+  QCoreApplication::processEvents();
+  auto* status = static_cast<QLabel*>(view.FieldWidget(TextField::kDeviceStatus));
+  EXPECT_EQ(status->text(), "No Device (Press \"LeftCtrl\" + \"RightSft\" + \"ScrollLk\" to open)");
+  EXPECT_TRUE(PumpUntil([&] {
+    return status->height() >= status->heightForWidth(status->width());
+  })) << status->height()
+      << " < " << status->heightForWidth(status->width());
+  EXPECT_LE(view.width(), view.screen()->availableGeometry().width());
+  auto* path = static_cast<QLabel*>(view.FieldWidget(TextField::kPath));
+  EXPECT_TRUE(path->text().endsWith("/kb25.dat")) << path->text().toStdString();
+  EXPECT_TRUE(path->text().contains(QChar(0x2026))) << path->text().toStdString();
+  EXPECT_EQ(QAccessible::queryAccessibleInterface(path)->text(QAccessible::Description),
+            package.c_str());
+
+  ASSERT_TRUE(w.app.Window().OpenPath(dir.File("missing.dat")) == false);
+  EXPECT_EQ(w.user.modalAlerts, 1);
 }
 
 }  // namespace
