@@ -9,7 +9,7 @@
 namespace vortan {
 namespace {
 
-// A message box as an alert: modal while shown, named by its message.
+// A message box as an alert, marked modal when it is.
 class AlertAccessible final : public QAccessibleWidget {
  public:
   explicit AlertAccessible(QMessageBox* box) : QAccessibleWidget(box, QAccessible::AlertMessage) {}
@@ -18,14 +18,6 @@ class AlertAccessible final : public QAccessibleWidget {
     QAccessible::State state = QAccessibleWidget::state();
     state.modal = widget()->isModal() || widget()->windowModality() != Qt::NonModal;
     return state;
-  }
-  QString text(QAccessible::Text kind) const override {
-    const auto* box = static_cast<const QMessageBox*>(widget());
-    if (kind == QAccessible::Name && box->accessibleName().isEmpty()) return box->text();
-    if (kind == QAccessible::Description && box->accessibleDescription().isEmpty()) {
-      return box->informativeText();
-    }
-    return QAccessibleWidget::text(kind);
   }
 };
 

@@ -1,7 +1,7 @@
 #pragma once
 // Roles assistive technology needs beyond Qt's defaults: the main window is a frame (a plain
-// top-level widget is exposed as a filler), and every message box is a modal alert named by its
-// message, with its informative text as the description.
+// top-level widget is exposed as a filler), and every message box is an alert marked modal while
+// it is, named by its title (the caption) as Qt names it.
 namespace vortan {
 
 // Installs the accessibility factory once; call it after the QApplication exists.

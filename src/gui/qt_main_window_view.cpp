@@ -73,13 +73,13 @@ bool IsPackageName(const QString& path) {
 
 QtMainWindowView::QtMainWindowView(QWidget* parent) : QWidget(parent) {
   InstallAccessibleRoles();
-  path_ = new ReadOnlyField(ReadOnlyField::Shape::kPath, tr("File"), this);
+  path_ = new ReadOnlyField(ReadOnlyField::Shape::kPath, this);
   path_->SetPlaceholder(tr("No update file opened"));
   model_ = MakeReadOnlyField(this, QString());
   model_->setAccessibleName(tr("Product model"));
   version_ = MakeReadOnlyField(this, QString());
   version_->setAccessibleName(tr("Firmware version"));
-  status_ = new ReadOnlyField(ReadOnlyField::Shape::kWrapped, tr("Status"), this);
+  status_ = new ReadOnlyField(ReadOnlyField::Shape::kWrapped, this);
   // Before any package the design's own hint; the status texts are set by the refreshes alone.
   status_->SetFullText(tr(kTextOpenFileFirst));
   progress_ = new QProgressBar(this);
@@ -98,9 +98,6 @@ QtMainWindowView::QtMainWindowView(QWidget* parent) : QWidget(parent) {
   // Outside a dialog only an auto-default button answers Enter; Space works for any button.
   for (QPushButton* button : {open_, refresh_, update_}) button->setAutoDefault(true);
   update_->setDefault(true);
-  open_->setAccessibleName(tr("Open"));
-  refresh_->setAccessibleName(tr("Refresh"));
-  update_->setAccessibleName(tr("Update"));
   open_->setToolTip(tr("Choose an update file (.dat) (Ctrl+O)"));
   refresh_->setToolTip(tr("Look for the keyboard again (F5)"));
   update_->setToolTip(tr("Write the firmware of the update file to the keyboard"));

@@ -1,6 +1,5 @@
 #include "gui/read_only_field.h"
 
-#include <QAccessible>
 #include <QFileInfo>
 #include <QFontMetrics>
 #include <QResizeEvent>
@@ -8,9 +7,7 @@
 
 namespace vortan {
 
-ReadOnlyField::ReadOnlyField(Shape shape, const QString& accessibleName, QWidget* parent)
-    : QLabel(parent), shape_(shape) {
-  setAccessibleName(accessibleName);
+ReadOnlyField::ReadOnlyField(Shape shape, QWidget* parent) : QLabel(parent), shape_(shape) {
   setFrameShape(QFrame::StyledPanel);
   setFrameShadow(QFrame::Sunken);
   setMargin(3);
@@ -25,10 +22,9 @@ ReadOnlyField::ReadOnlyField(Shape shape, const QString& accessibleName, QWidget
 void ReadOnlyField::SetFullText(const QString& text) {
   full_ = text;
   setToolTip(text);
-  setAccessibleDescription(text);
+  // A wrapped text is shown whole, and QLabel names itself by it; an elided path is not.
+  if (shape_ == Shape::kPath) setAccessibleName(text);
   ShowText();
-  QAccessibleEvent changed(this, QAccessible::DescriptionChanged);
-  QAccessible::updateAccessibility(&changed);
 }
 
 void ReadOnlyField::SetPlaceholder(const QString& placeholder) {

@@ -1,8 +1,9 @@
 #pragma once
 // A read-only text field that never hides what matters: it takes focus by Tab (so keyboard and
-// screen-reader users reach it) and is announced by its fixed accessible name, with its whole
-// text as the accessible description. Either wraps its text onto as many lines as it needs, or
-// shows a path on one line elided in the middle, keeping the file name.
+// screen-reader users reach it), and its accessible name is its whole text, so a change is
+// announced as a name change (the label that names it is its buddy). Either wraps its text onto
+// as many lines as it needs, or shows a path on one line elided in the middle, keeping the file
+// name (the accessible name keeps the whole path).
 #include <QLabel>
 #include <QString>
 
@@ -13,10 +14,10 @@ namespace vortan {
 class ReadOnlyField final : public QLabel {
  public:
   enum class Shape { kWrapped, kPath };
-  ReadOnlyField(Shape shape, const QString& accessibleName, QWidget* parent);
+  ReadOnlyField(Shape shape, QWidget* parent);
 
   // Shows `text` whole (wrapped) or elided to the width (path); an empty text shows
-  // `placeholder`. Announces the change to assistive technology.
+  // `placeholder`.
   void SetFullText(const QString& text);
   const QString& FullText() const { return full_; }
   void SetPlaceholder(const QString& placeholder);
