@@ -350,6 +350,10 @@ void QtMainWindowView::DeliverProgress(int32_t value) {
     for (const QPointer<QDialog>& dialog : std::exchange(closeWhenRunEnds_, {})) {
       if (dialog) dialog->reject();
     }
+    // A user who looked elsewhere during the run learns its end without coming back first.
+    if (!isActiveWindow()) {
+      notifier_.Notify(windowTitle(), ToQ(value == kProgressSuccess ? kTextSuccess : kTextFailure));
+    }
   }
   if (window_) window_->RefreshProgress(value);
   if (end && runEnded_) runEnded_();

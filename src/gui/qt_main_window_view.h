@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "app/main_window_view.h"
+#include "gui/desktop_notifier.h"
 #include "gui/sleep_inhibitor.h"
 
 class QDialog;
@@ -53,6 +54,8 @@ class QtMainWindowView final : public QWidget, public MainWindowView {
   // Waits for the update thread, if any, to end.
   void JoinUpdateThread();
   bool SleepInhibited() const { return inhibitor_.Held(); }
+  // Where the end of a run is told while the window is not active (the session bus by default).
+  void UseNotifier(DesktopNotifier notifier) { notifier_ = std::move(notifier); }
 
   QProgressBar* ProgressBar() const { return progress_; }
   QLabel* RunLine() const { return run_; }
@@ -113,6 +116,7 @@ class QtMainWindowView final : public QWidget, public MainWindowView {
   bool closing_ = false;
   std::thread updateThread_;
   SleepInhibitor inhibitor_;
+  DesktopNotifier notifier_;
 };
 
 }  // namespace vortan

@@ -5,6 +5,9 @@
 #include <QAccessible>
 #include <QApplication>
 #include <QCoreApplication>
+#include <QDBusConnection>
+#include <QDBusMessage>
+#include <QDBusVirtualObject>
 #include <QDragEnterEvent>
 #include <QDropEvent>
 #include <QFileDialog>
@@ -17,6 +20,7 @@
 #include <QPushButton>
 #include <QScreen>
 #include <QSignalSpy>
+#include <QStandardPaths>
 #include <QTest>
 #include <QTimer>
 #include <QUrl>
@@ -28,6 +32,7 @@
 #include <utility>
 #include <vector>
 
+#include "gui/desktop_notifier.h"
 #include "gui/modal.h"
 #include "gui/updater_app.h"
 #include "link/clock.h"
@@ -421,6 +426,61 @@ TEST(UpdaterWindow, EveryControlIsNamedLinkedAndShownWhole) {
 
   ASSERT_TRUE(w.app.Window().OpenPath(dir.File("missing.dat")) == false);
   EXPECT_EQ(w.user.modalAlerts, 1);
+}
+
+// The desktop's notification service, on a private bus: records each notification's summary
+// and body.
+class NotificationServer final : public QDBusVirtualObject {
+ public:
+  QString introspect(const QString&) const override { return {}; }
+  bool handleMessage(const QDBusMessage& message, const QDBusConnection& connection) override {
+    if (message.member() != "Notify") return false;
+    seen << message.arguments().value(3).toString() + " / " +
+                message.arguments().value(4).toString();
+    connection.send(message.createReply(QVariant::fromValue(1u)));
+    return true;
+  }
+  QStringList seen;
+};
+
+// Guards against an update that ends unseen while the user works in another window: the
+// desktop is told, and only then.
+TEST(UpdaterWindow, AnUpdateEndingWhileTheWindowIsInactiveIsToldToTheDesktop) {
+  if (QStandardPaths::findExecutable("dbus-daemon").isEmpty()) GTEST_SKIP() << "no dbus-daemon";
+  QProcess daemon;
+  daemon.start("dbus-daemon", {"--session", "--nofork", "--print-address=1"});
+  ASSERT_TRUE(daemon.waitForReadyRead(10000)) << "dbus-daemon did not start";
+  const QString address = QString::fromUtf8(daemon.readLine()).trimmed();
+  QDBusConnection server = QDBusConnection::connectToBus(address, "notification-server");
+  NotificationServer notifications;
+  ASSERT_TRUE(server.registerVirtualObject("/org/freedesktop/Notifications", &notifications));
+  ASSERT_TRUE(server.registerService("org.freedesktop.Notifications"));
+
+  testing::TempDir dir;
+  VirtualClock clock;
+  ScopedProcessClock useClock(&clock);
+  const std::string package = testing::WritePackage(dir, "kb25.dat", testing::OnePackPackage());
+  GuiOptions options;
+  options.package = QString::fromStdString(package);
+  SimulatedWindow w(dir, package, options);
+  w.view.UseNotifier(DesktopNotifier(QDBusConnection::connectToBus(address, "notifier")));
+  for (const bool active : {false, true}) {
+    SCOPED_TRACE(active);
+    ASSERT_TRUE(PumpUntil([&] { return w.view.ButtonFor(Button::kUpdate)->isEnabled(); }));
+    QWidget elsewhere;  // the window the user works in meanwhile
+    QWidget& front = active ? static_cast<QWidget&>(w.view) : elsewhere;
+    front.show();
+    front.activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&front));
+    w.view.ButtonFor(Button::kUpdate)->click();
+    ASSERT_TRUE(PumpUntil([&] { return !w.app.Window().IsRunActive(); }));
+    QTest::qWait(200);  // time for a notification to cross the bus
+    EXPECT_EQ(notifications.seen, QStringList{"VORTAN KB 25 Firmware Update / Update Success!"});
+  }
+  QDBusConnection::disconnectFromBus("notifier");
+  QDBusConnection::disconnectFromBus("notification-server");
+  daemon.kill();
+  daemon.waitForFinished(5000);
 }
 
 }  // namespace
