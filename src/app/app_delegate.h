@@ -69,7 +69,8 @@ class DelegateUi {
   // Modal alert with two buttons; true for the first (quit), false for the second (cancel).
   virtual bool AskQuitAnyway(const std::string& message, const std::string& informativeText,
                              const std::string& quitButton, const std::string& cancelButton) = 0;
-  // Modal warning alert with one button.
+  // Modal warning alert with one button. The delegate raises it only while an update runs, to
+  // say that it runs; the toolkit closes it when the run ends.
   virtual void ShowWarning(const std::string& message, const std::string& informativeText) = 0;
   // The translation of `text`, or `text` itself when there is none.
   virtual std::string Localized(const std::string& text) = 0;

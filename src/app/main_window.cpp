@@ -1,8 +1,11 @@
 #include "app/main_window.h"
 
+#include "app/failure_texts.h"
 #include "app/package_steps.h"
+#include "app/run_line.h"
 #include "app/update_run.h"
 #include "app/user_texts.h"
+#include "link/clock.h"
 #include "util/marker_text.h"
 
 namespace vortan {
@@ -17,6 +20,7 @@ std::string WithReason(const std::string& text, const std::string& reason) {
 constexpr char kOpenPanelMessage[] = "Open the update file";
 constexpr char kOpenPanelTitle[] = "Open File";
 constexpr char kPackageExtension[] = "dat";
+constexpr char kPackageFileTypeName[] = "Update files";
 
 }  // namespace
 
@@ -38,8 +42,8 @@ void MainWindow::SetButtonEnable(bool enable) {
   view_.SetButtonEnabled(Button::kOpen, enable);
 }
 
-void MainWindow::ShowErrorMessage(const std::string& text) {
-  view_.ShowAlert("Error", text, AlertStyle::kWarning);
+void MainWindow::ShowErrorMessage(const std::string& text, const std::string& details) {
+  view_.ShowAlert("Error", text, AlertStyle::kWarning, details);
 }
 
 void MainWindow::OpenDat() {
@@ -49,6 +53,7 @@ void MainWindow::OpenDat() {
   options.allowsMultipleSelection = false;
   options.message = kOpenPanelMessage;
   options.allowedFileTypes = {kPackageExtension};
+  options.fileTypeName = kPackageFileTypeName;
   options.title = kOpenPanelTitle;
   const OpenPanelResult chosen = view_.RunOpenPanel(options);
   if (!chosen.confirmed) return;
@@ -60,13 +65,12 @@ bool MainWindow::OpenPath(const std::string& path) {
   if (running_) return false;
   view_.SetText(TextField::kPath, path);
   if (!datFile.ReadFile(path)) {
-    ShowErrorMessage(
-        WithReason(ReplaceMarkers(kTextUnableToOpen, {path}), datFile.FailureReason()));
+    RefusePackage(WithReason(ReplaceMarkers(kTextUnableToOpen, {path}), datFile.FailureReason()));
     return false;
   }
   if (!datFile.Examine()) {
     const char* text = datFile.LackedMemory() ? kTextUnableToOpen : kTextFormatError;
-    ShowErrorMessage(WithReason(ReplaceMarkers(text, {path}), datFile.FailureReason()));
+    RefusePackage(WithReason(ReplaceMarkers(text, {path}), datFile.FailureReason()));
     return false;
   }
   if (packageOpened_) packageOpened_(datFile);
@@ -74,8 +78,23 @@ bool MainWindow::OpenPath(const std::string& path) {
   view_.SetText(TextField::kFirmwareVersion, datFile.GetFirmwareVersion());
   refreshEnabled_ = true;
   view_.SetButtonEnabled(Button::kRefresh, true);
+  view_.SetRunText("");  // the last outcome was another package's
   RefreshDevice();
+  // Enter then starts the update, or the user hears what to do first.
+  view_.MoveFocus(lastCount_ == 1 && datFile.IsFileReady() ? Focus::kUpdate : Focus::kDeviceStatus);
   return true;
+}
+
+void MainWindow::RefuseFile(const std::string& path) {
+  if (running_) return;
+  ShowErrorMessage(ReplaceMarkers(kTextNotAnUpdateFile, {path}));
+}
+
+void MainWindow::RefusePackage(const std::string& text) {
+  // ReadFile ended the earlier package's readiness, so no update may start until an open
+  // succeeds; the status text is left to the next refresh.
+  view_.SetButtonEnabled(Button::kUpdate, false);
+  ShowErrorMessage(text);
 }
 
 void MainWindow::RefreshDevice() {
@@ -134,7 +153,14 @@ void MainWindow::UpdateDevice() {
     return;
   }
   running_ = true;
+  lastStepDone_ = -1;
   SetButtonEnable(false);
+  // Every run starts from an empty bar, whatever the previous run left on it.
+  view_.SetProgressMaximum(datFile.TotalStepCount());
+  view_.SetProgressValue(0);
+  runStart_ = ProcessClock().Now();
+  view_.SetRunText(RunLine(0, datFile.TotalStepCount(), {}));
+  view_.MoveFocus(Focus::kRunLine);  // the buttons are disabled; the run line tells the steps
   view_.StartUpdateThread([this] { ThreadUpdate(); });
 }
 
@@ -146,16 +172,27 @@ void MainWindow::ThreadUpdate() {
 void MainWindow::RefreshProgress(int32_t value) {
   pVal = value;
   if (value >= 0) {
+    lastStepDone_ = value;
     view_.SetProgressValue(value);
+    view_.SetRunText(
+        RunLine(value + 1, datFile.TotalStepCount(), ProcessClock().Now() - runStart_));
   } else if (value == kProgressSuccess) {
     running_ = false;
     view_.SetProgressValue(view_.ProgressMaximum());
-    view_.ShowAlert("Information", kTextSuccess, AlertStyle::kInformational);
+    view_.SetRunText(kTextUpdatedTo + datFile.GetFirmwareVersion());
+    view_.ShowAlert("Information", kTextSuccess, AlertStyle::kInformational, {});
     SetButtonEnable(true);
+    // The outcome, not Update: Enter must not start a second run by mistake.
+    view_.MoveFocus(Focus::kRunLine);
   } else if (value == kProgressFailure) {
     running_ = false;
-    ShowErrorMessage(kTextFailure);
+    view_.SetRunText(std::string(kTextNotUpdated) + " " +
+                     RunFailureNextStep(datFile, lastStepDone_));
+    // The update thread has ended, so the link's last open error is safe to read.
+    ShowErrorMessage(kTextFailure,
+                     RunFailureDetails(HidDevice::Instance(), datFile, lastStepDone_));
     SetButtonEnable(true);
+    view_.MoveFocus(Focus::kRunLine);
   }
 }
 

@@ -5,9 +5,10 @@
 // runs on the main thread.
 //
 // Button states: after InitButton Open is enabled, Refresh and Update disabled. A successful
-// open enables Refresh and refreshes the device state; a failed open changes no button. Update
-// is enabled only by a refresh that counts exactly one device while the package is ready. A run
-// disables all three; its end enables all three.
+// open enables Refresh and refreshes the device state; a failed open disables Update (the
+// package is no longer ready) and changes no other button. Update is enabled only by a refresh
+// that counts exactly one device while the package is ready. A run disables all three; its end
+// enables all three.
 //
 // While Refresh is enabled and no run is active, the attached devices are counted once a second
 // and a change in the count refreshes the device state as the Refresh button does, so the user
@@ -37,8 +38,9 @@ class MainWindow {
   void InitButton();
   // Sets Refresh, Update and Open, in that order.
   void SetButtonEnable(bool enable);
-  // Modal "Error" alert in warning style with `text` as its informative text.
-  void ShowErrorMessage(const std::string& text);
+  // Modal "Error" alert in warning style with `text` as its informative text and `details`
+  // (empty: none) to unfold.
+  void ShowErrorMessage(const std::string& text, const std::string& details = {});
 
   // The Open button: asks for a package with the open panel, then opens it as OpenPath does.
   void OpenDat();
@@ -46,6 +48,9 @@ class MainWindow {
   // state; a refusal is reported in an alert. Used after the panel, for a package given on the
   // command line and for a dropped file. False when refused, or ignored because a run is active.
   bool OpenPath(const std::string& path);
+  // A file that is no update file (.dat) was dropped: says so in the error alert and changes
+  // nothing else. Ignored while a run is active.
+  void RefuseFile(const std::string& path);
   // The Refresh button: counts the attached devices and sets the status text and Update.
   void RefreshDevice();
   // Starts counting the devices every kDeviceWatchInterval (see above); called once at launch.
@@ -83,8 +88,14 @@ class MainWindow {
   // The eight interface fields live in the view and are reached through it.
   MainWindowView& view_;
   void ShowDeviceCount(int count);
+  // Disables Update and shows `text` in the error alert.
+  void RefusePackage(const std::string& text);
 
   bool running_ = false;
+  // The last step index the current or last run completed; -1 for none.
+  int32_t lastStepDone_ = -1;
+  // When the current or last run started, on the process clock.
+  std::chrono::milliseconds runStart_{0};
   bool refreshEnabled_ = false;
   // Devices counted by the last refresh; -1 before the first.
   int lastCount_ = -1;

@@ -13,12 +13,15 @@ namespace vortan {
 enum class TextField { kPath, kDeviceStatus, kProductModel, kFirmwareVersion };
 enum class Button { kUpdate, kRefresh, kOpen };
 enum class AlertStyle { kWarning, kInformational };
+// Where the keyboard focus goes: the Update button, the device status, the run line.
+enum class Focus { kUpdate, kDeviceStatus, kRunLine };
 
 struct OpenPanelOptions {
   bool canChooseDirectories = false;
   bool allowsMultipleSelection = false;
   std::string message;
   std::vector<std::string> allowedFileTypes;  // extensions without the dot
+  std::string fileTypeName;                   // what the filter calls those files
   std::string title;
 };
 
@@ -34,15 +37,20 @@ class MainWindowView {
   virtual void SetTitle(const std::string& title) = 0;
   virtual void SetText(TextField field, const std::string& text) = 0;
   virtual void SetButtonEnabled(Button button, bool enabled) = 0;
+  // The line beside the progress bar: the run's step and time left, then its outcome and what
+  // to do next; empty hides it. Never the device status.
+  virtual void SetRunText(const std::string& text) = 0;
+  virtual void MoveFocus(Focus target) = 0;
 
   virtual void SetProgressMinimum(double value) = 0;
   virtual void SetProgressMaximum(double value) = 0;
   virtual void SetProgressValue(double value) = 0;
   virtual double ProgressMaximum() const = 0;
 
-  // Modal; returns when the user has dismissed the alert.
+  // Modal; returns when the user has dismissed the alert. `details` (may be empty) are lines the
+  // user can unfold: why it failed and what to do next.
   virtual void ShowAlert(const std::string& message, const std::string& informativeText,
-                         AlertStyle style) = 0;
+                         AlertStyle style, const std::string& details) = 0;
   // Modal; returns whether the user confirmed a file, and its path.
   virtual OpenPanelResult RunOpenPanel(const OpenPanelOptions& options) = 0;
 

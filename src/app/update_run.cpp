@@ -10,7 +10,6 @@
 namespace vortan {
 
 namespace {
-constexpr std::chrono::milliseconds kPauseAfterStep{500};
 
 // Runs `action`; false, with the reason in `failure`, when it throws.
 template <class Action>

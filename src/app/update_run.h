@@ -2,6 +2,7 @@
 // The update run, free of any window toolkit: performs every step of the ready package in
 // order, pauses half a second after each through the process clock, and reports progress.
 // The window runs it on its update thread; vortan-flash runs it directly.
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <string>
@@ -17,6 +18,9 @@ class UpdateSteps {
   // Tells the device the outcome (command 9) and closes the link; the result is not used.
   virtual void Finish(bool success) = 0;
 };
+
+// The fixed pause after every completed step.
+inline constexpr std::chrono::milliseconds kPauseAfterStep{500};
 
 // Progress values: an index >= 0 is the step just completed; these two end the run.
 constexpr int32_t kProgressSuccess = -1;

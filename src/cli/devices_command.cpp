@@ -4,8 +4,8 @@
 #include <iostream>
 #include <nlohmann/json.hpp>
 
+#include "app/failure_texts.h"
 #include "app/user_texts.h"
-#include "cli/device_access.h"
 #include "cli/exit_codes.h"
 #include "link/hid_device.h"
 

@@ -6,10 +6,10 @@
 #include <algorithm>
 #include <iostream>
 
+#include "app/failure_texts.h"
 #include "app/package_steps.h"
 #include "app/update_run.h"
 #include "app/user_texts.h"
-#include "cli/device_access.h"
 #include "cli/exit_codes.h"
 #include "cli/package_opening.h"
 #include "cli/parallel_flash.h"
@@ -21,23 +21,6 @@
 #include "util/diag_log.h"
 
 namespace vortan::cli {
-namespace {
-
-// The one line that says why a run failed: the open's refusal when that is what failed,
-// otherwise the step that failed, with the reason of an exception that ended it (`thrown`).
-std::string FailureReason(const HidDevice& link, int32_t lastDone, int32_t total,
-                          const std::string& thrown) {
-  if (!link.LastOpenError().empty() || link.LastOpenDeniedPermission()) {
-    const std::string text = OpenFailureText(link.LastOpenError(), link.LastOpenDeniedPermission(),
-                                             HidDevice::Vid(), HidDevice::Pid());
-    return text.substr(0, text.find('\n'));
-  }
-  if (total < 1) return "The package plans no step";
-  return "Step " + std::to_string(lastDone + 2) + " of " + std::to_string(total) + " failed" +
-         (thrown.empty() ? "" : ": " + thrown);
-}
-
-}  // namespace
 
 FlashCommand::FlashCommand(CLI::App& app)
     : command_(app.add_subcommand("flash", "Update the attached device with a package")) {
@@ -167,7 +150,7 @@ int FlashCommand::Flash(DatFileExamine& datFile, DeviceLinkSetup& setup,
   if (verbose_) SetLogSink(outsideRun);
 
   setup.ReportUnfiredFaults(keyboard, json_);
-  const std::string reason = success ? "" : FailureReason(link, lastDone, total, thrown);
+  const std::string reason = success ? "" : RunFailureReason(link, lastDone, total, thrown);
   if (json_) std::cout << JsonLine(EndEvent(keyboard, success, reason)) << std::endl;
   if (success) {
     human << kTextSuccess << std::endl;

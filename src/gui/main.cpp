@@ -41,7 +41,7 @@ int main(int argc, char** argv) {
     std::fputs(qPrintable(message), stderr);
     return 2;
   }
-  vortan::SingleInstance instance(vortan::InstanceSocketPath(options.simulate));
+  vortan::SingleInstance instance(vortan::InstanceSocketPath(options.simulation.Simulated()));
   const QString package =
       options.package.isEmpty() ? QString() : QFileInfo(options.package).absoluteFilePath();
   switch (instance.HandTo(package)) {

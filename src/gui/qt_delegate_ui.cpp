@@ -5,6 +5,7 @@
 #include <QPushButton>
 
 #include "gui/modal.h"
+#include "gui/qt_main_window_view.h"
 
 namespace vortan {
 namespace {
@@ -47,6 +48,8 @@ void QtDelegateUi::ShowWarning(const std::string& message, const std::string& in
   box.setText(ToQ(message));
   box.setInformativeText(ToQ(informativeText));
   box.setStandardButtons(QMessageBox::Ok);
+  // Every warning of the delegate says that an update is running; it goes when the run ends.
+  if (auto* view = dynamic_cast<QtMainWindowView*>(window_)) view->CloseWhenRunEnds(&box);
   ExecModal(box);
 }
 

@@ -8,6 +8,7 @@
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QFormLayout>
+#include <QGridLayout>
 #include <QGroupBox>
 #include <QHBoxLayout>
 #include <QLabel>
@@ -24,11 +25,16 @@
 #include <QWindow>
 #include <algorithm>
 #include <cmath>
+#include <initializer_list>
 #include <optional>
+#include <utility>
 
 #include "app/main_window.h"
 #include "app/update_run.h"
+#include "app/user_texts.h"
+#include "gui/accessible_roles.h"
 #include "gui/modal.h"
+#include "gui/read_only_field.h"
 
 namespace vortan {
 namespace {
@@ -40,7 +46,7 @@ QString ToQ(const std::string& text) {
 QLineEdit* MakeReadOnlyField(QWidget* parent, const QString& placeholder) {
   auto* field = new QLineEdit(parent);
   field->setReadOnly(true);
-  field->setFocusPolicy(Qt::ClickFocus);
+  field->setFocusPolicy(Qt::StrongFocus);
   field->setPlaceholderText(placeholder);
   return field;
 }
@@ -51,28 +57,41 @@ int ToBarUnits(double value) {
   return static_cast<int>(std::lround(value));
 }
 
-// The one local "*.dat" file of a drag, if that is what it carries.
-std::optional<QString> DroppedPackage(const QMimeData* mime) {
+// The one local file of a drag, if that is what it carries.
+std::optional<QString> DroppedFile(const QMimeData* mime) {
   if (!mime || !mime->hasUrls()) return std::nullopt;
   const QList<QUrl> urls = mime->urls();
   if (urls.size() != 1 || !urls.front().isLocalFile()) return std::nullopt;
-  const QString path = urls.front().toLocalFile();
-  if (QFileInfo(path).suffix().compare(QStringLiteral("dat"), Qt::CaseInsensitive) != 0) {
-    return std::nullopt;
-  }
-  return path;
+  return urls.front().toLocalFile();
+}
+
+bool IsPackageName(const QString& path) {
+  return QFileInfo(path).suffix().compare(QStringLiteral("dat"), Qt::CaseInsensitive) == 0;
 }
 
 }  // namespace
 
 QtMainWindowView::QtMainWindowView(QWidget* parent) : QWidget(parent) {
-  path_ = MakeReadOnlyField(this, tr("No update file opened"));
+  InstallAccessibleRoles();
+  path_ = new ReadOnlyField(ReadOnlyField::Shape::kPath, this);
+  path_->SetPlaceholder(tr("No update file opened"));
   model_ = MakeReadOnlyField(this, QString());
+  model_->setAccessibleName(tr("Product model"));
   version_ = MakeReadOnlyField(this, QString());
-  status_ = MakeReadOnlyField(this, QString());
+  version_->setAccessibleName(tr("Firmware version"));
+  status_ = new ReadOnlyField(ReadOnlyField::Shape::kWrapped, this);
+  // Before any package the design's own hint; the status texts are set by the refreshes alone.
+  status_->SetFullText(tr(kTextOpenFileFirst));
   progress_ = new QProgressBar(this);
+  progress_->setAccessibleName(tr("Progress"));
   progress_->setRange(0, 1);
   progress_->setValue(0);
+  run_ = new QLabel(this);
+  run_->setWordWrap(true);
+  run_->setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
+  run_->setFocusPolicy(Qt::StrongFocus);
+  run_->setAccessibleName(tr("Update progress"));
+  run_->hide();
   open_ = new QPushButton(tr("&Open…"), this);
   refresh_ = new QPushButton(tr("&Refresh"), this);
   update_ = new QPushButton(tr("&Update"), this);
@@ -90,11 +109,18 @@ QtMainWindowView::QtMainWindowView(QWidget* parent) : QWidget(parent) {
   for (const QString& label : labels) {
     labelWidth = std::max(labelWidth, fontMetrics().horizontalAdvance(label));
   }
-  auto addRow = [this, labelWidth](QFormLayout* form, const QString& text, auto* field) {
+  // `field` is the label's buddy (what it names); `row` what the form shows, the field alone or
+  // the field with its button.
+  auto addRow = [this, labelWidth](QFormLayout* form, const QString& text, QWidget* field,
+                                   QLayout* row = nullptr) {
     auto* label = new QLabel(text, this);
     label->setMinimumWidth(labelWidth);
-    label->setBuddy(qobject_cast<QWidget*>(field));
-    form->addRow(label, field);
+    label->setBuddy(field);
+    if (row) {
+      form->addRow(label, row);
+    } else {
+      form->addRow(label, field);
+    }
   };
 
   auto* package = new QGroupBox(tr("Update file"), this);
@@ -102,7 +128,7 @@ QtMainWindowView::QtMainWindowView(QWidget* parent) : QWidget(parent) {
   pathRow->addWidget(path_, 1);
   pathRow->addWidget(open_);
   auto* packageForm = new QFormLayout;
-  addRow(packageForm, labels[0], pathRow);
+  addRow(packageForm, labels[0], path_, pathRow);
   addRow(packageForm, labels[1], model_);
   addRow(packageForm, labels[2], version_);
   package->setLayout(packageForm);
@@ -112,15 +138,30 @@ QtMainWindowView::QtMainWindowView(QWidget* parent) : QWidget(parent) {
   statusRow->addWidget(status_, 1);
   statusRow->addWidget(refresh_);
   auto* deviceForm = new QFormLayout;
-  addRow(deviceForm, labels[3], statusRow);
+  addRow(deviceForm, labels[3], status_, statusRow);
   addRow(deviceForm, labels[4], progress_);
+  deviceForm->addRow(run_);
   device->setLayout(deviceForm);
 
   auto* buttons = new QHBoxLayout;
   buttons->addStretch(1);
   buttons->addWidget(update_);
 
+  rehearsal_ = new QLabel(this);
+  rehearsal_->setWordWrap(true);
+  rehearsal_->setFrameShape(QFrame::Box);
+  rehearsal_->setMargin(6);
+  rehearsal_->setAutoFillBackground(true);
+  QPalette notice = rehearsal_->palette();
+  notice.setColor(QPalette::Window, QColor(0xFF, 0xE0, 0x82));
+  notice.setColor(QPalette::WindowText, Qt::black);
+  rehearsal_->setPalette(notice);
+  rehearsal_->setFocusPolicy(Qt::StrongFocus);
+  rehearsal_->setAccessibleName(tr("Rehearsal"));
+  rehearsal_->hide();
+
   auto* layout = new QVBoxLayout(this);
+  layout->addWidget(rehearsal_);
   layout->addWidget(package);
   layout->addWidget(device);
   layout->addStretch(1);
@@ -135,9 +176,13 @@ QtMainWindowView::QtMainWindowView(QWidget* parent) : QWidget(parent) {
   connect(openKey, &QShortcut::activated, open_, &QPushButton::click);
   auto* refreshKey = new QShortcut(QKeySequence(Qt::Key_F5), this);
   connect(refreshKey, &QShortcut::activated, refresh_, &QPushButton::click);
-  // The visual order, top to bottom; the read-only fields take focus only when clicked.
-  setTabOrder(open_, refresh_);
-  setTabOrder(refresh_, update_);
+  // The visual order, top to bottom, left to right.
+  QWidget* previous = rehearsal_;
+  for (QWidget* next : std::initializer_list<QWidget*>{path_, open_, model_, version_, status_,
+                                                       refresh_, run_, update_}) {
+    setTabOrder(previous, next);
+    previous = next;
+  }
 }
 
 QtMainWindowView::~QtMainWindowView() {
@@ -167,7 +212,21 @@ QPushButton* QtMainWindowView::ButtonFor(Button button) const {
   return nullptr;
 }
 
-QLineEdit* QtMainWindowView::FieldFor(TextField field) const {
+QString QtMainWindowView::FieldText(TextField field) const {
+  switch (field) {
+    case TextField::kPath:
+      return path_->FullText();
+    case TextField::kDeviceStatus:
+      return status_->FullText();
+    case TextField::kProductModel:
+      return model_->text();
+    case TextField::kFirmwareVersion:
+      return version_->text();
+  }
+  return {};
+}
+
+QWidget* QtMainWindowView::FieldWidget(TextField field) const {
   switch (field) {
     case TextField::kPath:
       return path_;
@@ -186,7 +245,11 @@ void QtMainWindowView::SetTitle(const std::string& title) {
 }
 
 void QtMainWindowView::SetText(TextField field, const std::string& text) {
-  QLineEdit* edit = FieldFor(field);
+  if (field == TextField::kPath || field == TextField::kDeviceStatus) {
+    static_cast<ReadOnlyField*>(FieldWidget(field))->SetFullText(ToQ(text));
+    return;
+  }
+  auto* edit = static_cast<QLineEdit*>(FieldWidget(field));
   edit->setText(ToQ(text));
   edit->setCursorPosition(0);
   edit->setToolTip(edit->text());
@@ -194,6 +257,30 @@ void QtMainWindowView::SetText(TextField field, const std::string& text) {
 
 void QtMainWindowView::SetButtonEnabled(Button button, bool enabled) {
   ButtonFor(button)->setEnabled(enabled);
+}
+
+void QtMainWindowView::SetRunText(const std::string& text) {
+  run_->setText(ToQ(text));
+  run_->setVisible(!text.empty());
+}
+
+void QtMainWindowView::MoveFocus(Focus target) {
+  switch (target) {
+    case Focus::kUpdate:
+      update_->setFocus(Qt::OtherFocusReason);
+      break;
+    case Focus::kDeviceStatus:
+      status_->setFocus(Qt::OtherFocusReason);
+      break;
+    case Focus::kRunLine:
+      run_->setFocus(Qt::OtherFocusReason);
+      break;
+  }
+}
+
+void QtMainWindowView::ShowRehearsal(const QString& text) {
+  rehearsal_->setText(text);
+  rehearsal_->show();
 }
 
 void QtMainWindowView::SetProgressMinimum(double value) {
@@ -213,12 +300,13 @@ double QtMainWindowView::ProgressMaximum() const {
 }
 
 void QtMainWindowView::ShowAlert(const std::string& message, const std::string& informativeText,
-                                 AlertStyle style) {
+                                 AlertStyle style, const std::string& details) {
   QMessageBox box(this);
   box.setIcon(style == AlertStyle::kWarning ? QMessageBox::Warning : QMessageBox::Information);
   box.setWindowTitle(windowTitle());
   box.setText(ToQ(message));
   box.setInformativeText(ToQ(informativeText));
+  if (!details.empty()) box.setDetailedText(ToQ(details));
   box.setStandardButtons(QMessageBox::Ok);
   ExecModal(box);
 }
@@ -230,9 +318,16 @@ OpenPanelResult QtMainWindowView::RunOpenPanel(const OpenPanelOptions& options) 
                                                      : QFileDialog::ExistingFile);
   QStringList patterns;
   for (const std::string& type : options.allowedFileTypes) patterns << "*." + ToQ(type);
-  dialog.setNameFilter(ToQ(options.message) + " (" + patterns.join(' ') + ")");
-  const QFileInfo current(path_->text());
-  if (!path_->text().isEmpty() && current.dir().exists()) {
+  dialog.setNameFilter(ToQ(options.fileTypeName) + " (" + patterns.join(' ') + ")");
+  // Qt's own panel, which has room for the panel's message as a line of its own.
+  dialog.setOption(QFileDialog::DontUseNativeDialog);
+  if (auto* grid = qobject_cast<QGridLayout*>(dialog.layout())) {
+    auto* message = new QLabel(ToQ(options.message), &dialog);
+    message->setObjectName(QStringLiteral("panelMessage"));
+    grid->addWidget(message, grid->rowCount(), 0, 1, grid->columnCount());
+  }
+  const QFileInfo current(path_->FullText());
+  if (!path_->FullText().isEmpty() && current.dir().exists()) {
     dialog.setDirectory(current.dir());
   } else {
     dialog.setDirectory(QDir::home());
@@ -249,9 +344,23 @@ void QtMainWindowView::PostProgress(int32_t value) {
 }
 
 void QtMainWindowView::DeliverProgress(int32_t value) {
-  if (value == kProgressSuccess || value == kProgressFailure) inhibitor_.Release();
+  const bool end = value == kProgressSuccess || value == kProgressFailure;
+  if (end) {
+    inhibitor_.Release();
+    for (const QPointer<QDialog>& dialog : std::exchange(closeWhenRunEnds_, {})) {
+      if (dialog) dialog->reject();
+    }
+    // A user who looked elsewhere during the run learns its end without coming back first.
+    if (!isActiveWindow()) {
+      notifier_.Notify(windowTitle(), ToQ(value == kProgressSuccess ? kTextSuccess : kTextFailure));
+    }
+  }
   if (window_) window_->RefreshProgress(value);
-  if ((value == kProgressSuccess || value == kProgressFailure) && runEnded_) runEnded_();
+  if (end && runEnded_) runEnded_();
+}
+
+void QtMainWindowView::CloseWhenRunEnds(QDialog* dialog) {
+  closeWhenRunEnds_.emplace_back(dialog);
 }
 
 void QtMainWindowView::StartUpdateThread(std::function<void()> body) {
@@ -311,7 +420,10 @@ void QtMainWindowView::RunWhenFree(std::function<void()> action) {
 }
 
 void QtMainWindowView::closeEvent(QCloseEvent* event) {
-  if (mayClose_ && !mayClose_()) {
+  closing_ = true;
+  const bool refused = mayClose_ && !mayClose_();
+  closing_ = false;
+  if (refused) {
     event->ignore();
     return;
   }
@@ -319,18 +431,23 @@ void QtMainWindowView::closeEvent(QCloseEvent* event) {
 }
 
 void QtMainWindowView::dragEnterEvent(QDragEnterEvent* event) {
-  if (window_ && !window_->IsRunActive() && DroppedPackage(event->mimeData())) {
+  // Any one file is taken, so that a file of another kind is refused in words, not ignored.
+  if (window_ && !window_->IsRunActive() && DroppedFile(event->mimeData())) {
     event->acceptProposedAction();
   }
 }
 
 void QtMainWindowView::dropEvent(QDropEvent* event) {
-  const std::optional<QString> path = DroppedPackage(event->mimeData());
+  const std::optional<QString> path = DroppedFile(event->mimeData());
   if (!window_ || !path) return;
   event->acceptProposedAction();
   // Opened after the drop has finished: a refusal alert must not hold the drag source.
   const std::string file = path->toStdString();
-  RunWhenFree([this, file] { window_->OpenPath(file); });
+  if (IsPackageName(*path)) {
+    RunWhenFree([this, file] { window_->OpenPath(file); });
+  } else {
+    RunWhenFree([this, file] { window_->RefuseFile(file); });
+  }
 }
 
 }  // namespace vortan

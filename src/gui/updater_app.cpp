@@ -2,18 +2,51 @@
 
 #include <unistd.h>
 
+#include <QApplication>
 #include <QCommandLineParser>
+#include <QDialog>
 #include <QFileInfo>
 #include <QTimer>
 
 #include "app/load_settings.h"
 #include "config/ini_config.h"
-#include "emulator/emulator.h"
-#include "emulator/simulation/simulated_device.h"
 #include "link/hid_device.h"
 #include "util/stop_signals.h"
 
 namespace vortan {
+namespace {
+
+// `text` as a whole number from 0 to `max` into `value`.
+bool ReadBounded(const QString& text, int max, int* value) {
+  bool ok = false;
+  const int number = text.toInt(&ok);
+  if (!ok || number < 0 || number > max) return false;
+  *value = number;
+  return true;
+}
+
+// What the rehearsal window says about itself, inside the window.
+QString RehearsalText(const emu::SimulationOptions& simulation) {
+  QStringList parts;
+  const int count = simulation.SimulatedDeviceCount();
+  parts << (count == 1 ? QStringLiteral("one simulated keyboard")
+                       : QStringLiteral("%1 simulated keyboards").arg(count));
+  if (!simulation.faultScriptPath.empty()) {
+    parts << QStringLiteral("faults from %1")
+                 .arg(QFileInfo(QString::fromStdString(simulation.faultScriptPath)).fileName());
+  }
+  if (simulation.simulateDenied) parts << QStringLiteral("opening refused");
+  if (simulation.simulatedArrivalSeconds > 0) {
+    parts << QStringLiteral("plugged in %1 s after the start")
+                 .arg(simulation.simulatedArrivalSeconds);
+  }
+  return QStringLiteral("Rehearsal: no real keyboard is updated (%1)").arg(parts.join(", "));
+}
+
+// How often a close waits for open dialogs and a close being decided to end.
+constexpr int kCloseRetryMs = 100;
+
+}  // namespace
 
 ParseOutcome ParseGuiArguments(const QStringList& arguments, GuiOptions* options,
                                QString* message) {
@@ -29,8 +62,23 @@ ParseOutcome ParseGuiArguments(const QStringList& arguments, GuiOptions* options
                                   QStringLiteral("Read the settings from FILE instead of "
                                                  "Config.ini beside the program."),
                                   QStringLiteral("FILE"));
-  parser.addOption(simulate);
-  parser.addOption(config);
+  const QCommandLineOption devices(
+      QStringLiteral("simulate-devices"),
+      QStringLiteral("Attach N simulated keyboards (implies --simulate)."), QStringLiteral("N"));
+  const QCommandLineOption faults(
+      QStringLiteral("simulate-faults"),
+      QStringLiteral("Fault script for the simulated keyboards (implies --simulate)."),
+      QStringLiteral("FILE"));
+  const QCommandLineOption denied(
+      QStringLiteral("simulate-denied"),
+      QStringLiteral("The simulated keyboards refuse to open for lack of permission (implies "
+                     "--simulate)."));
+  const QCommandLineOption arrival(
+      QStringLiteral("simulate-arrival"),
+      QStringLiteral("The simulated keyboards are plugged in SECONDS after the start (implies "
+                     "--simulate)."),
+      QStringLiteral("SECONDS"));
+  parser.addOptions({simulate, devices, faults, denied, arrival, config});
   parser.addPositionalArgument(QStringLiteral("PACKAGE"),
                                QStringLiteral("Update file (.dat) to open at start."),
                                QStringLiteral("[PACKAGE]"));
@@ -50,7 +98,28 @@ ParseOutcome ParseGuiArguments(const QStringList& arguments, GuiOptions* options
     *message = QStringLiteral("Only one PACKAGE can be opened.\n");
     return ParseOutcome::kError;
   }
-  options->simulate = parser.isSet(simulate);
+  emu::SimulationOptions& simulation = options->simulation;
+  simulation.simulate = parser.isSet(simulate);
+  simulation.simulateDenied = parser.isSet(denied);
+  if (parser.isSet(devices) && !ReadBounded(parser.value(devices), emu::kMaxSimulatedDevices,
+                                            &simulation.simulatedDevices)) {
+    *message = QStringLiteral("--simulate-devices takes a number from 0 to %1.\n")
+                   .arg(emu::kMaxSimulatedDevices);
+    return ParseOutcome::kError;
+  }
+  if (parser.isSet(arrival) && !ReadBounded(parser.value(arrival), emu::kMaxSimulatedArrivalSeconds,
+                                            &simulation.simulatedArrivalSeconds)) {
+    *message = QStringLiteral("--simulate-arrival takes seconds from 0 to %1.\n")
+                   .arg(emu::kMaxSimulatedArrivalSeconds);
+    return ParseOutcome::kError;
+  }
+  simulation.faultScriptPath = parser.value(faults).toStdString();
+  std::string error;
+  if (!simulation.faultScriptPath.empty() &&
+      !emu::ReadFaultScript(simulation.faultScriptPath, options->faults, &error)) {
+    *message = QString::fromStdString(error) + QLatin1Char('\n');
+    return ParseOutcome::kError;
+  }
   options->configFile = parser.value(config);
   options->package = positional.isEmpty() ? QString() : positional.front();
   return ParseOutcome::kRun;
@@ -58,13 +127,8 @@ ParseOutcome ParseGuiArguments(const QStringList& arguments, GuiOptions* options
 
 UpdaterApp::UpdaterApp(GuiOptions options) : options_(std::move(options)) {
   if (!options_.configFile.isEmpty()) IniConfig::UsePath(options_.configFile.toStdString());
-  if (options_.simulate) {
-    emulator_ = std::make_shared<emu::Emulator>();
-    emulator_->SetLockFolder(options_.workFolder);
-    HidDevice::UseBackend(emulator_);
-  } else {
-    HidDevice::UseBackend(MakeHidapiBackend());
-  }
+  // A rehearsal's keyboards take the link's IDs from the settings, read at launch (Start).
+  if (!options_.simulation.Simulated()) HidDevice::UseBackend(MakeHidapiBackend());
   if (options_.filesDirectory.empty()) {
     options_.filesDirectory = DefaultApplicationFilesDirectory();
   }
@@ -82,7 +146,7 @@ UpdaterApp::UpdaterApp(GuiOptions options) : options_(std::move(options)) {
   view_->SetRunEndedHook([this] {
     if (!closeAfterRun_) return;
     closeAfterRun_ = false;
-    QTimer::singleShot(0, view_.get(), [this] { view_->close(); });
+    CloseWhenFree(false);
   });
   stopSignalFd_ = OpenStopSignalFd();
   if (stopSignalFd_ >= 0) {
@@ -96,8 +160,26 @@ void UpdaterApp::TakeStopSignals() {
   bool stop = false;
   while (ReadStopSignal(stopSignalFd_)) stop = true;
   if (!stop) return;
-  // The close guard refuses while a run is active, with the same message as a close.
-  closeAfterRun_ = closeAfterRun_ || Window().IsRunActive();
+  if (Window().IsRunActive()) {
+    // The close guard refuses, with the same message as a close; a close already being decided
+    // shows it already.
+    closeAfterRun_ = true;
+    if (!view_->Closing()) view_->close();
+    return;
+  }
+  CloseWhenFree(true);
+}
+
+void UpdaterApp::CloseWhenFree(bool dismissDialogs) {
+  // Qt drops a close asked while another is being decided, and a dialog left open would keep
+  // its own event loop, and so the program, running: wait until both are gone.
+  QWidget* modal = QApplication::activeModalWidget();
+  if (modal || view_->Closing()) {
+    if (auto* dialog = qobject_cast<QDialog*>(modal); dialog && dismissDialogs) dialog->reject();
+    QTimer::singleShot(kCloseRetryMs, view_.get(),
+                       [this, dismissDialogs] { CloseWhenFree(dismissDialogs); });
+    return;
+  }
   view_->close();
 }
 
@@ -112,11 +194,16 @@ UpdaterApp::~UpdaterApp() {
 void UpdaterApp::Start() {
   view_->show();
   delegate_->applicationDidFinishLaunching();
-  if (emulator_) {
+  if (options_.simulation.Simulated()) {
     // Attached once the settings have given the link its IDs; refitted to every package opened.
-    emu::LoaderDevice* device = &emu::AttachSimulatedDevice(*emulator_);
-    window_->SetPackageOpenedHook(
-        [device](const DatFileExamine& package) { emu::FitSimulatedDevice(*device, package); });
+    simulation_ = std::make_unique<emu::SimulatedKeyboards>(options_.simulation, options_.faults,
+                                                            options_.workFolder);
+    HidDevice::UseBackend(simulation_->Backend());
+    window_->SetPackageOpenedHook([this](const DatFileExamine& package) {
+      std::string error;  // a package no model fits fails its run, as on such a keyboard
+      simulation_->Fit(package, "", &error);
+    });
+    view_->ShowRehearsal(RehearsalText(options_.simulation));
   }
   // The store is opened with the window, so a data folder that cannot hold it is reported at
   // launch rather than when quitting.

@@ -8,9 +8,11 @@
 #include <filesystem>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "app/app_delegate.h"
 #include "app/main_window.h"
+#include "emulator/simulation/simulated_keyboards.h"
 #include "gui/qt_delegate_ui.h"
 #include "gui/qt_main_window_view.h"
 #include "gui/single_instance.h"
@@ -19,13 +21,12 @@
 
 namespace vortan {
 
-namespace emu {
-class Emulator;
-}
-
 struct GuiOptions {
   QString package;  // opened at start when given
-  bool simulate = false;
+  // A rehearsal on simulated keyboards, as vortan-flash's options describe it, and the faults
+  // read from its script.
+  emu::SimulationOptions simulation;
+  std::vector<emu::Fault> faults;
   QString configFile;
   // The folder in which the private folder of the work files is made, and the store folder (empty:
   // the user's data folder). Tests point both at private folders.
@@ -35,15 +36,17 @@ struct GuiOptions {
 
 enum class ParseOutcome { kRun, kHelp, kVersion, kError };
 
-// Reads `arguments` (program name first): [--simulate] [--config FILE] [PACKAGE]. For kHelp and
-// kError `message` holds the text to print.
+// Reads `arguments` (program name first): [--simulate] [--simulate-devices N]
+// [--simulate-faults FILE] [--simulate-denied] [--simulate-arrival SECONDS] [--config FILE]
+// [PACKAGE]; the fault script is read here. For kHelp and kError `message` holds the text to
+// print.
 ParseOutcome ParseGuiArguments(const QStringList& arguments, GuiOptions* options, QString* message);
 
 // The stop signals (SIGINT, SIGTERM, SIGHUP, SIGQUIT), read from a signalfd in the event loop:
-// with no run active they close the window as the user would, so the program quits normally and
-// removes its work files; during a run they are refused as a close is, and the window closes
-// once the run has ended. main blocks them (BlockStopSignals) before any thread starts, so no
-// device read is ever interrupted.
+// with no run active they dismiss any open dialog and close the window as the user would, so the
+// program quits normally and removes its work files; during a run they are refused as a close
+// is, and the window closes once the run has ended and its result alert is dismissed. main
+// blocks them (BlockStopSignals) before any thread starts, so no device read is ever interrupted.
 class UpdaterApp {
  public:
   // Needs a QApplication. Installs the device backend and the settings file to read.
@@ -64,14 +67,17 @@ class UpdaterApp {
   QtMainWindowView& View() { return *view_; }
   MainWindow& Window() { return *window_; }
   AppDelegate& Delegate() { return *delegate_; }
-  // The emulated devices with --simulate, else null.
-  emu::Emulator* Emulator() { return emulator_.get(); }
+  // The simulated keyboards of a rehearsal once started, else null.
+  emu::SimulatedKeyboards* Simulation() { return simulation_.get(); }
 
  private:
   void TakeStopSignals();
+  // Closes the window once no dialog is open and no other close is being decided; with
+  // `dismissDialogs` rejects the open dialogs first (a stop signal while no run is active).
+  void CloseWhenFree(bool dismissDialogs);
 
   GuiOptions options_;
-  std::shared_ptr<emu::Emulator> emulator_;
+  std::unique_ptr<emu::SimulatedKeyboards> simulation_;
   // Outlives the window, whose package writes into it.
   std::unique_ptr<PrivateWorkFolder> workFolder_;
   std::unique_ptr<QtMainWindowView> view_;

@@ -6,6 +6,7 @@
 #include <chrono>
 #include <functional>
 #include <map>
+#include <optional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -20,6 +21,7 @@ struct Alert {
   std::string message;
   std::string informative;
   AlertStyle style;
+  std::string details = {};
   bool operator==(const Alert&) const = default;
 };
 
@@ -28,13 +30,15 @@ class FakeMainWindowView : public MainWindowView {
   void SetTitle(const std::string&) override {}
   void SetText(TextField field, const std::string& text) override { texts[field] = text; }
   void SetButtonEnabled(Button button, bool enabled) override { buttons[button] = enabled; }
+  void SetRunText(const std::string& text) override { runTexts.push_back(text); }
+  void MoveFocus(Focus target) override { focus = target; }
   void SetProgressMinimum(double) override {}
   void SetProgressMaximum(double v) override { progressMax = v; }
   void SetProgressValue(double v) override { progressValues.push_back(v); }
   double ProgressMaximum() const override { return progressMax; }
-  void ShowAlert(const std::string& message, const std::string& informative,
-                 AlertStyle style) override {
-    alerts.push_back({message, informative, style});
+  void ShowAlert(const std::string& message, const std::string& informative, AlertStyle style,
+                 const std::string& details) override {
+    alerts.push_back({message, informative, style, details});
     buttonsDuringAlert = buttons;
   }
   OpenPanelResult RunOpenPanel(const OpenPanelOptions& options) override {
@@ -78,6 +82,8 @@ class FakeMainWindowView : public MainWindowView {
   double progressMax = 100;
   std::vector<double> progressValues;
   std::vector<Alert> alerts;
+  std::vector<std::string> runTexts;
+  std::optional<Focus> focus;
   std::vector<OpenPanelOptions> panelOptions;
   OpenPanelResult panelAnswer;
   std::function<void()> thread;

@@ -1,5 +1,6 @@
 #include "app/main_window.h"
 
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -8,6 +9,7 @@
 #include <condition_variable>
 #include <cstdio>
 #include <deque>
+#include <functional>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -16,6 +18,7 @@
 #include <thread>
 #include <vector>
 
+#include "app/failure_texts.h"
 #include "app/fake_main_window_view.h"
 #include "app/update_run.h"
 #include "app/user_texts.h"
@@ -145,7 +148,8 @@ TEST_F(MainWindowTest, ButtonStatesAndDeviceStatusTexts) {
       {"another product is not counted", "pg", {true, true, false}, kNoKeysShown},
       {"refresh finds a device attached later", "gar", {true, true, true}, kTextDeviceConnected},
       {"refresh after the device went away", "agur", {true, true, false}, kNoKeysShown},
-      {"a failed open changes no button", "agb", {true, true, true}, kTextDeviceConnected},
+      // Guards against Update staying enabled for a package that an open refused.
+      {"a failed open disables Update only", "agb", {true, true, false}, kTextDeviceConnected},
       // Guards against enabling Update for a package that a later open refused.
       {"refresh after a failed open", "agbr", {true, true, false}, kTextDeviceConnectedNoPackage},
       {"no device, no ready package", "gbr", {true, true, false}, kNoDeviceNoPackage},
@@ -174,6 +178,9 @@ TEST_F(MainWindowTest, ButtonStatesAndDeviceStatusTexts) {
     }
     EXPECT_EQ(Buttons(), row.buttons);
     EXPECT_EQ(view.Text(TextField::kDeviceStatus), row.status);
+    if (row.acts == "g") {
+      EXPECT_EQ(view.focus, Focus::kDeviceStatus) << "it names the keys";
+    }
     // Guards against the watch reaching the device: counting never opens or releases the link.
     EXPECT_EQ(emulator->ExitCount(), 0);
   }
@@ -214,14 +221,15 @@ TEST_F(MainWindowTest, OpenShowsThePackageAndFailuresKeepThePreviousTexts) {
   }
 }
 
-// The failed runs come first: each keeps the bar at its last step (at 0 with no step done), and
-// the next run starts at once.
+// Each run starts from an empty bar (guards against a failure at step 0 shown over the full bar
+// of the success before it); a failed run keeps the bar at its last step, and the next run
+// starts at once.
 TEST_F(MainWindowTest, RunsPostTheirStepsAndOutcomeAndIgnoreEveryOtherActionUntilTheyEnd) {
   emu::LoaderDevice& device = SimulatedDevice(window);
   window.StartDeviceWatch();
   ASSERT_TRUE(window.OpenPath(Package("two.dat", testing::TwoPackPackage())));
   const int32_t total = window.DatFile().TotalStepCount();
-  for (const std::string fault : {"update_mode", "region_check", ""}) {
+  for (const std::string fault : {"update_mode", "region_check", "", "update_mode"}) {
     SCOPED_TRACE(fault);
     const bool success = fault.empty();
     device.ClearFaults();
@@ -259,10 +267,13 @@ TEST_F(MainWindowTest, RunsPostTheirStepsAndOutcomeAndIgnoreEveryOtherActionUnti
     std::iota(expected.begin(), expected.end(), 0);
     EXPECT_EQ(expected.size() == static_cast<size_t>(total), success);
     std::vector<double> bar(expected.begin(), expected.end());
+    bar.insert(bar.begin(), 0);
     if (success) bar.push_back(total);
     expected.push_back(success ? kProgressSuccess : kProgressFailure);
     EXPECT_EQ(view.delivered, expected);
     EXPECT_EQ(view.progressValues, bar);
+    ASSERT_EQ(view.alerts.size(), 1u);
+    view.alerts[0].details.clear();  // AFailedRunSaysWhyAndWhatToDoNext checks them
     EXPECT_EQ(view.alerts, std::vector<Alert>{success ? kSuccess : kFailure});
     EXPECT_EQ(view.buttonsDuringAlert,
               (std::map<Button, bool>{
@@ -274,6 +285,89 @@ TEST_F(MainWindowTest, RunsPostTheirStepsAndOutcomeAndIgnoreEveryOtherActionUnti
   view.Advance(clock, std::chrono::seconds(1));
   EXPECT_EQ(view.Text(TextField::kDeviceStatus), kTextMoreThanOneDevice);
   EXPECT_FALSE(view.Enabled(Button::kUpdate));
+}
+
+// Guards against a bare "Update Error!": its details say which step failed and what it was
+// doing, the open's refusal with the udev rule, and whether the keyboard may stay in its loader.
+TEST_F(MainWindowTest, AFailedRunSaysWhyAndWhatToDoNext) {
+  emu::LoaderDevice& device = SimulatedDevice(window);
+  ASSERT_TRUE(window.OpenPath(GoodPackage()));
+  const std::string total = std::to_string(window.DatFile().TotalStepCount());
+  const std::string nothingWritten = "Nothing was written to the keyboard.";
+  struct Row {
+    const char* name;
+    std::function<void()> fault;
+    std::vector<std::string> lines;
+  };
+  const std::vector<Row> rows = {
+      {"open refused for lack of permission",
+       [&] { emulator->FailOpens(1000, "Permission denied", true); },
+       {"The device cannot be opened: Permission denied\n", "  " + UdevRuleLine(kVid, kPid),
+        "  sudo udevadm control --reload-rules && sudo udevadm trigger\n", nothingWritten}},
+      {"no reply to the update-mode request",
+       [&] {
+         device.AddFault(
+             {.type = emu::FaultType::kNoReply, .kind = "update_mode", .occurrence = 0});
+       },
+       {"Step 1 of " + total +
+            " failed while putting the keyboard's loader into update mode for data pack 1.\n",
+        nothingWritten}},
+      {"unplugged at the check",
+       [&] { device.AddFault({.type = emu::FaultType::kUnplug, .kind = "region_check"}); },
+       {"Step " + total + " of " + total +
+            " failed while verifying the written data of data pack 1.\n",
+        "The keyboard may stay in its loader until an update succeeds. Keep it connected (if it "
+        "is not found, open its loader by pressing \"Fn\" + \"Esc\"), then press Update"}},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.name);
+    emulator->FailOpens(0, "");
+    device.ClearFaults();
+    row.fault();
+    view.alerts.clear();
+    window.UpdateDevice();
+    view.RunThread();
+    view.Pump(window);
+    ASSERT_EQ(view.alerts.size(), 1u);
+    EXPECT_EQ(view.alerts[0].informative, kTextFailure);
+    for (const std::string& line : row.lines) {
+      EXPECT_THAT(view.alerts[0].details, ::testing::HasSubstr(line));
+    }
+  }
+}
+
+// Guards against a run that only says "Press Update" while it goes on and nothing after it: the
+// line beside the bar gives the step and the time left (at first from the pauses alone, then
+// from the measured steps), then the outcome and what to do next.
+TEST_F(MainWindowTest, TheRunLineFollowsTheStepsAndTellsTheOutcome) {
+  SimulatedDevice(window);
+  ASSERT_TRUE(window.OpenPath(GoodPackage()));
+  ASSERT_EQ(window.DatFile().TotalStepCount(), 4);
+  EXPECT_EQ(view.focus, Focus::kUpdate) << "Enter then starts the update";
+  const std::string updating = "Updating — keep the keyboard connected. Step ";
+  for (const int32_t outcome : {kProgressSuccess, kProgressFailure}) {
+    view.runTexts.clear();
+    window.UpdateDevice();
+    EXPECT_EQ(std::exchange(view.focus, std::nullopt), Focus::kRunLine) << "Open is disabled";
+    clock.Sleep(std::chrono::milliseconds(2500));
+    window.RefreshProgress(0);
+    clock.Sleep(std::chrono::seconds(95));
+    window.RefreshProgress(1);
+    window.RefreshProgress(outcome);
+    view.thread = nullptr;
+    EXPECT_EQ(view.focus, Focus::kRunLine) << "the outcome, not a second run on Enter";
+    EXPECT_EQ(view.runTexts,
+              (std::vector<std::string>{
+                  updating + "1 of 4, at least 2 s left", updating + "2 of 4, about 8 s left",
+                  updating + "3 of 4, about 1 min 38 s left",
+                  outcome == kProgressSuccess
+                      ? "Updated to V1.0.0"
+                      : "Not updated. The keyboard may stay in its loader until an update "
+                        "succeeds. Keep it connected (if it is not found, open its loader by "
+                        "pressing \"Fn\" + \"Esc\"), then press Update to try again."}));
+  }
+  ASSERT_TRUE(window.OpenPath(GoodPackage()));
+  EXPECT_EQ(view.runTexts.back(), "") << "a new package clears the last outcome";
 }
 
 // Guards against a full disk or a missing folder reading as a broken package: the system's
@@ -315,9 +409,7 @@ TEST_F(MainWindowTest, UpdateIsRefusedWhileAnotherProcessUpdatesTheKeyboardOrAft
                 " cannot be taken: Is a directory");
   ASSERT_EQ(::rmdir(dir.File(name).c_str()), 0);
   EXPECT_FALSE(window.OpenPath(BrokenPackage()));
-  ASSERT_TRUE(view.Enabled(Button::kUpdate));
   expectRefused("The dat file is not ready. Open dat file first");
-  EXPECT_FALSE(view.Enabled(Button::kUpdate));
 
   ASSERT_TRUE(window.OpenPath(GoodPackage()));
   view.alerts.clear();

@@ -7,8 +7,8 @@
 
 #include <sstream>
 
+#include "app/failure_texts.h"
 #include "app/update_run.h"
-#include "cli/device_access.h"
 #include "cli/keyboard_table.h"
 #include "cli/progress_display.h"
 #include "cli/run_events.h"
@@ -85,9 +85,9 @@ TEST(RunEventsTest, EventsReadBackAsWritten) {
 
 TEST(UdevRuleTest, TheRuleForTheDefaultIdsIsTheShippedOneAndAZeroIdMatchesAny) {
   const std::string shipped = testing::ReadText(VORTAN_PACKAGING_DIR "/70-vortan-updater.rules");
-  const std::string rule = cli::UdevRuleLine(0xF1A5, 0x1234);
+  const std::string rule = UdevRuleLine(0xF1A5, 0x1234);
   EXPECT_NE(shipped.find("\n" + rule + "\n"), std::string::npos) << shipped;
-  EXPECT_EQ(cli::UdevRuleLine(0x10000, 0x5750),
+  EXPECT_EQ(UdevRuleLine(0x10000, 0x5750),
             "KERNEL==\"hidraw*\", SUBSYSTEM==\"hidraw\", ATTRS{idProduct}==\"5750\", "
             "TAG+=\"uaccess\"");
 }

@@ -2,24 +2,37 @@
 #include <signal.h>
 #include <unistd.h>
 
+#include <QAccessible>
+#include <QApplication>
 #include <QCoreApplication>
+#include <QDBusConnection>
+#include <QDBusMessage>
+#include <QDBusVirtualObject>
 #include <QDragEnterEvent>
 #include <QDropEvent>
 #include <QFileDialog>
+#include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QMimeData>
 #include <QProcess>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QScreen>
 #include <QSignalSpy>
+#include <QStandardPaths>
 #include <QTest>
+#include <QTimer>
 #include <QUrl>
 #include <filesystem>
+#include <functional>
+#include <map>
 #include <mutex>
 #include <string>
+#include <utility>
 #include <vector>
 
+#include "gui/desktop_notifier.h"
 #include "gui/modal.h"
 #include "gui/updater_app.h"
 #include "link/clock.h"
@@ -41,17 +54,38 @@ class ScriptedUser {
   std::vector<std::string> alerts;
   QStringList panelFilters;
   int panels = 0;
+  int modalAlerts = 0;  // alerts exposed as alerts marked modal
+  // When set, an alert that says an update is running stays open (as a user may leave it) after
+  // calling this; a safety timer rejects it after a while.
+  std::function<void()> holdRunningAlert;
 
  private:
   int Answer(QDialog& dialog) {
     if (auto* panel = qobject_cast<QFileDialog*>(&dialog)) {
       panelFilters = panel->nameFilters();
+      if (auto* message = panel->findChild<QLabel*>("panelMessage")) {
+        panelFilters << "message: " + message->text();
+      }
       ++panels;
       panel->selectFile(QString::fromStdString(package_));
       return QDialog::Accepted;
     }
     if (auto* box = qobject_cast<QMessageBox*>(&dialog)) {
-      alerts.push_back((box->text() + " / " + box->informativeText()).toStdString());
+      QAccessibleInterface* alert = QAccessible::queryAccessibleInterface(box);
+      modalAlerts += alert->role() == QAccessible::AlertMessage && alert->state().modal;
+      QString text = box->text() + " / " + box->informativeText();
+      if (!box->detailedText().isEmpty()) text += " / " + box->detailedText();
+      for (QWidget* other : QApplication::topLevelWidgets()) {
+        if (other != box && other->isVisible() && qobject_cast<QMessageBox*>(other)) {
+          text += " [over another alert]";
+        }
+      }
+      alerts.push_back(text.toStdString());
+      if (holdRunningAlert && box->text().endsWith("is running")) {
+        std::exchange(holdRunningAlert, nullptr)();
+        QTimer::singleShot(20000, box, &QDialog::reject);
+        return box->exec();
+      }
       return QMessageBox::Ok;
     }
     return QDialog::Rejected;
@@ -90,7 +124,7 @@ struct SimulatedWindow {
     app.Start();
   }
   static GuiOptions InFolder(GuiOptions options, const testing::TempDir& dir) {
-    options.simulate = true;
+    options.simulation.simulate = true;
     options.workFolder = dir.path().string();
     options.filesDirectory = dir.path() / "data" / kApplicationId;
     return options;
@@ -115,7 +149,8 @@ bool Drop(QWidget& view, const std::string& path) {
 }
 
 // Guards against a stop signal cutting a running update off: each is refused as a close is, the
-// run goes on to its end, and then the window closes and its work files go.
+// run goes on to its end, and then the window closes and its work files go; also when the user
+// leaves the refusal alert open (which must close itself when the run ends).
 TEST(UpdaterWindow, OpensByPanelOrDropUpdatesAndStopSignalsDuringTheRunAwaitItsEnd) {
   testing::TempDir dir;
   GatedClock clock;  // no real pauses; its gate held, it holds the run in its first pause
@@ -130,13 +165,19 @@ TEST(UpdaterWindow, OpensByPanelOrDropUpdatesAndStopSignalsDuringTheRunAwaitItsE
   EXPECT_TRUE(alerts.empty()) << alerts.front();
 
   view.ButtonFor(Button::kOpen)->click();
-  EXPECT_EQ(w.user.panelFilters, QStringList{"Open the update file (*.dat)"});
-  EXPECT_EQ(view.FieldFor(TextField::kPath)->text().toStdString(), package);
-  EXPECT_FALSE(Drop(view, other));
-  EXPECT_EQ(view.FieldFor(TextField::kPath)->text().toStdString(), package);
+  // Guards against the panel's message read as the filter's name.
+  EXPECT_EQ(w.user.panelFilters,
+            (QStringList{"Update files (*.dat)", "message: Open the update file"}));
+  EXPECT_EQ(view.FieldText(TextField::kPath).toStdString(), package);
+  EXPECT_TRUE(Drop(view, other));
+  // Guards against a dropped file of another kind ignored without a word.
+  ASSERT_TRUE(PumpUntil([&] { return !alerts.empty(); }));
+  EXPECT_EQ(alerts.back(), "Error / Not an update file (.dat): " + other);
+  EXPECT_EQ(view.FieldText(TextField::kPath).toStdString(), package);
+  alerts.clear();
   EXPECT_TRUE(Drop(view, dropped));
-  EXPECT_EQ(view.FieldFor(TextField::kPath)->text().toStdString(), dropped);
-  EXPECT_EQ(view.FieldFor(TextField::kDeviceStatus)->text(), "Device connected. Press \"Update\"");
+  EXPECT_EQ(view.FieldText(TextField::kPath).toStdString(), dropped);
+  EXPECT_EQ(view.FieldText(TextField::kDeviceStatus), "Device connected. Press \"Update\"");
   ASSERT_TRUE(view.ButtonFor(Button::kUpdate)->isEnabled()) << ::testing::PrintToString(alerts);
 
   clock.gate.lock();
@@ -150,12 +191,77 @@ TEST(UpdaterWindow, OpensByPanelOrDropUpdatesAndStopSignalsDuringTheRunAwaitItsE
     EXPECT_TRUE(alerts.back().starts_with("A firmware update is running / ")) << alerts.back();
     EXPECT_TRUE(w.app.Window().IsRunActive());
   }
-  clock.gate.unlock();
+  w.user.holdRunningAlert = [&clock] { clock.gate.unlock(); };
+  ASSERT_EQ(::kill(::getpid(), SIGTERM), 0);
   ASSERT_TRUE(PumpUntil([&] { return !view.isVisible(); }));
   EXPECT_EQ(alerts.back(), "Information / Update Success!");
   EXPECT_EQ(view.ProgressBar()->value(), view.ProgressBar()->maximum());
   for (const auto& entry : std::filesystem::recursive_directory_iterator(dir.path())) {
     EXPECT_FALSE(entry.path().filename().string().starts_with("TEMP")) << entry.path();
+  }
+}
+
+// Guards against a rehearsal that cannot rehearse what goes wrong, or that looks like the real
+// window: the window takes vortan-flash's simulation options and says inside that it rehearses.
+TEST(UpdaterWindow, RehearsesWhatGoesWrongAndSaysSo) {
+  testing::TempDir dir;
+  GatedClock clock;
+  ScopedProcessClock useClock(&clock);
+  const std::string package = testing::WritePackage(dir, "kb25.dat", testing::OnePackPackage());
+  const std::string script = dir.File("faults.txt");
+  ASSERT_TRUE(testing::WriteText(script, "no_reply update_mode 0\n"));
+  struct Row {
+    QStringList arguments;
+    QString banner;
+    QString status;
+    std::string alert;  // the start of the run's alert; empty: Update stays disabled
+  };
+  const std::vector<Row> rows = {
+      {{"--simulate-denied"},
+       "(one simulated keyboard, opening refused)",
+       "Device connected. Press \"Update\"",
+       "Error / Update Error! / The device cannot be opened: Permission denied\nYour user may not "
+       "open"},
+      {{"--simulate-faults", QString::fromStdString(script)},
+       "(one simulated keyboard, faults from faults.txt)",
+       "Device connected. Press \"Update\"",
+       "Error / Update Error! / Step 1 of 4 failed while putting"},
+      {{"--simulate-devices", "2"},
+       "(2 simulated keyboards)",
+       "More than one device! Remove some devices",
+       ""},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.arguments.join(' ').toStdString());
+    GuiOptions options;
+    QString message;
+    ASSERT_EQ(ParseGuiArguments(QStringList{"vortan-updater"} + row.arguments +
+                                    QStringList{QString::fromStdString(package)},
+                                &options, &message),
+              ParseOutcome::kRun)
+        << message.toStdString();
+    SimulatedWindow w(dir, package, options);
+    QtMainWindowView& view = w.view;
+    ASSERT_TRUE(PumpUntil([&] { return view.FieldText(TextField::kDeviceStatus) == row.status; }));
+    EXPECT_TRUE(view.RehearsalBanner()->isVisible());
+    EXPECT_TRUE(view.RehearsalBanner()->text().endsWith(row.banner))
+        << view.RehearsalBanner()->text().toStdString();
+    EXPECT_EQ(view.windowTitle(), "VORTAN KB 25 Firmware Update");
+    EXPECT_EQ(view.ButtonFor(Button::kUpdate)->isEnabled(), !row.alert.empty());
+    if (row.alert.empty()) continue;
+    view.ButtonFor(Button::kUpdate)->click();
+    ASSERT_TRUE(PumpUntil([&] { return !w.app.Window().IsRunActive(); }));
+    ASSERT_FALSE(w.user.alerts.empty());
+    EXPECT_TRUE(w.user.alerts.back().starts_with(row.alert)) << w.user.alerts.back();
+  }
+  GuiOptions options;
+  QString message;
+  for (const QStringList& wrong :
+       {QStringList{"--simulate-devices", "17"}, QStringList{"--simulate-arrival", "-1"},
+        QStringList{"--simulate-faults", QString::fromStdString(dir.File("missing.txt"))}}) {
+    EXPECT_EQ(ParseGuiArguments(QStringList{"vortan-updater"} + wrong, &options, &message),
+              ParseOutcome::kError)
+        << wrong.join(' ').toStdString();
   }
 }
 
@@ -187,9 +293,9 @@ TEST(UpdaterWindow, ALaterLaunchHandsOverItsPackageUnlessAnUpdateRuns) {
     return later.exitStatus() == QProcess::NormalExit ? later.exitCode() : -1;
   };
   EXPECT_EQ(launch(first), 0);
-  ASSERT_TRUE(PumpUntil([&] { return view.FieldFor(TextField::kPath)->text() == first.c_str(); }));
+  ASSERT_TRUE(PumpUntil([&] { return view.FieldText(TextField::kPath) == first.c_str(); }));
   EXPECT_FALSE(view.isMinimized()) << "the window comes back to the front";
-  EXPECT_EQ(view.FieldFor(TextField::kDeviceStatus)->text(), "Device connected. Press \"Update\"");
+  EXPECT_EQ(view.FieldText(TextField::kDeviceStatus), "Device connected. Press \"Update\"");
 
   clock.gate.lock();  // the run waits in its first pause
   view.ButtonFor(Button::kUpdate)->click();
@@ -198,13 +304,13 @@ TEST(UpdaterWindow, ALaterLaunchHandsOverItsPackageUnlessAnUpdateRuns) {
   ASSERT_TRUE(PumpUntil([&] { return !alerts.empty(); }));
   EXPECT_EQ(alerts.front(),
             std::string(kTextNotOpenedDuringRun) + " / " + kTextNotOpenedDuringRunDetail + second);
-  EXPECT_EQ(view.FieldFor(TextField::kPath)->text().toStdString(), first);
+  EXPECT_EQ(view.FieldText(TextField::kPath).toStdString(), first);
   clock.gate.unlock();
   ASSERT_TRUE(PumpUntil([&] { return !app.Window().IsRunActive(); }));
   EXPECT_EQ(alerts.back(), "Information / Update Success!");
 }
 
-TEST(UpdaterWindow, KeyboardReachesEveryButtonInVisualOrder) {
+TEST(UpdaterWindow, KeyboardReachesEveryControlInVisualOrder) {
   testing::TempDir dir;
   const std::string package = testing::WritePackage(dir, "kb25.dat", testing::OnePackPackage());
   GuiOptions options;
@@ -218,10 +324,20 @@ TEST(UpdaterWindow, KeyboardReachesEveryButtonInVisualOrder) {
   QPushButton* refresh = view.ButtonFor(Button::kRefresh);
   QPushButton* update = view.ButtonFor(Button::kUpdate);
 
-  open->setFocus();
-  for (QPushButton* next : {refresh, update, open}) {
+  // Guards against the status and path never reached by Tab: a keyboard or screen-reader user
+  // would never hear which keys open the loader.
+  EXPECT_EQ(QApplication::focusWidget(), update) << "after an open with the keyboard found";
+  const std::vector<QWidget*> order = {view.RehearsalBanner(),
+                                       view.FieldWidget(TextField::kPath),
+                                       open,
+                                       view.FieldWidget(TextField::kProductModel),
+                                       view.FieldWidget(TextField::kFirmwareVersion),
+                                       view.FieldWidget(TextField::kDeviceStatus),
+                                       refresh,
+                                       update};
+  for (size_t i = 0; i < order.size(); ++i) {
     QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
-    EXPECT_EQ(QApplication::focusWidget(), next) << next->text().toStdString();
+    EXPECT_EQ(QApplication::focusWidget(), order[i]) << i;
   }
 
   struct Row {
@@ -250,6 +366,121 @@ TEST(UpdaterWindow, KeyboardReachesEveryButtonInVisualOrder) {
   }
   EXPECT_EQ(w.user.panels, 2);
   EXPECT_TRUE(w.user.alerts.empty());
+}
+
+// Guards against labels linked to nothing, a window exposed as a filler, alerts not marked
+// modal, an empty status at launch, and text cut off: three long key names and "to open" stay
+// whole in the wrapped status, and a long path keeps its file name.
+TEST(UpdaterWindow, EveryControlIsNamedLinkedAndShownWhole) {
+  testing::TempDir dir;
+  pack::PackageContents contents = testing::OnePackPackage();
+  contents.keys = {"LeftCtrl", "RightSft", "ScrollLk"};  // each as long as a package allows
+  const std::string folder = dir.File(std::string(120, 'f'));
+  std::filesystem::create_directory(folder);
+  const std::string package =
+      testing::WritePackage(dir, std::string(120, 'f') + "/kb25.dat", contents);
+  GuiOptions options;
+  options.simulation.simulatedDevices = 0;  // the status then names the keys
+  SimulatedWindow w(dir, package, options);
+  QtMainWindowView& view = w.view;
+  EXPECT_EQ(view.FieldText(TextField::kDeviceStatus), "Open an update file (.dat) to begin");
+  EXPECT_EQ(QAccessible::queryAccessibleInterface(&view)->role(), QAccessible::Window);
+
+  const std::map<QString, QWidget*> buddies = {
+      {"File:", view.FieldWidget(TextField::kPath)},
+      {"Product model:", view.FieldWidget(TextField::kProductModel)},
+      {"Firmware version:", view.FieldWidget(TextField::kFirmwareVersion)},
+      {"Status:", view.FieldWidget(TextField::kDeviceStatus)},
+      {"Progress:", view.ProgressBar()}};
+  for (QLabel* label : view.findChildren<QLabel*>()) {
+    if (!buddies.contains(label->text())) continue;
+    EXPECT_EQ(label->buddy(), buddies.at(label->text())) << label->text().toStdString();
+  }
+  const std::vector<std::pair<QWidget*, QString>> names = {
+      {view.FieldWidget(TextField::kProductModel), "Product model"},
+      {view.FieldWidget(TextField::kFirmwareVersion), "Firmware version"},
+      {view.ProgressBar(), "Progress"},
+      {view.RunLine(), "Update progress"},
+      {view.RehearsalBanner(), "Rehearsal"},
+      {view.ButtonFor(Button::kOpen), "Open…"}};
+  for (const auto& [widget, name] : names) {
+    EXPECT_EQ(QAccessible::queryAccessibleInterface(widget)->text(QAccessible::Name), name);
+  }
+
+  view.resize(view.minimumSizeHint());
+  view.ButtonFor(Button::kOpen)->click();
+  ASSERT_TRUE(PumpUntil([&] { return view.FieldText(TextField::kPath) == package.c_str(); }));
+  QCoreApplication::processEvents();
+  auto* status = static_cast<QLabel*>(view.FieldWidget(TextField::kDeviceStatus));
+  EXPECT_EQ(status->text(), "No Device (Press \"LeftCtrl\" + \"RightSft\" + \"ScrollLk\" to open)");
+  EXPECT_TRUE(PumpUntil([&] {
+    return status->height() >= status->heightForWidth(status->width());
+  })) << status->height()
+      << " < " << status->heightForWidth(status->width());
+  EXPECT_LE(view.width(), view.screen()->availableGeometry().width());
+  auto* path = static_cast<QLabel*>(view.FieldWidget(TextField::kPath));
+  EXPECT_TRUE(path->text().endsWith("/kb25.dat")) << path->text().toStdString();
+  EXPECT_TRUE(path->text().contains(QChar(0x2026))) << path->text().toStdString();
+  EXPECT_EQ(QAccessible::queryAccessibleInterface(path)->text(QAccessible::Name), package.c_str());
+  EXPECT_EQ(QAccessible::queryAccessibleInterface(status)->text(QAccessible::Name), status->text());
+
+  ASSERT_TRUE(w.app.Window().OpenPath(dir.File("missing.dat")) == false);
+  EXPECT_EQ(w.user.modalAlerts, 1);
+}
+
+// The desktop's notification service, on a private bus: records each notification's summary
+// and body.
+class NotificationServer final : public QDBusVirtualObject {
+ public:
+  QString introspect(const QString&) const override { return {}; }
+  bool handleMessage(const QDBusMessage& message, const QDBusConnection& connection) override {
+    if (message.member() != "Notify") return false;
+    seen << message.arguments().value(3).toString() + " / " +
+                message.arguments().value(4).toString();
+    connection.send(message.createReply(QVariant::fromValue(1u)));
+    return true;
+  }
+  QStringList seen;
+};
+
+// Guards against an update that ends unseen while the user works in another window: the
+// desktop is told, and only then.
+TEST(UpdaterWindow, AnUpdateEndingWhileTheWindowIsInactiveIsToldToTheDesktop) {
+  if (QStandardPaths::findExecutable("dbus-daemon").isEmpty()) GTEST_SKIP() << "no dbus-daemon";
+  QProcess daemon;
+  daemon.start("dbus-daemon", {"--session", "--nofork", "--print-address=1"});
+  ASSERT_TRUE(daemon.waitForReadyRead(10000)) << "dbus-daemon did not start";
+  const QString address = QString::fromUtf8(daemon.readLine()).trimmed();
+  QDBusConnection server = QDBusConnection::connectToBus(address, "notification-server");
+  NotificationServer notifications;
+  ASSERT_TRUE(server.registerVirtualObject("/org/freedesktop/Notifications", &notifications));
+  ASSERT_TRUE(server.registerService("org.freedesktop.Notifications"));
+
+  testing::TempDir dir;
+  VirtualClock clock;
+  ScopedProcessClock useClock(&clock);
+  const std::string package = testing::WritePackage(dir, "kb25.dat", testing::OnePackPackage());
+  GuiOptions options;
+  options.package = QString::fromStdString(package);
+  SimulatedWindow w(dir, package, options);
+  w.view.UseNotifier(DesktopNotifier(QDBusConnection::connectToBus(address, "notifier")));
+  for (const bool active : {false, true}) {
+    SCOPED_TRACE(active);
+    ASSERT_TRUE(PumpUntil([&] { return w.view.ButtonFor(Button::kUpdate)->isEnabled(); }));
+    QWidget elsewhere;  // the window the user works in meanwhile
+    QWidget& front = active ? static_cast<QWidget&>(w.view) : elsewhere;
+    front.show();
+    front.activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&front));
+    w.view.ButtonFor(Button::kUpdate)->click();
+    ASSERT_TRUE(PumpUntil([&] { return !w.app.Window().IsRunActive(); }));
+    QTest::qWait(200);  // time for a notification to cross the bus
+    EXPECT_EQ(notifications.seen, QStringList{"VORTAN KB 25 Firmware Update / Update Success!"});
+  }
+  QDBusConnection::disconnectFromBus("notifier");
+  QDBusConnection::disconnectFromBus("notification-server");
+  daemon.kill();
+  daemon.waitForFinished(5000);
 }
 
 }  // namespace

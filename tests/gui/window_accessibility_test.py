@@ -43,19 +43,21 @@ CONNECTED = 'Device connected. Press "Update"'
 # control the label TEXT names: its label-for target, else the next control after it), "alert",
 # "alert button:NAME", "alert text:NAME". A name ending in ":" is spoken as without it.
 CONTROLS = [
-    ("main window", "window", "frame", CAPTION, "", "exposed as a filler"),
+    ("main window", "window", "frame", CAPTION, "", None),
     ("Open button", "button:Open…", "push button", "Open…", "tab", None),
     ("Refresh button", "button:Refresh", "push button", "Refresh", "tab", None),
     ("Update button", "button:Update", "push button", "Update", "tab", None),
-    ("path field", "label:File:", "text", "File:", "tab", "label unlinked, not on Tab"),
+    ("path field", "label:File:", "text", "File:", "tab",
+     "a label named by its whole path, not a text field named by its label"),
     ("model field", "label:Product model:", "text", "Product model:", "", None),
     ("version field", "label:Firmware version:", "text", "Firmware version:", "", None),
-    ("status field", "label:Status:", "text", "Status:", "tab", "label unlinked, not on Tab"),
+    ("status field", "label:Status:", "text", "Status:", "tab",
+     "a label named by its whole text, not a text field named by its label"),
     ("progress bar", "label:Progress:", "progress bar", "Progress:", "", None),
 ]
 ALERT = [
     ("result alert", "alert", "alert", CAPTION, "", None),
-    ("alert is modal", "alert", "alert", CAPTION, "modal", "alerts not marked modal"),
+    ("alert is modal", "alert", "alert", CAPTION, "modal", None),
     ("alert message", "alert text:" + SUCCESS, "label", SUCCESS, "", None),
     ("alert button", "alert button:OK", "push button", "OK", "", None),
 ]
