@@ -13,7 +13,7 @@
 #include "cli/exit_codes.h"
 #include "cli/flash_command.h"
 #include "cli/global_options.h"
-#include "cli/inspect_command.h"
+#include "cli/package_summary_command.h"
 #include "config/ini_config.h"
 #include "link/hid_backend.h"
 #include "package/work_folder.h"

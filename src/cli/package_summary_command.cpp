@@ -1,4 +1,4 @@
-#include "cli/inspect_command.h"
+#include "cli/package_summary_command.h"
 
 #include <cinttypes>
 #include <cstdio>
