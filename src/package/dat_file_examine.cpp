@@ -12,12 +12,10 @@
 #include <string_view>
 #include <utility>
 
-#include "link/byte_order.h"
 #include "package/package_layout.h"
 #include "package/step_plan.h"
 #include "package/work_file.h"
 #include "updaters/updater_factory.h"
-#include "util/checksums.h"
 #include "util/marker_text.h"
 #include "util/regular_file.h"
 #include "util/utf8_text.h"
@@ -74,14 +72,22 @@ bool DatFileExamine::Examine() {
   }
 }
 
+template <typename Self>
+DatFileExamine::PackView<std::is_const_v<Self>> DatFileExamine::PackOf(Self& self, int pack) {
+  if (pack == 1) {
+    return {self.dataType1,   self.cnfgAddr1, self.cnfgLength1, self.dataAddr1,
+            self.dataLength1, self.cnfgPath1, self.dataPath1,   self.Update1};
+  }
+  return {self.dataType2,   self.cnfgAddr2, self.cnfgLength2, self.dataAddr2,
+          self.dataLength2, self.cnfgPath2, self.dataPath2,   self.Update2};
+}
+
 bool DatFileExamine::ExamineBuffer() {
   isFileReady = false;
   failureReason_.clear();
   if (datBuffer.empty() || fileLength <= 0) return false;
-  if (!CheckBlocks() || !CheckSections()) return false;
+  if (!KeepFormat(CheckPackageFormat(datBuffer))) return false;
   CopyTexts();
-  if (!ProductModelNamesDevice()) return false;
-  std::memcpy(firmwareVersion, &datBuffer[layout::kFirmwareVersion], layout::kFirmwareVersionSize);
   SetWorkPaths();
   if (!WriteWorkFiles()) return false;
   if (workFilesWritten_) workFilesWritten_();
@@ -90,59 +96,18 @@ bool DatFileExamine::ExamineBuffer() {
   return true;
 }
 
-bool DatFileExamine::CheckBlocks() {
-  // Each block is read only once the file is known to hold it.
-  if (fileLength < layout::kBlockSize) return false;
-  countDataPack = datBuffer[layout::kDataPackCount];
-  if (countDataPack != 1 && countDataPack != 2) return false;
-  if (ByteSum32(datBuffer.data(), layout::kHeaderSum) != WordAt(layout::kHeaderSum)) return false;
-  for (int pack = 1; pack <= countDataPack; ++pack) {
-    const uint32_t start = layout::DescriptorStart(pack);
-    if (fileLength < start + layout::kBlockSize) return false;
-    if (ByteSum32(&datBuffer[start], layout::kDescriptorSum) !=
-        WordAt(start + layout::kDescriptorSum)) {
-      return false;
-    }
-    (pack == 1 ? dataType1 : dataType2) = WordAt(start + layout::kChipFamily);
+bool DatFileExamine::KeepFormat(const PackageFormat& format) {
+  countDataPack = format.countDataPack;
+  for (int pack = 1; pack <= 2; ++pack) {
+    const PackView<false> view = PackOf(*this, pack);
+    const PackFields& read = format.packs[pack - 1];
+    view.dataType = read.dataType;
+    view.cnfgAddr = read.cnfgAddr;
+    view.cnfgLength = read.cnfgLength;
+    view.dataAddr = read.dataAddr;
+    view.dataLength = read.dataLength;
   }
-  return true;
-}
-
-bool DatFileExamine::CheckSections() {
-  const uint32_t d1 = layout::DescriptorStart(1);
-  const uint32_t d2 = layout::DescriptorStart(2);
-  const bool two = countDataPack == 2;
-  cnfgAddr1 = WordAt(d1 + layout::kCnfgOffset);
-  cnfgLength1 = WordAt(d1 + layout::kCnfgLength);
-  if (!SectionSumMatches(cnfgAddr1, cnfgLength1, d1 + layout::kCnfgSum)) return false;
-  if (two) {
-    cnfgAddr2 = WordAt(d2 + layout::kCnfgOffset);
-    cnfgLength2 = WordAt(d2 + layout::kCnfgLength);
-    if (!SectionSumMatches(cnfgAddr2, cnfgLength2, d2 + layout::kCnfgSum)) return false;
-  }
-  dataAddr1 = WordAt(d1 + layout::kDataOffset);
-  dataLength1 = WordAt(d1 + layout::kDataLength);
-  if (!SectionSumMatches(dataAddr1, dataLength1, d1 + layout::kDataSum)) return false;
-  if (two) {
-    dataAddr2 = WordAt(d2 + layout::kDataOffset);
-    dataLength2 = WordAt(d2 + layout::kDataLength);
-    if (!SectionSumMatches(dataAddr2, dataLength2, d2 + layout::kDataSum)) return false;
-  }
-  return true;
-}
-
-bool DatFileExamine::SectionSumMatches(uint32_t addr, uint32_t length, uint32_t sumField) const {
-  return RangeInFile(addr, length) &&
-         ByteSum32(datBuffer.data() + addr, length) == WordAt(sumField);
-}
-
-bool DatFileExamine::RangeInFile(uint64_t offset, uint64_t length) const {
-  // Both operands are below 2^32, so the 64-bit sum cannot wrap.
-  return offset + length <= static_cast<uint64_t>(fileLength);
-}
-
-uint32_t DatFileExamine::WordAt(uint32_t offset) const {
-  return GetU32(&datBuffer[offset]);
+  return format.Accepted();
 }
 
 void DatFileExamine::CopyTexts() {
@@ -153,32 +118,34 @@ void DatFileExamine::CopyTexts() {
   }
   std::memcpy(productModel, &datBuffer[layout::kProductModel], layout::kProductModelSize);
   productModel[layout::kProductModelSize] = '\0';
-}
-
-bool DatFileExamine::ProductModelNamesDevice() const {
-  const std::string_view model(productModel);
-  return model.find("VORTAN") != std::string_view::npos &&
-         model.find("25") != std::string_view::npos;
+  std::memcpy(firmwareVersion, &datBuffer[layout::kFirmwareVersion], layout::kFirmwareVersionSize);
+  firmwareVersion[layout::kFirmwareVersionSize] = '\0';
 }
 
 void DatFileExamine::SetWorkPaths() {
+  static constexpr const char* kNames[2][2] = {{"TEMP1.INI", "TEMP1.BIN"},
+                                               {"TEMP2.INI", "TEMP2.BIN"}};
   const std::filesystem::path folder(workFolder_);
-  cnfgPath1 = (folder / "TEMP1.INI").string();
-  dataPath1 = (folder / "TEMP1.BIN").string();
-  cnfgPath2 = (folder / "TEMP2.INI").string();
-  dataPath2 = (folder / "TEMP2.BIN").string();
+  for (int pack = 1; pack <= 2; ++pack) {
+    const PackView<false> view = PackOf(*this, pack);
+    view.cnfgPath = (folder / kNames[pack - 1][0]).string();
+    view.dataPath = (folder / kNames[pack - 1][1]).string();
+  }
 }
 
 bool DatFileExamine::WriteWorkFiles() {
-  if (!WriteSection(cnfgPath1, cnfgAddr1, cnfgLength1)) return false;
-  if (!WriteSection(dataPath1, dataAddr1, dataLength1)) return false;
-  if (countDataPack != 2) return true;
-  return WriteSection(cnfgPath2, cnfgAddr2, cnfgLength2) &&
-         WriteSection(dataPath2, dataAddr2, dataLength2);
+  for (int pack = 1; pack <= countDataPack; ++pack) {
+    const PackView<false> view = PackOf(*this, pack);
+    if (!WriteSection(view.cnfgPath, view.cnfgAddr, view.cnfgLength) ||
+        !WriteSection(view.dataPath, view.dataAddr, view.dataLength)) {
+      return false;
+    }
+  }
+  return true;
 }
 
 bool DatFileExamine::WriteSection(const std::string& path, uint32_t offset, uint32_t length) {
-  if (datBuffer.empty() || !RangeInFile(offset, length)) return false;
+  if (datBuffer.empty() || !SectionInPackage(datBuffer, offset, length)) return false;
   std::string why;
   if (WriteWorkFile(path, datBuffer.data() + offset, length, &why)) return true;
   failureReason_ = "Cannot write the work file " + path + ": " + why;
@@ -189,32 +156,29 @@ bool DatFileExamine::MakeUpdaters() {
   // A refused package never leaves an earlier package's second updater behind.
   Update2.reset();
   // Data pack 2 is looked at only after data pack 1 loaded.
-  if (!MakeUpdater(1)) return false;
-  if (countDataPack == 2 && !MakeUpdater(2)) return false;
+  for (int pack = 1; pack <= countDataPack; ++pack) {
+    if (!MakeUpdater(pack)) return false;
+  }
   const int64_t total = int64_t{Update1->StepCount()} + (Update2 ? Update2->StepCount() : 0);
   return total <= std::numeric_limits<int32_t>::max();
 }
 
 bool DatFileExamine::MakeUpdater(int pack) {
-  const bool first = pack == 1;
-  std::unique_ptr<AXUpdate>& slot = first ? Update1 : Update2;
+  const PackView<false> view = PackOf(*this, pack);
   // The old updater goes first, so a refused family leaves none in its place.
-  slot.reset();
-  slot = vortan::MakeUpdater(first ? dataType1 : dataType2, first ? cnfgPath1 : cnfgPath2,
-                             first ? dataPath1 : dataPath2);
-  return slot && slot->Load() && UpdaterReadPackageBytes(*slot, pack);
+  view.update.reset();
+  view.update = vortan::MakeUpdater(view.dataType, view.cnfgPath, view.dataPath);
+  return view.update && view.update->Load() && UpdaterReadPackageBytes(*view.update, pack);
 }
 
 bool DatFileExamine::UpdaterReadPackageBytes(const AXUpdate& updater, int pack) const {
   // The updater read the work files back from a folder others can write to; what it holds must
   // be exactly what the sums vouched for.
-  const bool first = pack == 1;
-  const std::span<const uint8_t> cnfg(datBuffer.data() + (first ? cnfgAddr1 : cnfgAddr2),
-                                      first ? cnfgLength1 : cnfgLength2);
-  const std::span<const uint8_t> data(datBuffer.data() + (first ? dataAddr1 : dataAddr2),
-                                      first ? dataLength1 : dataLength2);
-  return std::ranges::equal(updater.DescriptionBytes(), cnfg) &&
-         std::ranges::equal(updater.ImageBytes(), data);
+  const PackView<true> view = PackOf(*this, pack);
+  const std::span<const uint8_t> package(datBuffer);
+  return std::ranges::equal(updater.DescriptionBytes(),
+                            package.subspan(view.cnfgAddr, view.cnfgLength)) &&
+         std::ranges::equal(updater.ImageBytes(), package.subspan(view.dataAddr, view.dataLength));
 }
 
 int32_t DatFileExamine::TotalStepCount() const {
@@ -275,17 +239,17 @@ void DatFileExamine::DeleteTempFiles() {
 }
 
 DatFileExamine::DataPackInfo DatFileExamine::DataPack(int pack) const {
+  const PackView<true> view = PackOf(*this, pack);
   DataPackInfo info;
-  const bool first = pack == 1;
-  info.dataType = first ? dataType1 : dataType2;
+  info.dataType = view.dataType;
   const char family[2] = {static_cast<char>(info.dataType), static_cast<char>(info.dataType >> 8)};
   info.chipFamily = FieldText(Text(family, 2));
-  info.cnfgAddr = first ? cnfgAddr1 : cnfgAddr2;
-  info.cnfgLength = first ? cnfgLength1 : cnfgLength2;
-  info.dataAddr = first ? dataAddr1 : dataAddr2;
-  info.dataLength = first ? dataLength1 : dataLength2;
-  info.cnfgPath = first ? cnfgPath1 : cnfgPath2;
-  info.dataPath = first ? dataPath1 : dataPath2;
+  info.cnfgAddr = view.cnfgAddr;
+  info.cnfgLength = view.cnfgLength;
+  info.dataAddr = view.dataAddr;
+  info.dataLength = view.dataLength;
+  info.cnfgPath = view.cnfgPath;
+  info.dataPath = view.dataPath;
   return info;
 }
 

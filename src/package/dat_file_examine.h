@@ -8,9 +8,11 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <type_traits>
 #include <utility>
 #include <vector>
 
+#include "package/package_check.h"
 #include "updaters/ax_update.h"
 
 namespace vortan {
@@ -45,15 +47,12 @@ class DatFileExamine {
   bool ReadFile(const std::string& path);
 
   // Checks the package read by ReadFile and writes its work files; true makes it ready. Refused:
-  // no package read; a file shorter than the blocks it declares (128 bytes before the data pack
-  // count, 256 before descriptor 1, 384 before descriptor 2); a count other than 1 or 2; a
-  // header, descriptor or section sum that does not match; a section not wholly inside the file
-  // (checked in 64 bits, so no offset + length wraps); a product model without "VORTAN" or
-  // without "25"; a work file that cannot be written; an unknown chip family; an updater whose
-  // Load fails; an updater that read back a description or image other than the package's own
-  // section bytes (a work file changed between writing and reading), so the device never gets
-  // unchecked bytes; a plan whose total step count does not fit 32 bits. Checks that run before
-  // the writing leave earlier work files as they were.
+  // no package read; a package CheckPackageFormat refuses (blocks, count, sums, bounds, product
+  // model: see package_check.h); a work file that cannot be written; an unknown chip family; an
+  // updater whose Load fails; an updater that read back a description or image other than the
+  // package's own section bytes (a work file changed between writing and reading), so the device
+  // never gets unchecked bytes; a plan whose total step count does not fit 32 bits. A package the
+  // format checks refuse leaves earlier work files as they were.
   bool Examine();
 
   // Steps of a ready package: StepCount of Update1, plus that of Update2 with two data packs. 0
@@ -96,20 +95,34 @@ class DatFileExamine {
   int64_t FileLength() const { return fileLength; }
   const std::string& WorkFolder() const { return workFolder_; }
   uint8_t CountDataPack() const { return countDataPack; }
-  // Data pack 1 or 2 as far as Examine read it.
+  // Data pack 1 or 2 as far as the last Examine read it (numbers it did not reach are 0).
   DataPackInfo DataPack(int pack) const;
-  // Key name 1 to 3, decoded like the texts above ("" when not set).
+  // Key name 1 to 3 of the last package that passed the format checks, decoded like the texts
+  // above ("" when not set).
   std::string KeyName(int index) const;
 
  private:
+  // References to the fields of data pack 1 or 2 (any pack other than 1 is pack 2), so that
+  // what is done for each data pack is one loop; const when taken from a const object.
+  template <bool kConst>
+  struct PackView {
+    template <typename T>
+    using Field = std::conditional_t<kConst, const T, T>&;
+    Field<uint32_t> dataType;
+    Field<uint32_t> cnfgAddr;
+    Field<uint32_t> cnfgLength;
+    Field<uint32_t> dataAddr;
+    Field<uint32_t> dataLength;
+    Field<std::string> cnfgPath;
+    Field<std::string> dataPath;
+    Field<std::unique_ptr<AXUpdate>> update;
+  };
+  template <typename Self>
+  static PackView<std::is_const_v<Self>> PackOf(Self& self, int pack);
+
   bool ExamineBuffer();
-  bool CheckBlocks();
-  bool CheckSections();
-  bool SectionSumMatches(uint32_t addr, uint32_t length, uint32_t descriptorField) const;
-  bool RangeInFile(uint64_t offset, uint64_t length) const;
-  uint32_t WordAt(uint32_t offset) const;
+  bool KeepFormat(const PackageFormat& format);
   void CopyTexts();
-  bool ProductModelNamesDevice() const;
   void SetWorkPaths();
   bool WriteWorkFiles();
   bool MakeUpdaters();

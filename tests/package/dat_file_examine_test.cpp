@@ -1,22 +1,48 @@
+// The package object: reading, examining into work files, its updaters made by chip family,
+// replaced on every package, counted, stepped only when ready, and refused when what they read
+// back is not the package's own bytes; its texts and the removal of its work files.
 #include "package/dat_file_examine.h"
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
 #include <filesystem>
+#include <functional>
 
 #include "support/package_fixtures.h"
 #include "support/temp_dir.h"
+#include "updaters/a1_update.h"
+#include "updaters/a2_update.h"
+#include "updaters/c1_update.h"
 
 namespace vortan {
 namespace {
 
 namespace fs = std::filesystem;
 using pack::Breakage;
+using pack::DataPackContents;
 using pack::Fault;
 using Strings = std::vector<std::string>;
+using testing::A1Pack;
+using testing::A2Pack;
+using testing::C1Pack;
 using testing::OnePackPackage;
+using testing::PackageOf;
 using testing::TwoPackPackage;
+
+constexpr uint32_t kNone = 0;
+constexpr uint32_t kA2 = A2Update::kFamilyCode;
+constexpr uint32_t kC1 = C1Update::kFamilyCode;
+constexpr uint32_t kA1 = A1Update::kFamilyCode;
+
+uint32_t FamilyOf(const AXUpdate* updater) {
+  return updater ? updater->Geometry().family : kNone;
+}
+
+DataPackContents Unknown(DataPackContents pack) {
+  pack.chipFamily = "Z9";
+  return pack;
+}
 
 pack::PackageContents WithModel(std::string model) {
   pack::PackageContents contents = OnePackPackage();
@@ -30,61 +56,39 @@ class DatFileExamineTest : public ::testing::Test {
     return testing::WritePackage(dir_, "package.dat", contents, breakage);
   }
   std::string Work(const char* name) const { return work_.File(name); }
+  bool Open(std::vector<DataPackContents> packs) {
+    return datFile_.ReadFile(Write(PackageOf(std::move(packs)))) && datFile_.Examine();
+  }
+  void Tamper(const char* name, const std::function<void(std::vector<uint8_t>&)>& change) {
+    datFile_.SetWorkFilesWrittenHook([this, name, change] {
+      std::vector<uint8_t> bytes = testing::ReadBytes(Work(name));
+      change(bytes);
+      ASSERT_TRUE(testing::WriteBytes(Work(name), bytes));
+    });
+  }
 
   testing::TempDir dir_;
   testing::TempDir work_;
   DatFileExamine datFile_{work_.path().string()};
 };
 
-// Each refusal also comes before the writing: the work files of the package examined before
-// stay as they were. (An unknown chip family, refused after the writing, is PackageObjectTest's.)
-TEST_F(DatFileExamineTest, EachRefusalReasonRefusesOnItsOwn) {
-  ASSERT_TRUE(datFile_.ReadFile(
-      Write(testing::PackageOf({testing::A2Pack(0x2000, 98), testing::A1Pack(0x2000, 99)}))));
+// Every kind of format refusal comes before the writing: the work files of the package examined
+// before stay as they were. (Which rule refuses which bytes is PackageCheckTest's.)
+TEST_F(DatFileExamineTest, EveryFormatRefusalComesBeforeTheWriting) {
+  ASSERT_TRUE(datFile_.ReadFile(Write(PackageOf({A2Pack(0x2000, 98), A1Pack(0x2000, 99)}))));
   ASSERT_TRUE(datFile_.Examine());
   const auto images = [this] {
     return testing::ReadText(Work("TEMP1.BIN")) + testing::ReadText(Work("TEMP2.BIN"));
   };
   const std::string earlier = images();
-  struct Case {
-    const char* reason;
-    pack::PackageContents contents;
-    Breakage breakage;
+  const Breakage breakages[] = {
+      {Fault::kTruncate, 1, 383},   {Fault::kCountByte, 1, 3},       {Fault::kHeaderSum},
+      {Fault::kDescriptorSum, 2},   {Fault::kDescriptionOutside, 2}, {Fault::kDescriptionSum, 2},
+      {Fault::kImageOffsetWrap, 2}, {Fault::kImageSum, 2},           {Fault::kProductModel},
   };
-  const pack::PackageContents one = OnePackPackage();
-  const pack::PackageContents two = TwoPackPackage();
-  const Case cases[] = {
-      {"count byte 0", one, {Fault::kCountByte, 1, 0}},
-      {"count byte 3", one, {Fault::kCountByte, 1, 3}},
-      {"count byte 255", two, {Fault::kCountByte, 1, 255}},
-      {"header sum", one, {Fault::kHeaderSum}},
-      {"descriptor 1 sum", one, {Fault::kDescriptorSum, 1}},
-      {"descriptor 2 sum", two, {Fault::kDescriptorSum, 2}},
-      {"chip description 1 sum", two, {Fault::kDescriptionSum, 1}},
-      {"chip description 2 sum", two, {Fault::kDescriptionSum, 2}},
-      {"image 1 sum", two, {Fault::kImageSum, 1}},
-      {"image 2 sum", two, {Fault::kImageSum, 2}},
-      {"chip description 1 past the end", one, {Fault::kDescriptionOutside, 1}},
-      {"chip description 2 past the end", two, {Fault::kDescriptionOutside, 2}},
-      {"image 1 past the end", one, {Fault::kImageOutside, 1}},
-      {"image 2 past the end", two, {Fault::kImageOutside, 2}},
-      // A 32-bit offset + length would wrap to 0x10 and pass.
-      {"image 1 offset wraps", one, {Fault::kImageOffsetWrap, 1}},
-      {"image 2 offset wraps", two, {Fault::kImageOffsetWrap, 2}},
-      {"product model without 25", one, {Fault::kProductModel}},
-      {"model VORTAN KB 26", WithModel("VORTAN KB 26"), {}},
-      {"model KB 25", WithModel("KB 25"), {}},
-      {"model case differs", WithModel("Vortan KB 25"), {}},
-      {"model 25 after its NUL", WithModel(std::string("VORTAN\0 25", 10)), {}},
-      // Too short for the blocks declared: the length is checked before each block is read.
-      {"no room for the count byte", one, {Fault::kTruncate, 1, 127}},
-      {"no room for descriptor 1", one, {Fault::kTruncate, 1, 255}},
-      {"no room for descriptor 2", two, {Fault::kTruncate, 1, 383}},
-      {"sections cut off", two, {Fault::kTruncate, 1, 1000}},
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.reason);
-    ASSERT_TRUE(datFile_.ReadFile(Write(c.contents, c.breakage)));
+  for (const Breakage& breakage : breakages) {
+    SCOPED_TRACE(static_cast<int>(breakage.fault));
+    ASSERT_TRUE(datFile_.ReadFile(Write(TwoPackPackage(), breakage)));
     EXPECT_FALSE(datFile_.Examine());
     EXPECT_EQ(images(), earlier);
     EXPECT_FALSE(datFile_.IsFileReady());
@@ -105,14 +109,13 @@ TEST_F(DatFileExamineTest, AcceptedVariantsOfTheFormat) {
   const pack::DataPackContents emptyC1{"C1", 0, "", {}};
   const Case cases[] = {
       {"two packs", TwoPackPackage()},
-      {"25 before VORTAN", WithModel("25 VORTAN")},
       {"model fills its field", WithModel("VORTAN KB 25 PRO")},  // 16 bytes, no NUL
       {"bytes after the family ignored", tail},
-      {"C1 then A2", testing::PackageOf({testing::C1Pack(), testing::A2Pack()})},
+      {"C1 then A2", PackageOf({C1Pack(), A2Pack()})},
       // Exactly the blocks declared, with empty sections right after them: the reader writes the
       // (empty) work files, and then the updaters refuse an empty image.
-      {"256-byte package", testing::PackageOf({emptyC1}), false},
-      {"384-byte package", testing::PackageOf({emptyC1, {"A1", 0, "", {}}}), false},
+      {"256-byte package", PackageOf({emptyC1}), false},
+      {"384-byte package", PackageOf({emptyC1, {"A1", 0, "", {}}}), false},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
@@ -197,6 +200,70 @@ TEST_F(DatFileExamineTest, ReadFileEndsReadinessAndDeleteTempFilesRemovesAllFour
   }
   DatFileExamine fresh(work_.path().string());
   fresh.DeleteTempFiles();  // no path set: nothing to do
+}
+
+TEST_F(DatFileExamineTest, UpdatersFollowTheChipFamiliesAndTheirStepCountsAddUp) {
+  struct Case {
+    const char* name;
+    std::vector<DataPackContents> packs;
+    bool ready;
+    uint32_t update1;
+    uint32_t update2;
+  };
+  const Case cases[] = {
+      {"A2 then A1", {A2Pack(), A1Pack()}, true, kA2, kA1},
+      {"C1 then A2", {C1Pack(), A2Pack()}, true, kC1, kA2},
+      // Pack 1 loaded, yet an unknown second family refuses the package.
+      {"A2 then unknown", {A2Pack(), Unknown(A1Pack())}, false, kA2, kNone},
+      {"unknown first", {Unknown(C1Pack()), A2Pack()}, false, kNone, kNone},
+      // One pack after two: the second updater is gone.
+      {"A1 after two packs", {A1Pack()}, true, kA1, kNone},
+      // Pack 2 is not looked at when pack 1 fails its Load (an empty image).
+      {"pack 1 fails its load", {C1Pack(0), A2Pack()}, false, kC1, kNone},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    EXPECT_EQ(Open(c.packs), c.ready);
+    EXPECT_EQ(datFile_.IsFileReady(), c.ready);
+    EXPECT_EQ(datFile_.CountDataPack(), c.packs.size());
+    EXPECT_EQ(FamilyOf(datFile_.Updater(1)), c.update1);
+    EXPECT_EQ(FamilyOf(datFile_.Updater(2)), c.update2);
+    // A package that is not ready has no steps to run, whatever its updaters hold.
+    EXPECT_EQ(datFile_.TotalStepCount() > 0, c.ready);
+    if (!c.ready) {
+      EXPECT_FALSE(datFile_.DoStep(0));
+    }
+  }
+}
+
+// Guards against the device receiving bytes that changed on disk after the sums were checked.
+TEST_F(DatFileExamineTest, WorkFilesChangedBeforeTheUpdatersReadThemAreRefused) {
+  const auto flipLast = [](std::vector<uint8_t>& b) { b.back() ^= 0x01; };
+  const auto append = [](std::vector<uint8_t>& b) { b.push_back(b.back()); };
+  const auto dropLast = [](std::vector<uint8_t>& b) { b.pop_back(); };
+  // The fixture descriptions start with a comment: a changed comment still loads.
+  const auto flipComment = [](std::vector<uint8_t>& b) { b[3] ^= 0x20; };
+  const auto unchanged = [](std::vector<uint8_t>&) {};
+  struct Case {
+    const char* name;
+    const char* file;
+    std::function<void(std::vector<uint8_t>&)> change;
+    bool ready;
+  };
+  const Case cases[] = {
+      {"nothing changed", "TEMP1.BIN", unchanged, true},
+      {"image 1 byte changed", "TEMP1.BIN", flipLast, false},
+      {"image 1 longer", "TEMP1.BIN", append, false},
+      {"image 1 shorter", "TEMP1.BIN", dropLast, false},
+      {"description 1 comment changed", "TEMP1.INI", flipComment, false},
+      {"image 2 byte changed", "TEMP2.BIN", flipLast, false},
+      {"description 2 comment changed", "TEMP2.INI", flipComment, false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    Tamper(c.file, c.change);
+    EXPECT_EQ(Open({A2Pack(), A1Pack()}), c.ready);
+  }
 }
 
 }  // namespace

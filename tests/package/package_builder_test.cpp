@@ -9,7 +9,7 @@ namespace vortan {
 namespace {
 
 // Every name the tool lists must parse, so --break offers nothing it cannot do.
-TEST(PackageBuilder, BreakageNamesParse) {
+TEST(PackageBuilderTest, BreakageNamesParse) {
   pack::Breakage b;
   for (const std::string& name : pack::BreakageNames()) {
     std::string text = name.substr(0, name.find_first_of("[="));
@@ -23,7 +23,7 @@ TEST(PackageBuilder, BreakageNamesParse) {
   }
 }
 
-TEST(PackageBuilder, DescriptionNamesFilesInlineTextAndGeneratedImages) {
+TEST(PackageBuilderTest, DescriptionNamesFilesInlineTextAndGeneratedImages) {
   testing::TempDir dir;
   ASSERT_TRUE(testing::WriteText(dir.File("chip.ini"), "[sector size]\n"));
   ASSERT_TRUE(testing::WriteBytes(dir.File("fw.bin"), {1, 2, 3}));

@@ -7,7 +7,7 @@
 namespace vortan {
 namespace {
 
-TEST(StepPlan, MapsEachStepIndexToItsPackAndCommand) {
+TEST(StepPlanTest, MapsEachStepIndexToItsPackAndCommand) {
   using enum StepKind;
   struct Case {
     int32_t s1, s2;

@@ -43,7 +43,7 @@ bool RefusedPromptly(const std::function<bool(const std::string&)>& open, const 
   return !future.get() && prompt;
 }
 
-TEST(WorkFile, NewAndOwnFilesAreWrittenPrivately) {
+TEST(WorkFileTest, NewAndOwnFilesAreWrittenPrivately) {
   testing::TempDir dir;
   const std::string fresh = dir.File("TEMP1.BIN");
   const mode_t oldMask = ::umask(0);
@@ -62,7 +62,7 @@ TEST(WorkFile, NewAndOwnFilesAreWrittenPrivately) {
 
 // Guards the planted-file attacks in a shared folder: nothing may be written through a link,
 // into another user's file or into something that is not a plain file.
-TEST(WorkFile, PlantedPathsAreRefusedAndTheirTargetsKept) {
+TEST(WorkFileTest, PlantedPathsAreRefusedAndTheirTargetsKept) {
   testing::TempDir dir;
   const std::string target = dir.File("victim");
   ASSERT_TRUE(testing::WriteText(target, "keep"));
@@ -78,7 +78,7 @@ TEST(WorkFile, PlantedPathsAreRefusedAndTheirTargetsKept) {
   EXPECT_FALSE(fs::exists(dir.File("nowhere")));
 }
 
-TEST(WorkFile, AnotherUsersFileIsRefused) {
+TEST(WorkFileTest, AnotherUsersFileIsRefused) {
   if (::geteuid() != 0) GTEST_SKIP() << "making another user's file needs root";
   testing::TempDir dir;
   const std::string foreign = dir.File("TEMP1.BIN");
@@ -91,7 +91,7 @@ TEST(WorkFile, AnotherUsersFileIsRefused) {
 }
 
 // Guards against reporting success for a cut work file when the disk is full.
-TEST(WorkFile, AFailedWriteFailsTheWrite) {
+TEST(WorkFileTest, AFailedWriteFailsTheWrite) {
   testing::TempDir dir;
   const std::vector<uint8_t> big(64 * 1024, 0x5A);
   struct rlimit old {};
@@ -106,7 +106,7 @@ TEST(WorkFile, AFailedWriteFailsTheWrite) {
   EXPECT_FALSE(written);
 }
 
-TEST(WorkFile, AFifoAnswersPromptly) {
+TEST(WorkFileTest, AFifoAnswersPromptly) {
   testing::TempDir dir;
   DatFileExamine datFile(dir.path().string());
   const auto read = [&datFile](const std::string& path) { return datFile.ReadFile(path); };
@@ -115,7 +115,7 @@ TEST(WorkFile, AFifoAnswersPromptly) {
 }
 
 // Guards against work files in a folder other processes can reach, and against leaving them.
-TEST(WorkFile, EachProcessGetsAPrivateFolderRemovedWithItsFiles) {
+TEST(WorkFileTest, EachProcessGetsAPrivateFolderRemovedWithItsFiles) {
   testing::TempDir dir;
   std::string made;
   {
@@ -135,7 +135,7 @@ TEST(WorkFile, EachProcessGetsAPrivateFolderRemovedWithItsFiles) {
 
 // Guards against the firmware a killed run unpacked staying for ever: a new run removes this
 // user's work folders whose owner is gone, never a live one, another user's or an unmarked one.
-TEST(WorkFile, ANewRunRemovesOnlyThisUsersFoldersWhoseOwnerIsGone) {
+TEST(WorkFileTest, ANewRunRemovesOnlyThisUsersFoldersWhoseOwnerIsGone) {
   testing::TempDir dir;
   const auto plant = [&dir](const std::string& name, bool marked) {
     const std::string folder = dir.File(name);
