@@ -4,8 +4,8 @@
 #include <iostream>
 #include <nlohmann/json.hpp>
 
+#include "app/device_status_text.h"
 #include "app/failure_texts.h"
-#include "app/user_texts.h"
 #include "cli/exit_codes.h"
 #include "link/hid_device.h"
 
@@ -79,14 +79,8 @@ int DevicesCommand::Count(DeviceLinkSetup& setup, const GlobalOptions& options) 
   }
   HidDevice& link = HidDevice::Instance();
   const int count = link.CountDevices();
-  // The no-device text of a package object holding no package, as the window shows before one
-  // is opened.
-  const DatFileExamine noPackage(options.workFolder);
   std::cout << "Matching devices (" << IdsText() << "): " << count << '\n'
-            << (count > 1    ? std::string(kTextMoreThanOneDevice)
-                : count == 1 ? std::string(kTextDeviceConnected)
-                             : noPackage.GetNoDeviceText())
-            << '\n';
+            << DeviceStatusText(count, nullptr) << '\n';
   if (count != 1) return kExitNoSingleDevice;
   if (!link.EnsureOpen()) {
     std::cerr << OpenFailureText(link.LastOpenError(), link.LastOpenDeniedPermission(),

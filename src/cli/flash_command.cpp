@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <iostream>
 
+#include "app/device_status_text.h"
 #include "app/failure_texts.h"
 #include "app/package_steps.h"
 #include "app/update_run.h"
@@ -90,10 +91,7 @@ int FlashCommand::Flash(DatFileExamine& datFile, DeviceLinkSetup& setup,
   }
   if (devicePath_.empty()) {
     const bool waited = WaitIfAsked(
-        wait_,
-        [&datFile](int count) {
-          return count > 1 ? std::string(kTextMoreThanOneDevice) : datFile.GetNoDeviceText();
-        },
+        wait_, [&datFile](int count) { return DeviceStatusText(count, &datFile); },
         options.stops ? options.stops->StopFd() : -1);
     if (options.stops && options.stops->StopSignal()) {
       return ExitStatusOfSignal(options.stops->StopSignal());
@@ -105,8 +103,7 @@ int FlashCommand::Flash(DatFileExamine& datFile, DeviceLinkSetup& setup,
     const int count = link.CountDevices();
     keyboards = link.ListDevices();
     if (count != 1 || keyboards.empty()) {
-      std::cerr << (count > 1 ? std::string(kTextMoreThanOneDevice) : datFile.GetNoDeviceText())
-                << '\n';
+      std::cerr << DeviceStatusText(keyboards.empty() ? 0 : count, &datFile) << '\n';
       return kExitNoSingleDevice;
     }
   }
@@ -197,7 +194,7 @@ int FlashCommand::FlashEvery(DatFileExamine& datFile, DeviceLinkSetup& setup,
   datFile.DeleteTempFiles();
   if (!ready) return kExitPackageRefused;
   if (keyboards.empty()) {
-    std::cerr << datFile.GetNoDeviceText() << '\n';
+    std::cerr << DeviceStatusText(0, &datFile) << '\n';
     return kExitNoSingleDevice;
   }
 
