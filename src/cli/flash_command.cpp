@@ -14,8 +14,7 @@
 #include "cli/exit_codes.h"
 #include "cli/package_opening.h"
 #include "cli/parallel_flash.h"
-#include "cli/progress_display.h"
-#include "cli/run_events.h"
+#include "cli/reporter.h"
 #include "cli/stop_requests.h"
 #include "cli/trace_file.h"
 #include "link/hid_device.h"
@@ -58,7 +57,11 @@ int FlashCommand::Run(const GlobalOptions& options) const {
 
 int FlashCommand::Flash(DatFileExamine& datFile, DeviceLinkSetup& setup,
                         const GlobalOptions& options) const {
-  if (all_) return FlashEvery(datFile, setup, options);
+  // Chosen once for the command. With --all --verbose the children's log lines would tear a
+  // table drawn in place, so they are shown as lines instead.
+  const std::unique_ptr<Reporter> reporter =
+      MakeReporter(json_, ::isatty(STDERR_FILENO) == 1 && !(all_ && verbose_));
+  if (all_) return FlashEvery(datFile, setup, options, *reporter);
   // Before the package writes its work files: a trace path or fault script that is no regular
   // file ends the command first.
   std::string error;
@@ -73,7 +76,8 @@ int FlashCommand::Flash(DatFileExamine& datFile, DeviceLinkSetup& setup,
     status = WaitForOneKeyboard(datFile, options, keyboards);
   }
   if (status != kExitSuccess) return status;
-  return ClaimAndRun(datFile, setup, {keyboards.front().path, keyboards.front().serial}, options);
+  return ClaimAndRun(datFile, setup, {keyboards.front().path, keyboards.front().serial}, options,
+                     *reporter);
 }
 
 int FlashCommand::ChooseNamedKeyboard(std::vector<HidDeviceInfo>& keyboards) const {
@@ -118,7 +122,8 @@ int FlashCommand::WaitForOneKeyboard(const DatFileExamine& datFile, const Global
 }
 
 int FlashCommand::ClaimAndRun(DatFileExamine& datFile, DeviceLinkSetup& setup,
-                              const KeyboardName& keyboard, const GlobalOptions& options) const {
+                              const KeyboardName& keyboard, const GlobalOptions& options,
+                              Reporter& reporter) const {
   HidDevice& link = HidDevice::Instance();
   // Refused before the first report, so two updates never interleave their commands.
   if (!link.Claim()) {
@@ -133,32 +138,27 @@ int FlashCommand::ClaimAndRun(DatFileExamine& datFile, DeviceLinkSetup& setup,
   if (options.stops && !options.stops->BeginRun()) {
     return ExitStatusOfSignal(options.stops->StopSignal());
   }
-  const RunOutcome outcome = RunWithProgress(datFile, keyboard);
+  const RunOutcome outcome = RunWithProgress(datFile, keyboard, reporter);
   // Whatever signal comes after the last step, the exit status is the run's outcome.
   if (options.stops) options.stops->EndRun();
-  setup.ReportUnfiredFaults(keyboard, json_);
-  return Report(keyboard, outcome, options);
+  setup.ReportUnfiredFaults(keyboard, reporter);
+  return Report(keyboard, outcome, options, reporter);
 }
 
 FlashCommand::RunOutcome FlashCommand::RunWithProgress(DatFileExamine& datFile,
-                                                       const KeyboardName& keyboard) const {
+                                                       const KeyboardName& keyboard,
+                                                       Reporter& reporter) const {
   PackageSteps steps(datFile);
   RunOutcome outcome;
   outcome.total = steps.TotalStepCount();
-  std::ostream& human = json_ ? std::cerr : std::cout;
-  human << "Updating " << datFile.GetProductModel() << " to firmware "
-        << datFile.GetFirmwareVersion() << " in " << outcome.total << " steps" << std::endl;
-  if (json_) std::cout << JsonLine(StartEvent(keyboard, datFile, outcome.total)) << std::endl;
-  ProgressDisplay display(std::cerr, ::isatty(STDERR_FILENO) == 1, outcome.total);
+  reporter.RunStarted(keyboard, datFile, outcome.total);
   LogSink outsideRun;
-  if (verbose_) outsideRun = SetLogSink([&display](std::string_view line) { display.Log(line); });
+  if (verbose_) outsideRun = SetLogSink([&reporter](std::string_view line) { reporter.Log(line); });
   outcome.success = RunUpdate(
       steps,
       [&](int32_t value) {
-        display.Show(value);
-        if (value < 0) return;
-        outcome.lastDone = value;
-        if (json_) std::cout << JsonLine(StepEvent(keyboard, value, outcome.total)) << std::endl;
+        reporter.Progress(keyboard, value);
+        if (value >= 0) outcome.lastDone = value;
       },
       &outcome.thrown);
   if (verbose_) SetLogSink(outsideRun);
@@ -166,32 +166,29 @@ FlashCommand::RunOutcome FlashCommand::RunWithProgress(DatFileExamine& datFile,
 }
 
 int FlashCommand::Report(const KeyboardName& keyboard, const RunOutcome& outcome,
-                         const GlobalOptions& options) const {
-  HidDevice& link = HidDevice::Instance();
-  const std::string reason =
-      outcome.success ? ""
-                      : RunFailureReason(link, outcome.lastDone, outcome.total, outcome.thrown);
-  if (json_) std::cout << JsonLine(EndEvent(keyboard, outcome.success, reason)) << std::endl;
-  if (outcome.success) {
-    (json_ ? std::cerr : std::cout) << kTextSuccess << std::endl;
-    return kExitSuccess;
+                         const GlobalOptions& options, Reporter& reporter) const {
+  RunEnd end;
+  end.success = outcome.success;
+  int status = kExitSuccess;
+  if (!outcome.success) {
+    const HidDevice& link = HidDevice::Instance();
+    end.reason = RunFailureReason(link, outcome.lastDone, outcome.total, outcome.thrown);
+    if (!outcome.thrown.empty()) end.details = end.reason + "\n";
+    const int cutOff = options.stops ? options.stops->CutOffSignal() : 0;
+    status = cutOff ? ExitStatusOfSignal(cutOff) : kExitUpdateFailed;
+    // The run opens the link itself; when that is what failed, the user needs the reason more
+    // than the bare outcome.
+    if (!cutOff && (!link.LastOpenError().empty() || link.LastOpenDeniedPermission())) {
+      end.details += OpenFailureText(link.LastOpenError(), link.LastOpenDeniedPermission(),
+                                     HidDevice::Vid(), HidDevice::Pid());
+    }
   }
-  std::cerr << kTextFailure << '\n';
-  if (!outcome.thrown.empty()) std::cerr << reason << '\n';
-  if (options.stops && options.stops->CutOffSignal()) {
-    return ExitStatusOfSignal(options.stops->CutOffSignal());
-  }
-  // The run opens the link itself; when that is what failed, the user needs the reason more
-  // than the bare outcome.
-  if (!link.LastOpenError().empty() || link.LastOpenDeniedPermission()) {
-    std::cerr << OpenFailureText(link.LastOpenError(), link.LastOpenDeniedPermission(),
-                                 HidDevice::Vid(), HidDevice::Pid());
-  }
-  return kExitUpdateFailed;
+  reporter.RunEnded(keyboard, end);
+  return status;
 }
 
 int FlashCommand::FlashEvery(DatFileExamine& datFile, DeviceLinkSetup& setup,
-                             const GlobalOptions& options) const {
+                             const GlobalOptions& options, Reporter& reporter) const {
   // The parent only lists the keyboards: the children write the traces.
   DeviceLinkOptions listing = link_;
   listing.tracePath.clear();
@@ -211,7 +208,7 @@ int FlashCommand::FlashEvery(DatFileExamine& datFile, DeviceLinkSetup& setup,
     std::cerr << DeviceStatusText(0, &datFile) << '\n';
     return kExitNoSingleDevice;
   }
-  return FlashInParallel(ParallelPlan(keyboards, options));
+  return FlashInParallel(ParallelPlan(keyboards, options, reporter));
 }
 
 bool FlashCommand::ChildTracesWritable(size_t keyboards) const {
@@ -230,10 +227,10 @@ bool FlashCommand::ChildTracesWritable(size_t keyboards) const {
 }
 
 ParallelFlashPlan FlashCommand::ParallelPlan(const std::vector<HidDeviceInfo>& keyboards,
-                                             const GlobalOptions& options) const {
+                                             const GlobalOptions& options,
+                                             Reporter& reporter) const {
   ParallelFlashPlan plan;
-  plan.json = json_;
-  plan.terminal = ::isatty(STDERR_FILENO) == 1 && !verbose_;
+  plan.reporter = &reporter;
   plan.stops = options.stops;
   for (size_t i = 0; i < keyboards.size(); ++i) {
     plan.keyboards.push_back({{keyboards[i].path, keyboards[i].serial},

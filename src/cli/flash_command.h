@@ -19,6 +19,7 @@
 #include "cli/device_link_setup.h"
 #include "cli/global_options.h"
 #include "cli/parallel_flash.h"
+#include "cli/reporter.h"
 #include "cli/wait_option.h"
 
 namespace vortan::cli {
@@ -40,6 +41,7 @@ class FlashCommand {
   };
 
   int Flash(DatFileExamine& datFile, DeviceLinkSetup& setup, const GlobalOptions& options) const;
+
   // The steps of a single flash, in order. Each returns kExitSuccess to go on, else the
   // command's exit status, having said why on stderr.
   // --device: selects the path and puts its entry in `keyboards`, before the package is opened.
@@ -50,17 +52,18 @@ class FlashCommand {
                          std::vector<HidDeviceInfo>& keyboards) const;
   // Takes the keyboard's lock, runs the update and reports it; returns the final status.
   int ClaimAndRun(DatFileExamine& datFile, DeviceLinkSetup& setup, const KeyboardName& keyboard,
-                  const GlobalOptions& options) const;
-  RunOutcome RunWithProgress(DatFileExamine& datFile, const KeyboardName& keyboard) const;
-  int Report(const KeyboardName& keyboard, const RunOutcome& outcome,
-             const GlobalOptions& options) const;
-  int FlashEvery(DatFileExamine& datFile, DeviceLinkSetup& setup,
-                 const GlobalOptions& options) const;
+                  const GlobalOptions& options, Reporter& reporter) const;
+  RunOutcome RunWithProgress(DatFileExamine& datFile, const KeyboardName& keyboard,
+                             Reporter& reporter) const;
+  int Report(const KeyboardName& keyboard, const RunOutcome& outcome, const GlobalOptions& options,
+             Reporter& reporter) const;
+  int FlashEvery(DatFileExamine& datFile, DeviceLinkSetup& setup, const GlobalOptions& options,
+                 Reporter& reporter) const;
   // Tries the trace file of each of `keyboards` children (at least one); false, said on
   // stderr, when one cannot be written.
   bool ChildTracesWritable(size_t keyboards) const;
   ParallelFlashPlan ParallelPlan(const std::vector<HidDeviceInfo>& keyboards,
-                                 const GlobalOptions& options) const;
+                                 const GlobalOptions& options, Reporter& reporter) const;
   // The trace file of the child that updates keyboard number `keyboard` (FILE.N).
   std::string ChildTracePath(size_t keyboard) const;
   // The command line of the child that updates the keyboard at `path`, after the program name.
