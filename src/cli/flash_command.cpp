@@ -142,7 +142,7 @@ int FlashCommand::ClaimAndRun(DatFileExamine& datFile, DeviceLinkSetup& setup,
   // Whatever signal comes after the last step, the exit status is the run's outcome.
   if (options.stops) options.stops->EndRun();
   setup.ReportUnfiredFaults(keyboard, reporter);
-  return Report(keyboard, outcome, options, reporter);
+  return Report(datFile, keyboard, outcome, options, reporter);
 }
 
 FlashCommand::RunOutcome FlashCommand::RunWithProgress(DatFileExamine& datFile,
@@ -165,8 +165,9 @@ FlashCommand::RunOutcome FlashCommand::RunWithProgress(DatFileExamine& datFile,
   return outcome;
 }
 
-int FlashCommand::Report(const KeyboardName& keyboard, const RunOutcome& outcome,
-                         const GlobalOptions& options, Reporter& reporter) const {
+int FlashCommand::Report(const DatFileExamine& datFile, const KeyboardName& keyboard,
+                         const RunOutcome& outcome, const GlobalOptions& options,
+                         Reporter& reporter) const {
   RunEnd end;
   end.success = outcome.success;
   int status = kExitSuccess;
@@ -174,6 +175,10 @@ int FlashCommand::Report(const KeyboardName& keyboard, const RunOutcome& outcome
     const HidDevice& link = HidDevice::Instance();
     end.reason = RunFailureReason(link, outcome.lastDone, outcome.total, outcome.thrown);
     if (!outcome.thrown.empty()) end.details = end.reason + "\n";
+    // Once a step has completed, the keyboard may be left in its loader: the window's advice.
+    if (outcome.lastDone >= 0) {
+      end.details += RunFailureNextStep(datFile, outcome.lastDone, kRetryOnCommandLine) + "\n";
+    }
     const int cutOff = options.stops ? options.stops->CutOffSignal() : 0;
     status = cutOff ? ExitStatusOfSignal(cutOff) : kExitUpdateFailed;
     // The run opens the link itself; when that is what failed, the user needs the reason more

@@ -3,8 +3,9 @@
 // attached device (otherwise prints the window's status text and exits kExitNoSingleDevice),
 // runs the whole update as the window's update thread does, with a progress bar on a terminal
 // or plain lines otherwise on stderr, and ends with "Update Success!" (kExitSuccess) or
-// "Update Error!" (kExitUpdateFailed). The work files are removed afterwards. With --wait it
-// first waits for the one device, showing the keys that open its loader meanwhile.
+// "Update Error!" (kExitUpdateFailed), after a failed write with the window's advice on the
+// keyboard's loader. The work files are removed afterwards. With --wait it first waits for the
+// one device, showing the keys that open its loader meanwhile.
 //
 // --device PATH updates the keyboard at that path (as `devices --list` shows it) whatever else
 // is attached; a path that is no attached keyboard with the configured IDs exits
@@ -55,8 +56,8 @@ class FlashCommand {
                   const GlobalOptions& options, Reporter& reporter) const;
   RunOutcome RunWithProgress(DatFileExamine& datFile, const KeyboardName& keyboard,
                              Reporter& reporter) const;
-  int Report(const KeyboardName& keyboard, const RunOutcome& outcome, const GlobalOptions& options,
-             Reporter& reporter) const;
+  int Report(const DatFileExamine& datFile, const KeyboardName& keyboard, const RunOutcome& outcome,
+             const GlobalOptions& options, Reporter& reporter) const;
   int FlashEvery(DatFileExamine& datFile, DeviceLinkSetup& setup, const GlobalOptions& options,
                  Reporter& reporter) const;
   // Tries the trace file of each of `keyboards` children (at least one); false, said on
