@@ -106,16 +106,15 @@ std::string RunFailureDetails(const HidDevice& link, const DatFileExamine& packa
   return details + RunFailureNextStep(package, lastDone) + "\n";
 }
 
-std::string RunFailureNextStep(const DatFileExamine& package, int32_t lastDone) {
+std::string RunFailureNextStep(const DatFileExamine& package, int32_t lastDone,
+                               const std::string& retry) {
   if (lastDone < 0) {
-    return "Nothing was written to the keyboard. Check that it is connected, then press Update "
-           "to try again.";
+    return "Nothing was written to the keyboard. Check that it is connected, then " + retry + ".";
   }
   const std::string keys = KeysToOpen(package);
   return "The keyboard may stay in its loader until an update succeeds. Keep it connected (if "
          "it is not found, open its loader" +
-         (keys.empty() ? std::string() : " by pressing " + keys) +
-         "), then press Update to try again.";
+         (keys.empty() ? std::string() : " by pressing " + keys) + "), then " + retry + ".";
 }
 
 }  // namespace vortan

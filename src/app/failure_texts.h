@@ -44,8 +44,13 @@ std::string KeysToOpen(const DatFileExamine& package);
 std::string RunFailureDetails(const HidDevice& link, const DatFileExamine& package,
                               int32_t lastDone);
 
+// How the user tries again, ending the next-step line: the window's button, or vortan-flash.
+inline constexpr char kRetryInWindow[] = "press Update to try again";
+inline constexpr char kRetryOnCommandLine[] = "run the same vortan-flash command again";
+
 // One line on what to do after a failed run: nothing was written when no step completed;
-// otherwise the keyboard may stay in its loader, so reopen it (the package's keys) and update.
-std::string RunFailureNextStep(const DatFileExamine& package, int32_t lastDone);
+// otherwise the keyboard may stay in its loader, so reopen it (the package's keys) and `retry`.
+std::string RunFailureNextStep(const DatFileExamine& package, int32_t lastDone,
+                               const std::string& retry = kRetryInWindow);
 
 }  // namespace vortan

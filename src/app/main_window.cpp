@@ -1,5 +1,6 @@
 #include "app/main_window.h"
 
+#include "app/device_status_text.h"
 #include "app/failure_texts.h"
 #include "app/package_steps.h"
 #include "app/run_line.h"
@@ -118,23 +119,14 @@ void MainWindow::WatchDevices() {
 
 void MainWindow::ShowDeviceCount(int count) {
   lastCount_ = count;
-  if (count >= 2) {
-    view_.SetText(TextField::kDeviceStatus, kTextMoreThanOneDevice);
-    view_.SetButtonEnabled(Button::kUpdate, false);
-  } else if (count == 1 && !datFile.IsFileReady()) {
-    // A refused open leaves the package not ready; its updaters must never run.
-    view_.SetText(TextField::kDeviceStatus, kTextDeviceConnectedNoPackage);
-    view_.SetButtonEnabled(Button::kUpdate, false);
-  } else if (count == 1) {
-    view_.SetText(TextField::kDeviceStatus, kTextDeviceConnected);
-    view_.SetButtonEnabled(Button::kUpdate, true);
-    view_.SetProgressMaximum(datFile.TotalStepCount());
-    view_.SetProgressMinimum(0);
-    view_.SetProgressValue(0);
-  } else {
-    view_.SetText(TextField::kDeviceStatus, datFile.GetNoDeviceText());
-    view_.SetButtonEnabled(Button::kUpdate, false);
-  }
+  view_.SetText(TextField::kDeviceStatus, DeviceStatusText(count, &datFile));
+  // A refused open leaves the package not ready; its updaters must never run.
+  const bool updatable = count == 1 && datFile.IsFileReady();
+  view_.SetButtonEnabled(Button::kUpdate, updatable);
+  if (!updatable) return;
+  view_.SetProgressMaximum(datFile.TotalStepCount());
+  view_.SetProgressMinimum(0);
+  view_.SetProgressValue(0);
 }
 
 void MainWindow::UpdateDevice() {

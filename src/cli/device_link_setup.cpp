@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "cli/exit_codes.h"
+#include "cli/reporter.h"
 #include "emulator/emulator.h"
 #include "link/hid_device.h"
 #include "link/tracing_backend.h"
@@ -86,12 +87,10 @@ bool DeviceLinkSetup::Fit(const DatFileExamine& package, std::string* error) {
   return !simulation_ || simulation_->Fit(package, HidDevice::SelectedPath(), error);
 }
 
-void DeviceLinkSetup::ReportUnfiredFaults(const KeyboardName& keyboard, bool json) const {
+void DeviceLinkSetup::ReportUnfiredFaults(const KeyboardName& keyboard, Reporter& reporter) const {
   if (!simulation_) return;
   for (const emu::Fault& fault : simulation_->UnfiredFaults(keyboard.path)) {
-    std::cerr << "Fault script line " << fault.line << " never fired: " << fault.text << '\n';
-    if (json)
-      std::cout << JsonLine(UnfiredFaultEvent(keyboard, fault.line, fault.text)) << std::endl;
+    reporter.FaultUnfired(keyboard, fault.line, fault.text);
   }
 }
 

@@ -16,6 +16,8 @@
 
 namespace vortan::cli {
 
+class Reporter;
+
 // Makes the backend of the real device (hidapi in vortan-flash).
 using BackendFactory = std::function<std::shared_ptr<HidBackend>()>;
 
@@ -51,10 +53,10 @@ class DeviceLinkSetup {
   // its update can succeed: every device's, or only the selected path's (HidDevice::SelectPath).
   // False with a message in `error` when it cannot be done.
   bool Fit(const DatFileExamine& package, std::string* error);
-  // After a rehearsal on `keyboard`: says on stderr, and with `json` as an event on stdout,
-  // which fault script lines aimed at it never fired, so a rehearsal meant to fail that
-  // succeeded is not taken for a proof. Nothing when not simulating.
-  void ReportUnfiredFaults(const KeyboardName& keyboard, bool json) const;
+  // After a rehearsal on `keyboard`: tells `reporter` which fault script lines aimed at it never
+  // fired, so a rehearsal meant to fail that succeeded is not taken for a proof. Nothing when
+  // not simulating.
+  void ReportUnfiredFaults(const KeyboardName& keyboard, Reporter& reporter) const;
   // Closes the trace file; false with the reason when a line of it could not be written.
   bool FinishTrace(std::string* error);
 

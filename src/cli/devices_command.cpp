@@ -1,12 +1,14 @@
 #include "cli/devices_command.h"
 
+#include <unistd.h>
+
 #include <cstdio>
 #include <iostream>
-#include <nlohmann/json.hpp>
 
+#include "app/device_status_text.h"
 #include "app/failure_texts.h"
-#include "app/user_texts.h"
 #include "cli/exit_codes.h"
+#include "cli/reporter.h"
 #include "link/hid_device.h"
 
 namespace vortan::cli {
@@ -19,22 +21,9 @@ std::string IdsText() {
   return text;
 }
 
-int List(bool json) {
+int List(Reporter& reporter) {
   const std::vector<HidDeviceInfo> entries = HidDevice::Instance().ListDevices();
-  for (const HidDeviceInfo& e : entries) {
-    if (json) {
-      const nlohmann::json line = {{"path", e.path},
-                                   {"serial", e.serial},
-                                   {"manufacturer", e.manufacturer},
-                                   {"product", e.product},
-                                   {"interface", e.interfaceNumber}};
-      // The strings come from the device and the path from the system: neither need be UTF-8.
-      std::cout << line.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace) << '\n';
-    } else {
-      std::cout << e.path << "  serial \"" << e.serial << "\"  manufacturer \"" << e.manufacturer
-                << "\"  product \"" << e.product << "\"  interface " << e.interfaceNumber << '\n';
-    }
-  }
+  for (const HidDeviceInfo& entry : entries) reporter.Device(entry);
   std::cout << std::flush;
   return entries.empty() ? kExitNoSingleDevice : kExitSuccess;
 }
@@ -65,7 +54,7 @@ int DevicesCommand::Count(DeviceLinkSetup& setup, const GlobalOptions& options) 
     std::cerr << error << '\n';
     return kExitUsage;
   }
-  if (list_) return List(json_);
+  if (list_) return List(*MakeReporter(json_, ::isatty(STDERR_FILENO) == 1));
   const int stopFd = options.stops ? options.stops->StopFd() : -1;
   WaitIfAsked(
       wait_,
@@ -79,14 +68,8 @@ int DevicesCommand::Count(DeviceLinkSetup& setup, const GlobalOptions& options) 
   }
   HidDevice& link = HidDevice::Instance();
   const int count = link.CountDevices();
-  // The no-device text of a package object holding no package, as the window shows before one
-  // is opened.
-  const DatFileExamine noPackage(options.workFolder);
   std::cout << "Matching devices (" << IdsText() << "): " << count << '\n'
-            << (count > 1    ? std::string(kTextMoreThanOneDevice)
-                : count == 1 ? std::string(kTextDeviceConnected)
-                             : noPackage.GetNoDeviceText())
-            << '\n';
+            << DeviceStatusText(count, nullptr) << '\n';
   if (count != 1) return kExitNoSingleDevice;
   if (!link.EnsureOpen()) {
     std::cerr << OpenFailureText(link.LastOpenError(), link.LastOpenDeniedPermission(),

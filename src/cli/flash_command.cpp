@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <iostream>
 
+#include "app/device_status_text.h"
 #include "app/failure_texts.h"
 #include "app/package_steps.h"
 #include "app/update_run.h"
@@ -13,8 +14,7 @@
 #include "cli/exit_codes.h"
 #include "cli/package_opening.h"
 #include "cli/parallel_flash.h"
-#include "cli/progress_display.h"
-#include "cli/run_events.h"
+#include "cli/reporter.h"
 #include "cli/stop_requests.h"
 #include "cli/trace_file.h"
 #include "link/hid_device.h"
@@ -57,60 +57,74 @@ int FlashCommand::Run(const GlobalOptions& options) const {
 
 int FlashCommand::Flash(DatFileExamine& datFile, DeviceLinkSetup& setup,
                         const GlobalOptions& options) const {
-  std::string error;
+  // Chosen once for the command. With --all --verbose the children's log lines would tear a
+  // table drawn in place, so they are shown as lines instead.
+  const std::unique_ptr<Reporter> reporter =
+      MakeReporter(json_, ::isatty(STDERR_FILENO) == 1 && !(all_ && verbose_));
+  if (all_) return FlashEvery(datFile, setup, options, *reporter);
   // Before the package writes its work files: a trace path or fault script that is no regular
   // file ends the command first.
-  if (!all_ && !setup.OpenFiles(link_, &error)) {
-    std::cerr << error << '\n';
-    return kExitUsage;
-  }
-  if (all_) return FlashEvery(datFile, setup, options);
+  std::string error;
   if (!setup.Install(link_, options.deviceBackend, options.sharedFolder, &error)) {
     std::cerr << error << '\n';
     return kExitUsage;
   }
-  HidDevice& link = HidDevice::Instance();
+  std::vector<HidDeviceInfo> keyboards;
+  int status = ChooseNamedKeyboard(keyboards);
+  if (status == kExitSuccess) status = OpenAndFit(datFile, setup);
+  if (status == kExitSuccess && devicePath_.empty()) {
+    status = WaitForOneKeyboard(datFile, options, keyboards);
+  }
+  if (status != kExitSuccess) return status;
+  return ClaimAndRun(datFile, setup, {keyboards.front().path, keyboards.front().serial}, options,
+                     *reporter);
+}
+
+int FlashCommand::ChooseNamedKeyboard(std::vector<HidDeviceInfo>& keyboards) const {
   // A chosen keyboard is checked first: a wrong path must not cost the work files.
   HidDevice::SelectPath(devicePath_);
-  std::vector<HidDeviceInfo> keyboards;
-  if (!devicePath_.empty()) {
-    for (const HidDeviceInfo& entry : link.ListDevices()) {
-      if (entry.path == devicePath_) keyboards.push_back(entry);
-    }
-    if (keyboards.empty()) {
-      std::cerr << "No keyboard with the configured IDs at " << devicePath_
-                << " (vortan-flash devices --list shows them)\n";
-      return kExitNoSingleDevice;
-    }
+  if (devicePath_.empty()) return kExitSuccess;
+  for (const HidDeviceInfo& entry : HidDevice::Instance().ListDevices()) {
+    if (entry.path == devicePath_) keyboards.push_back(entry);
   }
+  if (!keyboards.empty()) return kExitSuccess;
+  std::cerr << "No keyboard with the configured IDs at " << devicePath_
+            << " (vortan-flash devices --list shows them)\n";
+  return kExitNoSingleDevice;
+}
+
+int FlashCommand::OpenAndFit(DatFileExamine& datFile, DeviceLinkSetup& setup) const {
   if (!OpenPackage(datFile, packagePath_)) return kExitPackageRefused;
-  if (!setup.Fit(datFile, &error)) {
-    std::cerr << error << '\n';
-    return kExitUsage;
+  std::string error;
+  if (setup.Fit(datFile, &error)) return kExitSuccess;
+  std::cerr << error << '\n';
+  return kExitUsage;
+}
+
+int FlashCommand::WaitForOneKeyboard(const DatFileExamine& datFile, const GlobalOptions& options,
+                                     std::vector<HidDeviceInfo>& keyboards) const {
+  const bool waited = WaitIfAsked(
+      wait_, [&datFile](int count) { return DeviceStatusText(count, &datFile); },
+      options.stops ? options.stops->StopFd() : -1);
+  if (options.stops && options.stops->StopSignal()) {
+    return ExitStatusOfSignal(options.stops->StopSignal());
   }
-  if (devicePath_.empty()) {
-    const bool waited = WaitIfAsked(
-        wait_,
-        [&datFile](int count) {
-          return count > 1 ? std::string(kTextMoreThanOneDevice) : datFile.GetNoDeviceText();
-        },
-        options.stops ? options.stops->StopFd() : -1);
-    if (options.stops && options.stops->StopSignal()) {
-      return ExitStatusOfSignal(options.stops->StopSignal());
-    }
-    // A wait that ends without the one device has already shown why.
-    if (!waited) return kExitNoSingleDevice;
-    // Counted per entry as the link's open counts (an interface hidapi lists once per
-    // collection is more than one device here); the list only names the keyboard.
-    const int count = link.CountDevices();
-    keyboards = link.ListDevices();
-    if (count != 1 || keyboards.empty()) {
-      std::cerr << (count > 1 ? std::string(kTextMoreThanOneDevice) : datFile.GetNoDeviceText())
-                << '\n';
-      return kExitNoSingleDevice;
-    }
-  }
-  const KeyboardName keyboard{keyboards.front().path, keyboards.front().serial};
+  // A wait that ends without the one device has already shown why.
+  if (!waited) return kExitNoSingleDevice;
+  // Counted per entry as the link's open counts (an interface hidapi lists once per
+  // collection is more than one device here); the list only names the keyboard.
+  HidDevice& link = HidDevice::Instance();
+  const int count = link.CountDevices();
+  keyboards = link.ListDevices();
+  if (count == 1 && !keyboards.empty()) return kExitSuccess;
+  std::cerr << DeviceStatusText(keyboards.empty() ? 0 : count, &datFile) << '\n';
+  return kExitNoSingleDevice;
+}
+
+int FlashCommand::ClaimAndRun(DatFileExamine& datFile, DeviceLinkSetup& setup,
+                              const KeyboardName& keyboard, const GlobalOptions& options,
+                              Reporter& reporter) const {
+  HidDevice& link = HidDevice::Instance();
   // Refused before the first report, so two updates never interleave their commands.
   if (!link.Claim()) {
     std::cerr << (link.LastOpenBusy()
@@ -119,59 +133,67 @@ int FlashCommand::Flash(DatFileExamine& datFile, DeviceLinkSetup& setup,
                                         HidDevice::Vid(), HidDevice::Pid()));
     return kExitNoSingleDevice;
   }
-
   // From here on a stop request no longer ends the program: nothing is said about a run that
   // does not start.
   if (options.stops && !options.stops->BeginRun()) {
     return ExitStatusOfSignal(options.stops->StopSignal());
   }
-  PackageSteps steps(datFile);
-  const int32_t total = steps.TotalStepCount();
-  std::ostream& human = json_ ? std::cerr : std::cout;
-  human << "Updating " << datFile.GetProductModel() << " to firmware "
-        << datFile.GetFirmwareVersion() << " in " << total << " steps" << std::endl;
-  if (json_) std::cout << JsonLine(StartEvent(keyboard, datFile, total)) << std::endl;
-  ProgressDisplay display(std::cerr, ::isatty(STDERR_FILENO) == 1, total);
-  LogSink outsideRun;
-  if (verbose_) outsideRun = SetLogSink([&display](std::string_view line) { display.Log(line); });
-  int32_t lastDone = -1;
-  std::string thrown;
-  const bool success = RunUpdate(
-      steps,
-      [&](int32_t value) {
-        display.Show(value);
-        if (value < 0) return;
-        lastDone = value;
-        if (json_) std::cout << JsonLine(StepEvent(keyboard, value, total)) << std::endl;
-      },
-      &thrown);
+  const RunOutcome outcome = RunWithProgress(datFile, keyboard, reporter);
   // Whatever signal comes after the last step, the exit status is the run's outcome.
   if (options.stops) options.stops->EndRun();
-  if (verbose_) SetLogSink(outsideRun);
+  setup.ReportUnfiredFaults(keyboard, reporter);
+  return Report(datFile, keyboard, outcome, options, reporter);
+}
 
-  setup.ReportUnfiredFaults(keyboard, json_);
-  const std::string reason = success ? "" : RunFailureReason(link, lastDone, total, thrown);
-  if (json_) std::cout << JsonLine(EndEvent(keyboard, success, reason)) << std::endl;
-  if (success) {
-    human << kTextSuccess << std::endl;
-    return kExitSuccess;
+FlashCommand::RunOutcome FlashCommand::RunWithProgress(DatFileExamine& datFile,
+                                                       const KeyboardName& keyboard,
+                                                       Reporter& reporter) const {
+  PackageSteps steps(datFile);
+  RunOutcome outcome;
+  outcome.total = steps.TotalStepCount();
+  reporter.RunStarted(keyboard, datFile, outcome.total);
+  LogSink outsideRun;
+  if (verbose_) outsideRun = SetLogSink([&reporter](std::string_view line) { reporter.Log(line); });
+  outcome.success = RunUpdate(
+      steps,
+      [&](int32_t value) {
+        reporter.Progress(keyboard, value);
+        if (value >= 0) outcome.lastDone = value;
+      },
+      &outcome.thrown);
+  if (verbose_) SetLogSink(outsideRun);
+  return outcome;
+}
+
+int FlashCommand::Report(const DatFileExamine& datFile, const KeyboardName& keyboard,
+                         const RunOutcome& outcome, const GlobalOptions& options,
+                         Reporter& reporter) const {
+  RunEnd end;
+  end.success = outcome.success;
+  int status = kExitSuccess;
+  if (!outcome.success) {
+    const HidDevice& link = HidDevice::Instance();
+    end.reason = RunFailureReason(link, outcome.lastDone, outcome.total, outcome.thrown);
+    if (!outcome.thrown.empty()) end.details = end.reason + "\n";
+    // Once a step has completed, the keyboard may be left in its loader: the window's advice.
+    if (outcome.lastDone >= 0) {
+      end.details += RunFailureNextStep(datFile, outcome.lastDone, kRetryOnCommandLine) + "\n";
+    }
+    const int cutOff = options.stops ? options.stops->CutOffSignal() : 0;
+    status = cutOff ? ExitStatusOfSignal(cutOff) : kExitUpdateFailed;
+    // The run opens the link itself; when that is what failed, the user needs the reason more
+    // than the bare outcome.
+    if (!cutOff && (!link.LastOpenError().empty() || link.LastOpenDeniedPermission())) {
+      end.details += OpenFailureText(link.LastOpenError(), link.LastOpenDeniedPermission(),
+                                     HidDevice::Vid(), HidDevice::Pid());
+    }
   }
-  std::cerr << kTextFailure << '\n';
-  if (!thrown.empty()) std::cerr << reason << '\n';
-  if (options.stops && options.stops->CutOffSignal()) {
-    return ExitStatusOfSignal(options.stops->CutOffSignal());
-  }
-  // The run opens the link itself; when that is what failed, the user needs the reason more
-  // than the bare outcome.
-  if (!link.LastOpenError().empty() || link.LastOpenDeniedPermission()) {
-    std::cerr << OpenFailureText(link.LastOpenError(), link.LastOpenDeniedPermission(),
-                                 HidDevice::Vid(), HidDevice::Pid());
-  }
-  return kExitUpdateFailed;
+  reporter.RunEnded(keyboard, end);
+  return status;
 }
 
 int FlashCommand::FlashEvery(DatFileExamine& datFile, DeviceLinkSetup& setup,
-                             const GlobalOptions& options) const {
+                             const GlobalOptions& options, Reporter& reporter) const {
   // The parent only lists the keyboards: the children write the traces.
   DeviceLinkOptions listing = link_;
   listing.tracePath.clear();
@@ -181,35 +203,45 @@ int FlashCommand::FlashEvery(DatFileExamine& datFile, DeviceLinkSetup& setup,
     return kExitUsage;
   }
   const std::vector<HidDeviceInfo> keyboards = HidDevice::Instance().ListDevices();
-  // As a single flash opens its trace before anything else, each child's is tried here, so that
-  // a trace no child could write ends the command before any work (at least one, as a single
-  // flash tries its own with no keyboard attached).
-  for (size_t i = 0; !link_.tracePath.empty() && i < std::max<size_t>(keyboards.size(), 1); ++i) {
-    TraceFile trace;
-    if (!trace.Open(ChildTracePath(i), &error) || !trace.Finish(&error)) {
-      std::cerr << error << '\n';
-      return kExitUsage;
-    }
-  }
+  if (!ChildTracesWritable(keyboards.size())) return kExitUsage;
   // Examined once here, so that a refused package reaches no keyboard; each child examines it
   // again for its own work files, so these go at once.
   const bool ready = OpenPackage(datFile, packagePath_);
   datFile.DeleteTempFiles();
   if (!ready) return kExitPackageRefused;
   if (keyboards.empty()) {
-    std::cerr << datFile.GetNoDeviceText() << '\n';
+    std::cerr << DeviceStatusText(0, &datFile) << '\n';
     return kExitNoSingleDevice;
   }
+  return FlashInParallel(ParallelPlan(keyboards, options, reporter));
+}
 
+bool FlashCommand::ChildTracesWritable(size_t keyboards) const {
+  // As a single flash opens its trace before anything else, each child's is tried here, so that
+  // a trace no child could write ends the command before any work (at least one, as a single
+  // flash tries its own with no keyboard attached).
+  std::string error;
+  for (size_t i = 0; !link_.tracePath.empty() && i < std::max<size_t>(keyboards, 1); ++i) {
+    TraceFile trace;
+    if (!trace.Open(ChildTracePath(i), &error) || !trace.Finish(&error)) {
+      std::cerr << error << '\n';
+      return false;
+    }
+  }
+  return true;
+}
+
+ParallelFlashPlan FlashCommand::ParallelPlan(const std::vector<HidDeviceInfo>& keyboards,
+                                             const GlobalOptions& options,
+                                             Reporter& reporter) const {
   ParallelFlashPlan plan;
-  plan.json = json_;
-  plan.terminal = ::isatty(STDERR_FILENO) == 1 && !verbose_;
+  plan.reporter = &reporter;
   plan.stops = options.stops;
   for (size_t i = 0; i < keyboards.size(); ++i) {
     plan.keyboards.push_back({{keyboards[i].path, keyboards[i].serial},
                               ChildArgs(options.forwardedArgs, keyboards[i].path, i)});
   }
-  return FlashInParallel(plan);
+  return plan;
 }
 
 std::string FlashCommand::ChildTracePath(size_t keyboard) const {

@@ -75,7 +75,7 @@ struct Child {
 
 class Runner {
  public:
-  explicit Runner(const ParallelFlashPlan& plan) : plan_(plan), table_(std::cerr) {
+  explicit Runner(const ParallelFlashPlan& plan) : plan_(plan), reporter_(*plan.reporter) {
     for (const ParallelFlashPlan::Keyboard& k : plan.keyboards) {
       KeyboardRow row;
       row.name = k.name;
@@ -99,15 +99,13 @@ class Runner {
     }
     // Every child has ended: the outcome is theirs, whatever signal comes now.
     signals.End();
-    std::ostream& summary = plan_.json ? std::cerr : std::cout;
+    reporter_.Summary(rows_);
     size_t updated = 0;
     bool outputFailed = false;
     for (size_t i = 0; i < rows_.size(); ++i) {
-      summary << SummaryLine(rows_[i]) << '\n';
       updated += rows_[i].state == KeyboardRow::State::kSucceeded;
       outputFailed = outputFailed || children_[i].outputFailed;
     }
-    summary << updated << " of " << rows_.size() << " keyboards updated" << std::endl;
     if (updated == rows_.size()) return outputFailed ? kExitOutputFailed : kExitSuccess;
     // As for a single flash: the user's second Ctrl-C, not the keyboards, ended the updates.
     const int cutOff = plan_.stops ? plan_.stops->CutOffSignal() : 0;
@@ -185,14 +183,12 @@ class Runner {
     if (stream == 1) {
       if (line.empty()) return;
       child.lastErrorLine = line;
-      if (!plan_.terminal) {
-        std::cerr << '[' << rows_[i].name.path << "] " << line << std::endl;
-      }
+      reporter_.KeyboardText(rows_[i].name, line);
       return;
     }
     const std::optional<RunEvent> event = ParseRunEvent(line);
     if (!event || child.sawEnd) return;
-    if (plan_.json) std::cout << line << std::endl;
+    reporter_.KeyboardEvent(rows_[i].name, *event, line);
     KeyboardRow& row = rows_[i];
     switch (event->kind) {
       case RunEvent::Kind::kStart:
@@ -237,18 +233,19 @@ class Runner {
     KeyboardRow& row = rows_[i];
     row.state = KeyboardRow::State::kFailed;
     row.reason = reason;
-    if (plan_.json) std::cout << JsonLine(EndEvent(row.name, false, reason)) << std::endl;
+    RunEvent end;
+    end.kind = RunEvent::Kind::kEnd;
+    end.reason = reason;
+    reporter_.KeyboardEvent(row.name, end, "");
     Redraw();
   }
 
-  void Redraw() {
-    if (plan_.terminal) table_.Draw(rows_);
-  }
+  void Redraw() { reporter_.KeyboardRows(rows_); }
 
   const ParallelFlashPlan& plan_;
   std::vector<KeyboardRow> rows_;
   std::vector<Child> children_;
-  LiveTable table_;
+  Reporter& reporter_;
 };
 
 }  // namespace

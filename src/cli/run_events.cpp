@@ -40,10 +40,6 @@ nlohmann::json UnfiredFaultEvent(const KeyboardName& keyboard, int line, const s
   return event;
 }
 
-std::string JsonLine(const nlohmann::json& event) {
-  return event.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
-}
-
 std::optional<RunEvent> ParseRunEvent(const std::string& line) {
   const nlohmann::json json = nlohmann::json::parse(line, nullptr, false);
   if (!json.is_object() || !json.contains("event") || !json["event"].is_string()) {

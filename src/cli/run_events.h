@@ -10,6 +10,7 @@
 #include <string>
 
 #include "app/user_texts.h"
+#include "cli/json.h"
 #include "package/dat_file_examine.h"
 
 namespace vortan::cli {
@@ -28,10 +29,6 @@ nlohmann::json StepEvent(const KeyboardName& keyboard, int32_t index, int32_t to
 nlohmann::json EndEvent(const KeyboardName& keyboard, bool success, const std::string& reason);
 // A rehearsal's fault script line `line` (its text `fault`) that never fired; before the end.
 nlohmann::json UnfiredFaultEvent(const KeyboardName& keyboard, int line, const std::string& fault);
-
-// One line of JSON without its line break. Bytes that are not UTF-8 (a path, a device's
-// strings) are replaced rather than refused.
-std::string JsonLine(const nlohmann::json& event);
 
 struct RunEvent {
   enum class Kind { kStart, kStep, kEnd } kind = Kind::kStart;

@@ -252,7 +252,15 @@ TEST_F(VortanFlashTest, DevicesCountsAndListsKeyboardsAndWaitFindsOnePluggedInLa
   const std::string one =
       "Matching devices (VID 0xF1A5, PID 0x1234): 1\nDevice connected. Press \"Update\"\n";
   const std::string two = std::string("): 2\n") + kTwoDevicesText + "\n";
-  const std::tuple<Strings, int, std::string, std::string> rows[] = {
+  const std::string faults = Write("faults.txt", "wrong_echo a1.write 1 byte=1\n");
+  struct Row {
+    Strings args;
+    int exitCode;
+    std::string outEnd;
+    std::string firstErrLine;
+    std::string errPart = "";  // a further part of stderr
+  };
+  const Row rows[] = {
       // arguments, exit status, end of stdout, first line on stderr
       {{"devices", "--simulate-devices", "0"}, 4, "): 0\nNo Device (Open dat file first)\n", ""},
       {{"devices", "--simulate-devices", "1"}, 0, one, ""},
@@ -269,13 +277,22 @@ TEST_F(VortanFlashTest, DevicesCountsAndListsKeyboardsAndWaitFindsOnePluggedInLa
        0,
        one,
        "Waiting for one matching device (VID 0xF1A5, PID 0x1234): 0 attached"},
+      // Guards a write that failed midway without the window's advice on the loader.
+      {{"flash", package, "--simulate-faults", faults},
+       5,
+       " in 6 steps\n",
+       "Step 1 of 6 done",
+       "Step 4 of 6 done\nUpdate Error!\nThe keyboard may stay in its loader until an update "
+       "succeeds. Keep it connected (if it is not found, open its loader by pressing \"Fn\" + "
+       "\"Esc\"), then run the same vortan-flash command again.\n"},
   };
-  for (const auto& [args, exitCode, outEnd, firstErrLine] : rows) {
+  for (const auto& [args, exitCode, outEnd, firstErrLine, errPart] : rows) {
     SCOPED_TRACE(::testing::PrintToString(args));
     const testing::ProgramResult shown = Flash(args);
     EXPECT_EQ(shown.exitCode, exitCode) << shown.err;
     EXPECT_EQ(shown.err.substr(0, shown.err.find('\n')), firstErrLine);
     EXPECT_TRUE(shown.out.ends_with(outEnd)) << shown.out;
+    EXPECT_THAT(shown.err, HasSubstr(errPart));
   }
   const std::vector<nlohmann::json> entries =
       JsonLines(Flash({"devices", "--list", "--json", "--simulate-devices", "2"}).out);
