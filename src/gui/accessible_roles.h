@@ -1,6 +1,7 @@
 #pragma once
 // Roles assistive technology needs beyond Qt's defaults: the main window is a frame (a plain
-// top-level widget is exposed as a filler), and every message box is an alert marked modal while
+// top-level widget is exposed as a filler), a wrapped field is a read-only text field named by
+// its label, and every message box is an alert marked modal while
 // it is, named by its title (the caption) as Qt names it.
 namespace vortan {
 

@@ -17,8 +17,9 @@
 
 class QDialog;
 namespace vortan {
-class ReadOnlyField;
-}
+class PathField;
+class WrappedField;
+}  // namespace vortan
 class QLabel;
 class QLineEdit;
 class QProgressBar;
@@ -101,8 +102,8 @@ class QtMainWindowView final : public QWidget, public MainWindowView {
   MainWindow* window_ = nullptr;
   std::function<bool()> mayClose_;
   std::function<void()> runEnded_;
-  ReadOnlyField* path_;
-  ReadOnlyField* status_;
+  PathField* path_;
+  WrappedField* status_;
   QLineEdit* model_;
   QLineEdit* version_;
   QProgressBar* progress_;
