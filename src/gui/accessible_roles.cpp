@@ -22,9 +22,9 @@ class AlertAccessible final : public QAccessibleWidget {
   }
 };
 
-// A wrapped field as a read-only text field: named by its label (Qt's default for a widget with a
-// buddy), not by its text as a label is. The text interface is what lets the text events of the
-// label's text control through to AT-SPI.
+// A wrapped field as a read-only text field: named by the name given to it, else by its label
+// (Qt's default for a widget with a buddy), never by its text as a label is. The text interface is
+// what lets the text events of the label's text control through to AT-SPI.
 class WrappedFieldAccessible final : public QAccessibleWidget, public QAccessibleTextInterface {
  public:
   explicit WrappedFieldAccessible(WrappedField* field)

@@ -80,16 +80,16 @@ QtMainWindowView::QtMainWindowView(QWidget* parent) : QWidget(parent) {
   version_ = MakeReadOnlyField(this, QString());
   version_->setAccessibleName(tr("Firmware version"));
   status_ = new WrappedField(this);
+  status_->setFrameShape(QFrame::StyledPanel);  // framed as the other fields
+  status_->setFrameShadow(QFrame::Sunken);
+  status_->setMargin(3);
   // Before any package the design's own hint; the status texts are set by the refreshes alone.
   status_->setText(tr(kTextOpenFileFirst));
   progress_ = new QProgressBar(this);
   progress_->setAccessibleName(tr("Progress"));
   progress_->setRange(0, 1);
   progress_->setValue(0);
-  run_ = new QLabel(this);
-  run_->setWordWrap(true);
-  run_->setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
-  run_->setFocusPolicy(Qt::StrongFocus);
+  run_ = new WrappedField(this);
   run_->setAccessibleName(tr("Update progress"));
   run_->hide();
   open_ = new QPushButton(tr("&Open…"), this);
@@ -147,8 +147,7 @@ QtMainWindowView::QtMainWindowView(QWidget* parent) : QWidget(parent) {
   buttons->addStretch(1);
   buttons->addWidget(update_);
 
-  rehearsal_ = new QLabel(this);
-  rehearsal_->setWordWrap(true);
+  rehearsal_ = new WrappedField(this);
   rehearsal_->setFrameShape(QFrame::Box);
   rehearsal_->setMargin(6);
   rehearsal_->setAutoFillBackground(true);
@@ -156,7 +155,6 @@ QtMainWindowView::QtMainWindowView(QWidget* parent) : QWidget(parent) {
   notice.setColor(QPalette::Window, QColor(0xFF, 0xE0, 0x82));
   notice.setColor(QPalette::WindowText, Qt::black);
   rehearsal_->setPalette(notice);
-  rehearsal_->setFocusPolicy(Qt::StrongFocus);
   rehearsal_->setAccessibleName(tr("Rehearsal"));
   rehearsal_->hide();
 

@@ -13,13 +13,10 @@
 
 #include "app/main_window_view.h"
 #include "gui/desktop_notifier.h"
+#include "gui/read_only_field.h"
 #include "gui/sleep_inhibitor.h"
 
 class QDialog;
-namespace vortan {
-class PathField;
-class WrappedField;
-}  // namespace vortan
 class QLabel;
 class QLineEdit;
 class QProgressBar;
@@ -107,8 +104,8 @@ class QtMainWindowView final : public QWidget, public MainWindowView {
   QLineEdit* model_;
   QLineEdit* version_;
   QProgressBar* progress_;
-  QLabel* run_;
-  QLabel* rehearsal_;
+  WrappedField* run_;
+  WrappedField* rehearsal_;
   QPushButton* open_;
   QPushButton* refresh_;
   QPushButton* update_;

@@ -10,9 +10,6 @@
 namespace vortan {
 
 WrappedField::WrappedField(QWidget* parent) : QLabel(parent) {
-  setFrameShape(QFrame::StyledPanel);
-  setFrameShadow(QFrame::Sunken);
-  setMargin(3);
   setTextFormat(Qt::PlainText);
   setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
   setFocusPolicy(Qt::StrongFocus);

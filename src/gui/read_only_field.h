@@ -11,8 +11,10 @@ class QFontMetrics;
 
 namespace vortan {
 
-// Text wrapped onto as many lines as it needs. Its text control (it is selectable) raises the
-// text events; accessible_roles.h gives it the text field's role and text that let them through.
+// Text wrapped onto as many lines as it needs, without a frame of its own. Its text control (it
+// is selectable) raises the text events; accessible_roles.h gives it the text field's role and
+// the text interface that let them through (a plain label's text is no more than its name, and
+// is not read at all once the label is given a name of its own).
 class WrappedField final : public QLabel {
  public:
   explicit WrappedField(QWidget* parent);

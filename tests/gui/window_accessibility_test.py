@@ -34,11 +34,14 @@ except (ImportError, ValueError) as error:
 CAPTION = "VORTAN KB 25 Firmware Update"
 SUCCESS = "Update Success!"
 CONNECTED = 'Device connected. Press "Update"'
+UPDATED = "Updated to V2.1.0"  # the sample's firmware version
+REHEARSAL = "Rehearsal: no real keyboard is updated"
 
 # What a screen reader must find, one row a control: how it is found, its role and name, and
 # what else holds ("tab": Tab reaches it; "modal": it has the modal state; "read-only": it has the
 # read-only state). "found by": "window" (the application's first window), "button:NAME" (a
-# control with a press action and that name), "label:TEXT" (the control the label TEXT names: its
+# control with a press action and that name), "named:NAME" (a control that is no label, of that
+# name), "label:TEXT" (the control the label TEXT names: its
 # label-for target, else the next control after it), "alert", "alert button:NAME", "alert
 # text:NAME". A name ending in ":" is spoken as without it.
 CONTROLS = [
@@ -51,11 +54,13 @@ CONTROLS = [
     ("version field", "label:Firmware version:", "text", "Firmware version:", "read-only"),
     ("status field", "label:Status:", "text", "Status:", "tab read-only"),
     ("progress bar", "label:Progress:", "progress bar", "Progress:", ""),
+    ("rehearsal banner", "named:Rehearsal", "text", "Rehearsal", "tab read-only"),
 ]
 ALERT = [
     ("result alert", "alert", "alert", CAPTION, "modal"),
     ("alert message", "alert text:" + SUCCESS, "label", SUCCESS, ""),
     ("alert button", "alert button:OK", "push button", "OK", ""),
+    ("run line", "named:Update progress", "text", "Update progress", "read-only"),
 ]
 # The simulated keyboard is plugged in this long after the start, so the status changes while a
 # screen reader listens.
@@ -263,7 +268,8 @@ def locate(found_by, window, alert):
     scope = alert if kind.startswith("alert") else window
     button = kind.endswith("button")
     return next((n for n in walk(scope) if n is not scope and n.name == name
-                 and (not button or press_action(n) is not None)), None)
+                 and (not button or press_action(n) is not None)
+                 and (kind != "named" or n.getRoleName() != "label")), None)
 
 
 def check_rows(rows, window, alert, tab_reached, report):
@@ -386,6 +392,12 @@ def run(session, updater, pack, sample):
     texts = [text_of(n) for n in walk(alert)]
     if SUCCESS not in texts:
         raise Failure("the result alert says %r, not %r" % (texts, SUCCESS))
+    for control, found_by, starts in [("run line text", "named:Update progress", UPDATED),
+                                      ("banner text", "named:Rehearsal", REHEARSAL)]:
+        node = locate(found_by, window, alert)
+        text = node and text_of(node)
+        report.append((control, [] if text and text.startswith(starts) else
+                       ["reads %r, not %r…" % (text, starts)]))
 
     press(locate("alert button:OK", window, alert), "alert's OK button")
     wait_for("the alert to close", lambda: all(c is None or c.getRoleName() not in
