@@ -1,8 +1,8 @@
 #pragma once
 // Read-only text fields that never hide what matters. Both take focus by Tab (so keyboard and
-// screen-reader users reach them) and are exposed as read-only text fields named by the label
-// whose buddy they are, their text the whole text, each change of which is announced as a text
-// change (AT-SPI: object:text-changed).
+// screen-reader users reach them) and are exposed as read-only text fields named by the name
+// given them, else by the label whose buddy they are; their text is the whole text, each change
+// of which is announced as a text change (AT-SPI: object:text-changed).
 #include <QLabel>
 #include <QLineEdit>
 #include <QString>
