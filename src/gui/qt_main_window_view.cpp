@@ -73,23 +73,23 @@ bool IsPackageName(const QString& path) {
 
 QtMainWindowView::QtMainWindowView(QWidget* parent) : QWidget(parent) {
   InstallAccessibleRoles();
-  path_ = new ReadOnlyField(ReadOnlyField::Shape::kPath, this);
-  path_->SetPlaceholder(tr("No update file opened"));
+  path_ = new PathField(this);
+  path_->setPlaceholderText(tr("No update file opened"));
   model_ = MakeReadOnlyField(this, QString());
   model_->setAccessibleName(tr("Product model"));
   version_ = MakeReadOnlyField(this, QString());
   version_->setAccessibleName(tr("Firmware version"));
-  status_ = new ReadOnlyField(ReadOnlyField::Shape::kWrapped, this);
+  status_ = new WrappedField(this);
+  status_->setFrameShape(QFrame::StyledPanel);  // framed as the other fields
+  status_->setFrameShadow(QFrame::Sunken);
+  status_->setMargin(3);
   // Before any package the design's own hint; the status texts are set by the refreshes alone.
-  status_->SetFullText(tr(kTextOpenFileFirst));
+  status_->setText(tr(kTextOpenFileFirst));
   progress_ = new QProgressBar(this);
   progress_->setAccessibleName(tr("Progress"));
   progress_->setRange(0, 1);
   progress_->setValue(0);
-  run_ = new QLabel(this);
-  run_->setWordWrap(true);
-  run_->setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
-  run_->setFocusPolicy(Qt::StrongFocus);
+  run_ = new WrappedField(this);
   run_->setAccessibleName(tr("Update progress"));
   run_->hide();
   open_ = new QPushButton(tr("&Open…"), this);
@@ -147,8 +147,7 @@ QtMainWindowView::QtMainWindowView(QWidget* parent) : QWidget(parent) {
   buttons->addStretch(1);
   buttons->addWidget(update_);
 
-  rehearsal_ = new QLabel(this);
-  rehearsal_->setWordWrap(true);
+  rehearsal_ = new WrappedField(this);
   rehearsal_->setFrameShape(QFrame::Box);
   rehearsal_->setMargin(6);
   rehearsal_->setAutoFillBackground(true);
@@ -156,7 +155,6 @@ QtMainWindowView::QtMainWindowView(QWidget* parent) : QWidget(parent) {
   notice.setColor(QPalette::Window, QColor(0xFF, 0xE0, 0x82));
   notice.setColor(QPalette::WindowText, Qt::black);
   rehearsal_->setPalette(notice);
-  rehearsal_->setFocusPolicy(Qt::StrongFocus);
   rehearsal_->setAccessibleName(tr("Rehearsal"));
   rehearsal_->hide();
 
@@ -215,9 +213,9 @@ QPushButton* QtMainWindowView::ButtonFor(Button button) const {
 QString QtMainWindowView::FieldText(TextField field) const {
   switch (field) {
     case TextField::kPath:
-      return path_->FullText();
+      return path_->text();
     case TextField::kDeviceStatus:
-      return status_->FullText();
+      return status_->text();
     case TextField::kProductModel:
       return model_->text();
     case TextField::kFirmwareVersion:
@@ -245,8 +243,12 @@ void QtMainWindowView::SetTitle(const std::string& title) {
 }
 
 void QtMainWindowView::SetText(TextField field, const std::string& text) {
-  if (field == TextField::kPath || field == TextField::kDeviceStatus) {
-    static_cast<ReadOnlyField*>(FieldWidget(field))->SetFullText(ToQ(text));
+  if (field == TextField::kPath) {
+    path_->SetPath(ToQ(text));
+    return;
+  }
+  if (field == TextField::kDeviceStatus) {
+    status_->setText(ToQ(text));
     return;
   }
   auto* edit = static_cast<QLineEdit*>(FieldWidget(field));
@@ -326,8 +328,8 @@ OpenPanelResult QtMainWindowView::RunOpenPanel(const OpenPanelOptions& options) 
     message->setObjectName(QStringLiteral("panelMessage"));
     grid->addWidget(message, grid->rowCount(), 0, 1, grid->columnCount());
   }
-  const QFileInfo current(path_->FullText());
-  if (!path_->FullText().isEmpty() && current.dir().exists()) {
+  const QFileInfo current(path_->text());
+  if (!path_->text().isEmpty() && current.dir().exists()) {
     dialog.setDirectory(current.dir());
   } else {
     dialog.setDirectory(QDir::home());

@@ -13,12 +13,10 @@
 
 #include "app/main_window_view.h"
 #include "gui/desktop_notifier.h"
+#include "gui/read_only_field.h"
 #include "gui/sleep_inhibitor.h"
 
 class QDialog;
-namespace vortan {
-class ReadOnlyField;
-}
 class QLabel;
 class QLineEdit;
 class QProgressBar;
@@ -101,13 +99,13 @@ class QtMainWindowView final : public QWidget, public MainWindowView {
   MainWindow* window_ = nullptr;
   std::function<bool()> mayClose_;
   std::function<void()> runEnded_;
-  ReadOnlyField* path_;
-  ReadOnlyField* status_;
+  PathField* path_;
+  WrappedField* status_;
   QLineEdit* model_;
   QLineEdit* version_;
   QProgressBar* progress_;
-  QLabel* run_;
-  QLabel* rehearsal_;
+  WrappedField* run_;
+  WrappedField* rehearsal_;
   QPushButton* open_;
   QPushButton* refresh_;
   QPushButton* update_;

@@ -2,37 +2,32 @@
 
 #include <QFileInfo>
 #include <QFontMetrics>
-#include <QResizeEvent>
+#include <QPainter>
+#include <QStyle>
+#include <QStyleOptionFrame>
 #include <algorithm>
 
 namespace vortan {
 
-ReadOnlyField::ReadOnlyField(Shape shape, QWidget* parent) : QLabel(parent), shape_(shape) {
-  setFrameShape(QFrame::StyledPanel);
-  setFrameShadow(QFrame::Sunken);
-  setMargin(3);
+WrappedField::WrappedField(QWidget* parent) : QLabel(parent) {
   setTextFormat(Qt::PlainText);
   setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
   setFocusPolicy(Qt::StrongFocus);
-  setWordWrap(shape == Shape::kWrapped);
-  setSizePolicy(QSizePolicy::Expanding,
-                shape == Shape::kWrapped ? QSizePolicy::Minimum : QSizePolicy::Fixed);
+  setWordWrap(true);
+  setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Minimum);
 }
 
-void ReadOnlyField::SetFullText(const QString& text) {
-  full_ = text;
-  setToolTip(text);
-  // A wrapped text is shown whole, and QLabel names itself by it; an elided path is not.
-  if (shape_ == Shape::kPath) setAccessibleName(text);
-  ShowText();
+PathField::PathField(QWidget* parent) : QLineEdit(parent) {
+  setReadOnly(true);
+  setFocusPolicy(Qt::StrongFocus);
 }
 
-void ReadOnlyField::SetPlaceholder(const QString& placeholder) {
-  placeholder_ = placeholder;
-  ShowText();
+void PathField::SetPath(const QString& path) {
+  setText(path);  // leaves the caret at the end: focused, the file name is in view
+  setToolTip(path);
 }
 
-QString ReadOnlyField::ElidePath(const QString& path, const QFontMetrics& metrics, int width) {
+QString PathField::ElidePath(const QString& path, const QFontMetrics& metrics, int width) {
   if (metrics.horizontalAdvance(path) <= width) return path;
   const QString name = QFileInfo(path).fileName();
   const int nameWidth = metrics.horizontalAdvance(name);
@@ -41,29 +36,30 @@ QString ReadOnlyField::ElidePath(const QString& path, const QFontMetrics& metric
   return metrics.elidedText(folder, Qt::ElideMiddle, width - nameWidth) + name;
 }
 
-QSize ReadOnlyField::minimumSizeHint() const {
-  // A path may shrink to its elided form; wrapped text grows in height instead.
-  if (shape_ == Shape::kWrapped) return QLabel::minimumSizeHint();
-  const QSize hint = QLabel::minimumSizeHint();
-  return {fontMetrics().averageCharWidth() * 12, hint.height()};
+QRect PathField::TextRect() const {
+  QStyleOptionFrame panel;
+  initStyleOption(&panel);
+  const QRect contents = style()->subElementRect(QStyle::SE_LineEditContents, &panel, this);
+  // QLineEdit keeps 2 pixels of its own on either side of the text.
+  return contents.marginsRemoved(textMargins()).adjusted(2, 0, -2, 0);
 }
 
-void ReadOnlyField::resizeEvent(QResizeEvent* event) {
-  QLabel::resizeEvent(event);
-  if (shape_ == Shape::kPath) ShowText();
+QString PathField::ShownText() const {
+  return ElidePath(text(), fontMetrics(), std::max(TextRect().width(), 1));
 }
 
-void ReadOnlyField::ShowText() {
-  if (full_.isEmpty()) {
-    setText(placeholder_);
+void PathField::paintEvent(QPaintEvent* event) {
+  const QString shown = ShownText();
+  if (hasFocus() || shown == text()) {
+    QLineEdit::paintEvent(event);
     return;
   }
-  if (shape_ == Shape::kWrapped) {
-    setText(full_);
-    return;
-  }
-  const int width = contentsRect().width() - 2 * margin();
-  setText(ElidePath(full_, fontMetrics(), std::max(width, 1)));
+  QPainter painter(this);
+  QStyleOptionFrame panel;
+  initStyleOption(&panel);
+  style()->drawPrimitive(QStyle::PE_PanelLineEdit, &panel, &painter, this);
+  style()->drawItemText(&painter, TextRect(), Qt::AlignLeft | Qt::AlignVCenter, palette(),
+                        isEnabled(), shown, QPalette::Text);
 }
 
 }  // namespace vortan

@@ -1,42 +1,46 @@
 #pragma once
-// A read-only text field that never hides what matters: it takes focus by Tab (so keyboard and
-// screen-reader users reach it), and its accessible name is its whole text, so a change is
-// announced as a name change (the label that names it is its buddy). Either wraps its text onto
-// as many lines as it needs, or shows a path on one line elided in the middle, keeping the file
-// name (the accessible name keeps the whole path).
+// Read-only text fields that never hide what matters. Both take focus by Tab (so keyboard and
+// screen-reader users reach them) and are exposed as read-only text fields named by the name
+// given them, else by the label whose buddy they are; their text is the whole text, each change
+// of which is announced as a text change (AT-SPI: object:text-changed).
 #include <QLabel>
+#include <QLineEdit>
 #include <QString>
 
 class QFontMetrics;
 
 namespace vortan {
 
-class ReadOnlyField final : public QLabel {
+// Text wrapped onto as many lines as it needs, without a frame of its own. Its text control (it
+// is selectable) raises the text events; accessible_roles.h gives it the text field's role and
+// the text interface that let them through (a plain label's text is no more than its name, and
+// is not read at all once the label is given a name of its own).
+class WrappedField final : public QLabel {
  public:
-  enum class Shape { kWrapped, kPath };
-  ReadOnlyField(Shape shape, QWidget* parent);
+  explicit WrappedField(QWidget* parent);
+};
 
-  // Shows `text` whole (wrapped) or elided to the width (path); an empty text shows
-  // `placeholder`.
-  void SetFullText(const QString& text);
-  const QString& FullText() const { return full_; }
-  void SetPlaceholder(const QString& placeholder);
+// A path on one line. Without the focus it shows the path elided in the middle, keeping the file
+// name; with it, it is a plain read-only line edit, so the whole path can be read and copied.
+class PathField final : public QLineEdit {
+ public:
+  explicit PathField(QWidget* parent);
+
+  // Sets the whole path, shown whole in the tool tip too.
+  void SetPath(const QString& path);
+  // What the field shows without the focus: the path fitted into its width.
+  QString ShownText() const;
 
   // `path` fitted into `width` pixels: whole when it fits, else its folder elided in the middle
   // before the whole file name, else the file name elided in the middle (keeping ".dat").
   static QString ElidePath(const QString& path, const QFontMetrics& metrics, int width);
 
-  QSize minimumSizeHint() const override;
-
  protected:
-  void resizeEvent(QResizeEvent* event) override;
+  void paintEvent(QPaintEvent* event) override;
 
  private:
-  void ShowText();
-
-  Shape shape_;
-  QString full_;
-  QString placeholder_;
+  // Where QLineEdit draws its line of text.
+  QRect TextRect() const;
 };
 
 }  // namespace vortan

@@ -24,6 +24,7 @@
 #include <QTest>
 #include <QTimer>
 #include <QUrl>
+#include <algorithm>
 #include <filesystem>
 #include <functional>
 #include <map>
@@ -34,6 +35,7 @@
 
 #include "gui/desktop_notifier.h"
 #include "gui/modal.h"
+#include "gui/read_only_field.h"
 #include "gui/updater_app.h"
 #include "link/clock.h"
 #include "support/package_fixtures.h"
@@ -368,9 +370,12 @@ TEST(UpdaterWindow, KeyboardReachesEveryControlInVisualOrder) {
   EXPECT_TRUE(w.user.alerts.empty());
 }
 
-// Guards against labels linked to nothing, a window exposed as a filler, alerts not marked
-// modal, an empty status at launch, and text cut off: three long key names and "to open" stay
-// whole in the wrapped status, and a long path keeps its file name.
+// Guards against labels linked to nothing, a window exposed as a filler, status and path exposed
+// as labels named by their text rather than as read-only text fields named by their labels,
+// alerts not marked modal, an empty status at launch, and text cut off: three long key names and
+// "to open" stay whole in the wrapped status, and a long path keeps its file name, at the size the
+// window opens with and at its smallest. CTest runs it again at twice the scale
+// (VORTAN_TEST_SCALE=2, tests/gui/CMakeLists.txt).
 TEST(UpdaterWindow, EveryControlIsNamedLinkedAndShownWhole) {
   testing::TempDir dir;
   pack::PackageContents contents = testing::OnePackPackage();
@@ -385,6 +390,8 @@ TEST(UpdaterWindow, EveryControlIsNamedLinkedAndShownWhole) {
   QtMainWindowView& view = w.view;
   EXPECT_EQ(view.FieldText(TextField::kDeviceStatus), "Open an update file (.dat) to begin");
   EXPECT_EQ(QAccessible::queryAccessibleInterface(&view)->role(), QAccessible::Window);
+  const int scale = std::max(qEnvironmentVariableIntValue("VORTAN_TEST_SCALE"), 1);
+  EXPECT_EQ(view.devicePixelRatio(), scale) << "the scale asked for is not applied";
 
   const std::map<QString, QWidget*> buddies = {
       {"File:", view.FieldWidget(TextField::kPath)},
@@ -397,32 +404,44 @@ TEST(UpdaterWindow, EveryControlIsNamedLinkedAndShownWhole) {
     EXPECT_EQ(label->buddy(), buddies.at(label->text())) << label->text().toStdString();
   }
   const std::vector<std::pair<QWidget*, QString>> names = {
+      {view.FieldWidget(TextField::kPath), "File:"},
       {view.FieldWidget(TextField::kProductModel), "Product model"},
       {view.FieldWidget(TextField::kFirmwareVersion), "Firmware version"},
+      {view.FieldWidget(TextField::kDeviceStatus), "Status:"},
       {view.ProgressBar(), "Progress"},
       {view.RunLine(), "Update progress"},
       {view.RehearsalBanner(), "Rehearsal"},
       {view.ButtonFor(Button::kOpen), "Open…"}};
   for (const auto& [widget, name] : names) {
-    EXPECT_EQ(QAccessible::queryAccessibleInterface(widget)->text(QAccessible::Name), name);
+    QAccessibleInterface* accessible = QAccessible::queryAccessibleInterface(widget);
+    EXPECT_EQ(accessible->text(QAccessible::Name), name);
+    if (name.endsWith(':')) {  // the text fields named by their labels
+      EXPECT_EQ(accessible->role(), QAccessible::EditableText) << name.toStdString();
+      EXPECT_TRUE(accessible->state().readOnly) << name.toStdString();
+      EXPECT_TRUE(accessible->state().focusable) << name.toStdString();
+    }
   }
 
-  view.resize(view.minimumSizeHint());
   view.ButtonFor(Button::kOpen)->click();
   ASSERT_TRUE(PumpUntil([&] { return view.FieldText(TextField::kPath) == package.c_str(); }));
-  QCoreApplication::processEvents();
   auto* status = static_cast<QLabel*>(view.FieldWidget(TextField::kDeviceStatus));
   EXPECT_EQ(status->text(), "No Device (Press \"LeftCtrl\" + \"RightSft\" + \"ScrollLk\" to open)");
-  EXPECT_TRUE(PumpUntil([&] {
-    return status->height() >= status->heightForWidth(status->width());
-  })) << status->height()
-      << " < " << status->heightForWidth(status->width());
-  EXPECT_LE(view.width(), view.screen()->availableGeometry().width());
-  auto* path = static_cast<QLabel*>(view.FieldWidget(TextField::kPath));
-  EXPECT_TRUE(path->text().endsWith("/kb25.dat")) << path->text().toStdString();
-  EXPECT_TRUE(path->text().contains(QChar(0x2026))) << path->text().toStdString();
-  EXPECT_EQ(QAccessible::queryAccessibleInterface(path)->text(QAccessible::Name), package.c_str());
-  EXPECT_EQ(QAccessible::queryAccessibleInterface(status)->text(QAccessible::Name), status->text());
+  auto* path = static_cast<PathField*>(view.FieldWidget(TextField::kPath));
+  for (const QSize size : {view.size(), view.minimumSizeHint()}) {
+    SCOPED_TRACE(size.width());
+    view.resize(size);
+    EXPECT_TRUE(PumpUntil([&] {
+      return status->height() >= status->heightForWidth(status->width());
+    })) << status->height()
+        << " < " << status->heightForWidth(status->width());
+    EXPECT_TRUE(view.rect().contains(QRect(status->mapTo(&view, QPoint()), status->size())));
+    EXPECT_LE(view.width(), view.screen()->availableGeometry().width());
+    EXPECT_TRUE(path->ShownText().endsWith("/kb25.dat")) << path->ShownText().toStdString();
+    EXPECT_TRUE(path->ShownText().contains(QChar(0x2026))) << path->ShownText().toStdString();
+  }
+  EXPECT_EQ(QAccessible::queryAccessibleInterface(path)->text(QAccessible::Value), package.c_str());
+  EXPECT_EQ(QAccessible::queryAccessibleInterface(status)->text(QAccessible::Value),
+            status->text());
 
   ASSERT_TRUE(w.app.Window().OpenPath(dir.File("missing.dat")) == false);
   EXPECT_EQ(w.user.modalAlerts, 1);
