@@ -7,7 +7,7 @@
 namespace vortan {
 namespace {
 
-// libudev subscribes a monitor to no group when it finds no udev daemon (it would otherwise
+// Newer libudev subscribes a monitor to no group when it finds no udev daemon (it would otherwise
 // hear the host's raw events inside a container): such a socket never turns readable.
 bool HearsNothing(int fd) {
   sockaddr_nl address{};
