@@ -3,6 +3,7 @@
 // table to standard output. Benchmark flags (--benchmark_filter=...) pass through.
 #include <benchmark/benchmark.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -11,6 +12,7 @@
 #include <vector>
 
 #include "bench/bench_support.h"
+#include "bench/device_watch_bench.h"
 
 namespace vortan::bench {
 namespace {
@@ -288,6 +290,36 @@ void MemoryRows(Table& table) {
   }
 }
 
+void DeviceWatchRows(Table& table) {
+  table.Section(
+      "Idle window over 10 s with no keyboard change, vortan-updater --simulate offscreen "
+      "(target: no periodic wake-up, < 0.2/s; a keyboard noticed <= 200 ms after its uevent)");
+#ifdef VORTAN_UPDATER_PROGRAM
+  const IdleWakeups now = MeasureIdleWakeups(VORTAN_UPDATER_PROGRAM, 10);
+  // An earlier build, when given, shows what the change descriptor saves.
+  const char* before = std::getenv("VORTAN_BENCH_UPDATER_BEFORE");
+  const IdleWakeups then = before ? MeasureIdleWakeups(before, 10) : IdleWakeups{};
+  if (!now.ok) {
+    table.Error("idle window wake-ups", now.error);
+  } else {
+    table.Row("idle window wake-ups", Format("%.2f /s", now.perSecond),
+              then.ok ? Format("before %.2f /s", then.perSecond) : "before: not given", "",
+              "< 0.2 /s", now.perSecond < 0.2, (now.perSecond - 0.2) / 0.2);
+  }
+#else
+  table.Error("idle window wake-ups", "built without the window");
+#endif
+  const NoticeLatency latency = MeasureNoticeLatency(5);
+  if (!latency.ok) {
+    table.Error("keyboard noticed after its uevent", latency.error);
+    return;
+  }
+  const double worst = std::max(latency.plugMs, latency.unplugMs);
+  table.Row("keyboard noticed after its uevent", Format("%.1f ms", latency.plugMs),
+            Format("unplug %.1f ms", latency.unplugMs), "", "<= 200 ms", worst <= 200,
+            (worst - 200) / 200);
+}
+
 }  // namespace
 }  // namespace vortan::bench
 
@@ -297,6 +329,8 @@ int main(int argc, char** argv) {
     return PeakRssHelper(argc - 2, argv + 2);
   if (argc == 3 && std::string(argv[1]) == kRealStackHelperFlag)
     return RealStackHelper(std::atoi(argv[2]));
+  if (argc == 3 && std::string(argv[1]) == kNoticeHelperFlag)
+    return NoticeHelper(std::atoi(argv[2]));
   benchmark::Initialize(&argc, argv);
   if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 2;
   Collector collector;
@@ -309,6 +343,7 @@ int main(int argc, char** argv) {
   MemoryRows(table);
   ScaleRows(table);
   RealStackRows(table);
+  DeviceWatchRows(table);
   benchmark::Shutdown();
   table.Print();
   return table.Missed() == 0 ? 0 : 1;

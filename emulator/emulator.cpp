@@ -1,5 +1,10 @@
 #include "emulator/emulator.h"
 
+#include <sys/epoll.h>
+#include <sys/eventfd.h>
+#include <sys/timerfd.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
@@ -10,17 +15,66 @@
 
 namespace vortan::emu {
 
-Emulator::Emulator() = default;
-Emulator::~Emulator() = default;
+Emulator::Emulator()
+    : changeFd_(::epoll_create1(EPOLL_CLOEXEC)),
+      announceFd_(::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC)),
+      arrivalFd_(::timerfd_create(CLOCK_MONOTONIC, TFD_NONBLOCK | TFD_CLOEXEC)) {
+  for (int source : {announceFd_, arrivalFd_}) {
+    epoll_event event{};
+    event.events = EPOLLIN;
+    if (changeFd_ >= 0 && (source < 0 || ::epoll_ctl(changeFd_, EPOLL_CTL_ADD, source, &event))) {
+      ::close(changeFd_);
+      changeFd_ = -1;
+    }
+  }
+}
+
+Emulator::~Emulator() {
+  for (int fd : {changeFd_, announceFd_, arrivalFd_}) {
+    if (fd >= 0) ::close(fd);
+  }
+}
 
 LoaderDevice& Emulator::Attach(uint16_t vid, uint16_t pid, int interfaces) {
   return Attach(std::make_unique<LoaderDevice>(vid, pid, interfaces));
 }
 
 LoaderDevice& Emulator::Attach(std::unique_ptr<LoaderDevice> device) {
+  LoaderDevice* attached;
+  {
+    std::lock_guard lock(mutex_);
+    devices_.push_back(std::move(device));
+    attached = devices_.back().get();
+  }
+  Announce();
+  return *attached;
+}
+
+void Emulator::Unplug(size_t index) {
+  Device(index).Unplug();
+  Announce();
+}
+
+void Emulator::SetAnnouncesChanges(bool announces) {
   std::lock_guard lock(mutex_);
-  devices_.push_back(std::move(device));
-  return *devices_.back();
+  announces_ = announces;
+}
+
+int Emulator::ChangeDescriptor() {
+  std::lock_guard lock(mutex_);
+  return announces_ ? changeFd_ : -1;
+}
+
+void Emulator::Announce() {
+  const uint64_t one = 1;
+  if (announceFd_ >= 0) (void)!::write(announceFd_, &one, sizeof one);
+}
+
+void Emulator::DrainChanges() {
+  uint64_t count;
+  for (int source : {announceFd_, arrivalFd_}) {
+    if (source >= 0) (void)!::read(source, &count, sizeof count);
+  }
 }
 
 size_t Emulator::DeviceCount() const {
@@ -88,6 +142,12 @@ void Emulator::SetTraceSink(std::function<void(const std::string&)> sink) {
 void Emulator::HideDevicesUntil(std::chrono::milliseconds time) {
   std::lock_guard lock(mutex_);
   hiddenUntil_ = time;
+  const std::chrono::milliseconds wait = time - ProcessClock().Now();
+  if (wait.count() <= 0 || arrivalFd_ < 0) return;
+  itimerspec arrival{};
+  arrival.it_value.tv_sec = wait.count() / 1000;
+  arrival.it_value.tv_nsec = (wait.count() % 1000) * 1000000;
+  ::timerfd_settime(arrivalFd_, 0, &arrival, nullptr);
 }
 
 bool Emulator::Matches(const LoaderDevice& d, uint16_t vid, uint16_t pid) const {

@@ -49,8 +49,14 @@ class Emulator final : public HidBackend {
   // Makes the next `count` Open calls fail with `reason`; `denied` reports a permission refusal.
   void FailOpens(int count, std::string reason, bool denied = false);
   // Until ProcessClock() reaches `time` no device is listed or opened: keyboards plugged in
-  // later, for rehearsing a wait for the device.
+  // later, for rehearsing a wait for the device. Their arrival is announced on the change
+  // descriptor when that time comes on the system's monotonic clock (under a virtual clock, as
+  // many milliseconds of real time from now).
   void HideDevicesUntil(std::chrono::milliseconds time);
+  // Unplugs device `index` (as LoaderDevice::Unplug does) and announces it.
+  void Unplug(size_t index);
+  // False: ChangeDescriptor gives -1, as a backend that cannot tell of changes does.
+  void SetAnnouncesChanges(bool announces);
 
   // Gives each attached device a lock file in `folder` ("vortan-simulated-VID-PID-N.lock", N
   // its attach index), so that two processes simulating the same keyboard there meet the same
@@ -93,6 +99,10 @@ class Emulator final : public HidBackend {
   void Exit() override;
   std::string OpenError() override;
   bool OpenDeniedPermission() override;
+  // Readable after a device was attached or unplugged through the emulator, or hidden devices
+  // arrived: an epoll descriptor over an eventfd and a timerfd, owned by the emulator.
+  int ChangeDescriptor() override;
+  void DrainChanges() override;
 
  private:
   struct OpenDevice {
@@ -107,6 +117,13 @@ class Emulator final : public HidBackend {
   LoaderDevice* Lookup(Handle handle) const;
   void Record(const char* direction, const uint8_t* data, size_t length);
   void HandleArrivals(LoaderDevice& from);
+  void Announce();
+
+  // The change descriptor and its two sources; -1 where the system refused one.
+  int changeFd_ = -1;
+  int announceFd_ = -1;
+  int arrivalFd_ = -1;
+  bool announces_ = true;
 
   mutable std::mutex mutex_;
   std::vector<std::unique_ptr<LoaderDevice>> devices_;

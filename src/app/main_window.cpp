@@ -105,10 +105,13 @@ void MainWindow::RefreshDevice() {
 }
 
 void MainWindow::StartDeviceWatch() {
-  view_.StartRepeatingTimer(kDeviceWatchInterval, [this] { WatchDevices(); });
+  view_.StartDeviceWatch(HidDevice::Instance().ChangeDescriptor(), kDeviceWatchInterval,
+                         [this] { WatchDevices(); });
 }
 
 void MainWindow::WatchDevices() {
+  // Taken even when ignored: a descriptor left readable would call again at once.
+  HidDevice::Instance().DrainChanges();
   // During a run the update thread owns the link; a disabled Refresh means the user may not
   // refresh either (no package yet, or a result alert still up).
   if (running_ || !refreshEnabled_) return;
@@ -174,6 +177,7 @@ void MainWindow::RefreshProgress(int32_t value) {
     view_.SetRunText(kTextUpdatedTo + datFile.GetFirmwareVersion());
     view_.ShowAlert("Information", kTextSuccess, AlertStyle::kInformational, {});
     SetButtonEnable(true);
+    WatchDevices();  // a keyboard that came or went during the run told only the ignored watch
     // The outcome, not Update: Enter must not start a second run by mistake.
     view_.MoveFocus(Focus::kRunLine);
   } else if (value == kProgressFailure) {
@@ -184,6 +188,7 @@ void MainWindow::RefreshProgress(int32_t value) {
     ShowErrorMessage(kTextFailure,
                      RunFailureDetails(HidDevice::Instance(), datFile, lastStepDone_));
     SetButtonEnable(true);
+    WatchDevices();  // a keyboard that came or went during the run told only the ignored watch
     view_.MoveFocus(Focus::kRunLine);
   }
 }

@@ -10,9 +10,11 @@
 // that counts exactly one device while the package is ready. A run disables all three; its end
 // enables all three.
 //
-// While Refresh is enabled and no run is active, the attached devices are counted once a second
-// and a change in the count refreshes the device state as the Refresh button does, so the user
-// need not press it after opening the keyboard's loader. Counting opens no device.
+// While Refresh is enabled and no run is active, the attached devices are counted whenever the
+// link's backend tells of a change (for hidraw, a udev event on a hidraw node), or once a second
+// when it cannot tell, and a change in the count refreshes the device state as the Refresh button
+// does, so the user need not press it after opening the keyboard's loader. Changes during a run
+// are counted when it ends. Counting opens no device.
 #include <chrono>
 #include <cstdint>
 #include <functional>
@@ -24,7 +26,7 @@
 
 namespace vortan {
 
-// How often the idle window counts the attached devices.
+// How often the idle window counts the attached devices when the backend cannot tell of changes.
 inline constexpr std::chrono::milliseconds kDeviceWatchInterval{1000};
 
 class MainWindow {
@@ -53,9 +55,11 @@ class MainWindow {
   void RefuseFile(const std::string& path);
   // The Refresh button: counts the attached devices and sets the status text and Update.
   void RefreshDevice();
-  // Starts counting the devices every kDeviceWatchInterval (see above); called once at launch.
+  // Starts the device watch on the link's backend (see above): at launch, and again after the
+  // backend was replaced.
   void StartDeviceWatch();
-  // One tick of that watch: refreshes when the count differs from the last refresh's.
+  // One tick of that watch: takes the backend's change notifications and, unless a run is
+  // active or Refresh is disabled, refreshes when the count differs from the last refresh's.
   void WatchDevices();
   // The Update button: disables every button and starts the run on a new thread. A package
   // that is not ready (a later open failed) is refused with an alert and starts nothing.

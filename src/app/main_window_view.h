@@ -61,9 +61,12 @@ class MainWindowView {
   // Runs `body` on a new background thread and returns at once. The view keeps the thread and
   // joins it before it is destroyed, so the window never goes away under a running update.
   virtual void StartUpdateThread(std::function<void()> body) = 0;
-  // Calls `tick` on the main thread every `interval` from now on, for the window's life.
-  virtual void StartRepeatingTimer(std::chrono::milliseconds interval,
-                                   std::function<void()> tick) = 0;
+  // The device watch, for the window's life, in place of any an earlier call started: calls
+  // `tick` on the main thread whenever descriptor `fd` is readable (`tick` drains it, or it is
+  // called again at once), or, when `fd` is -1, every `interval`. `fd` stays the caller's and
+  // must stay open while watched.
+  virtual void StartDeviceWatch(int fd, std::chrono::milliseconds interval,
+                                std::function<void()> tick) = 0;
 };
 
 }  // namespace vortan

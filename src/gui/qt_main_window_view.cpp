@@ -18,6 +18,7 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QShortcut>
+#include <QSocketNotifier>
 #include <QStringList>
 #include <QTimer>
 #include <QUrl>
@@ -372,12 +373,21 @@ void QtMainWindowView::StartUpdateThread(std::function<void()> body) {
   updateThread_ = std::thread(std::move(body));
 }
 
-void QtMainWindowView::StartRepeatingTimer(std::chrono::milliseconds interval,
-                                           std::function<void()> tick) {
+void QtMainWindowView::StartDeviceWatch(int fd, std::chrono::milliseconds interval,
+                                        std::function<void()> tick) {
+  delete deviceWatch_;
+  if (fd >= 0) {
+    // No wake-up while nothing changes: the event loop sleeps until the descriptor is readable.
+    auto* notifier = new QSocketNotifier(fd, QSocketNotifier::Read, this);
+    connect(notifier, &QSocketNotifier::activated, this, std::move(tick));
+    deviceWatch_ = notifier;
+    return;
+  }
   auto* timer = new QTimer(this);
   timer->setInterval(interval);
   connect(timer, &QTimer::timeout, this, std::move(tick));
   timer->start();
+  deviceWatch_ = timer;
 }
 
 void QtMainWindowView::RunWhenShown(std::function<void()> action) {

@@ -77,7 +77,8 @@ class QtMainWindowView final : public QWidget, public MainWindowView {
   OpenPanelResult RunOpenPanel(const OpenPanelOptions& options) override;
   void PostProgress(int32_t value) override;
   void StartUpdateThread(std::function<void()> body) override;
-  void StartRepeatingTimer(std::chrono::milliseconds interval, std::function<void()> tick) override;
+  void StartDeviceWatch(int fd, std::chrono::milliseconds interval,
+                        std::function<void()> tick) override;
 
   // Runs `action` once the window system has put the window on screen (at once if it has), so
   // an alert it raises opens over the window rather than at a corner of the screen.
@@ -110,6 +111,7 @@ class QtMainWindowView final : public QWidget, public MainWindowView {
   QPushButton* refresh_;
   QPushButton* update_;
   std::vector<std::function<void()>> pendingUntilShown_;
+  QObject* deviceWatch_ = nullptr;  // the socket notifier or fallback timer, a child
   std::vector<QPointer<QDialog>> closeWhenRunEnds_;
   bool closing_ = false;
   std::thread updateThread_;

@@ -199,6 +199,7 @@ void UpdaterApp::Start() {
     simulation_ = std::make_unique<emu::SimulatedKeyboards>(options_.simulation, options_.faults,
                                                             options_.workFolder);
     HidDevice::UseBackend(simulation_->Backend());
+    window_->StartDeviceWatch();  // on the rehearsal's keyboards, which announce their arrivals
     window_->SetPackageOpenedHook([this](const DatFileExamine& package) {
       std::string error;  // a package no model fits fails its run, as on such a keyboard
       simulation_->Fit(package, "", &error);

@@ -15,38 +15,37 @@ SystemClock& TheSystemClock() {
 
 std::atomic<Clock*> g_clock{nullptr};
 
-// Waits up to `timeoutMs` (0: not at all) for `fd` to be readable.
-bool Readable(int fd, int timeoutMs) {
-  pollfd watched = {fd, POLLIN, 0};
+// Waits up to `timeoutMs` (0: not at all, negative: for ever) for one of `fds` to be readable;
+// the index of a readable one, or -1.
+int Readable(const std::vector<int>& fds, int timeoutMs) {
+  std::vector<pollfd> watched;
+  for (int fd : fds) watched.push_back({fd, POLLIN, 0});  // poll skips negative descriptors
   int ready;
   do {
-    ready = ::poll(&watched, 1, timeoutMs);
-  } while (ready < 0 && errno == EINTR && timeoutMs == 0);
-  return ready > 0;
+    ready = ::poll(watched.data(), watched.size(), timeoutMs);
+  } while (ready < 0 && errno == EINTR && timeoutMs <= 0);
+  for (size_t i = 0; ready > 0 && i < watched.size(); ++i) {
+    if (watched[i].revents & (POLLIN | POLLHUP | POLLERR)) return static_cast<int>(i);
+  }
+  return -1;
 }
 
 }  // namespace
 
-bool Clock::SleepUnlessReadable(int fd, std::chrono::milliseconds duration) {
-  if (fd < 0) {
-    Sleep(duration);
-    return false;
-  }
-  if (Readable(fd, 0)) return true;
-  Sleep(duration);
-  return Readable(fd, 0);
+int Clock::SleepUnlessReadable(const std::vector<int>& fds, std::chrono::milliseconds duration) {
+  if (const int ready = Readable(fds, 0); ready >= 0) return ready;
+  if (duration.count() > 0) Sleep(duration);
+  return Readable(fds, 0);
 }
 
-bool SystemClock::SleepUnlessReadable(int fd, std::chrono::milliseconds duration) {
-  if (fd < 0) {
-    Sleep(duration);
-    return false;
-  }
+int SystemClock::SleepUnlessReadable(const std::vector<int>& fds,
+                                     std::chrono::milliseconds duration) {
+  if (duration.count() < 0) return Readable(fds, -1);
   const std::chrono::milliseconds end = Now() + duration;
   for (std::chrono::milliseconds left = duration; left.count() > 0; left = end - Now()) {
-    if (Readable(fd, static_cast<int>(left.count()))) return true;
+    if (const int ready = Readable(fds, static_cast<int>(left.count())); ready >= 0) return ready;
   }
-  return Readable(fd, 0);
+  return Readable(fds, 0);
 }
 
 void SystemClock::Sleep(std::chrono::milliseconds duration) {

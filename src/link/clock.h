@@ -5,6 +5,7 @@
 #include <atomic>
 #include <chrono>
 #include <cstdint>
+#include <vector>
 
 namespace vortan {
 
@@ -12,10 +13,12 @@ class Clock {
  public:
   virtual ~Clock() = default;
   virtual void Sleep(std::chrono::milliseconds duration) = 0;
-  // Sleeps for `duration` unless descriptor `fd` is or becomes readable first (-1: plain Sleep).
-  // True when `fd` is readable. This default looks at `fd` before and after a plain Sleep, as a
-  // virtual clock must; the system clock wakes as soon as it becomes readable.
-  virtual bool SleepUnlessReadable(int fd, std::chrono::milliseconds duration);
+  // Sleeps for `duration` unless one of the descriptors `fds` is or becomes readable first (-1
+  // entries are skipped); a negative duration sleeps until one does. Returns the index in `fds`
+  // of a readable descriptor, or -1 when the time ran out. This default looks at them before and
+  // after a plain Sleep (of nothing, for a negative duration), as a virtual clock must; the
+  // system clock wakes as soon as one becomes readable.
+  virtual int SleepUnlessReadable(const std::vector<int>& fds, std::chrono::milliseconds duration);
   // Time since an arbitrary fixed origin; only differences are meaningful.
   virtual std::chrono::milliseconds Now() const = 0;
 };
@@ -23,7 +26,7 @@ class Clock {
 class SystemClock final : public Clock {
  public:
   void Sleep(std::chrono::milliseconds duration) override;
-  bool SleepUnlessReadable(int fd, std::chrono::milliseconds duration) override;
+  int SleepUnlessReadable(const std::vector<int>& fds, std::chrono::milliseconds duration) override;
   std::chrono::milliseconds Now() const override;
 };
 

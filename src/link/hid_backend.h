@@ -72,6 +72,18 @@ class HidBackend {
   // Releases the library's global state (hid_exit); the next CountDevices initialises it again.
   virtual void Exit() = 0;
 
+  // A descriptor that turns readable when the set of attached devices may have changed (one
+  // was added or removed), so that a watcher can sleep in poll() instead of counting on a timer.
+  // It is only a hint: the watcher calls DrainChanges and then counts again. The backend owns it
+  // (the caller never reads or closes it) and keeps it open for the backend's life; the first
+  // call makes it, so call this before the first count and no change is missed. -1 when the
+  // backend cannot tell (this default): the watcher then counts on a timer. Neither this nor
+  // DrainChanges opens a device; both may run on one watching thread while another thread uses
+  // the link.
+  virtual int ChangeDescriptor() { return -1; }
+  // Takes the pending notifications, so the descriptor stays quiet until the next change.
+  virtual void DrainChanges() {}
+
   // The reason the last Open, Lock or LockPath failed, in the library's (or the system's) own
   // words, or empty when none is known.
   virtual std::string OpenError() = 0;

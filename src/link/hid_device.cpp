@@ -89,6 +89,15 @@ int HidDevice::CountDevices() {
   return count;
 }
 
+int HidDevice::ChangeDescriptor() {
+  LinkState& s = State();
+  return s.backend ? s.backend->ChangeDescriptor() : -1;
+}
+
+void HidDevice::DrainChanges() {
+  if (LinkState& s = State(); s.backend) s.backend->DrainChanges();
+}
+
 std::vector<HidDeviceInfo> HidDevice::ListDevices() {
   LinkState& s = State();
   if (!s.backend) return {};

@@ -63,6 +63,11 @@ class HidDevice {
   // Number of entries hidapi lists with the configured IDs, one per interface and top-level
   // collection; when a path is selected, 1 if that path is listed, else 0. Opens nothing.
   int CountDevices();
+  // The backend's change descriptor (HidBackend::ChangeDescriptor): readable when the attached
+  // devices may have changed; -1 without a backend or when it cannot tell. Owned by the backend.
+  int ChangeDescriptor();
+  // Takes the pending change notifications (HidBackend::DrainChanges). Opens nothing.
+  void DrainChanges();
   // The attached HID interfaces with the configured IDs, in the library's order, each path once
   // (the first entry of a path: hidapi lists an interface once per top-level collection). Opens
   // nothing.

@@ -33,6 +33,8 @@ class TracingBackend final : public HidBackend {
   LockResult LockPath(const std::string& path) override;
   void Unlock() override;
   void Exit() override;
+  int ChangeDescriptor() override { return inner_->ChangeDescriptor(); }
+  void DrainChanges() override { inner_->DrainChanges(); }
   std::string OpenError() override;
   bool OpenDeniedPermission() override;
 

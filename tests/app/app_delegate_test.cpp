@@ -115,7 +115,7 @@ TEST_F(AppDelegateTest, LaunchSetsButtonsBeforeSettingsAndReopenBringsTheWindowB
   delegate.applicationDidFinishLaunching();
   EXPECT_EQ(atSettings,
             (std::map<Button, bool>{{Button::kRefresh, false}, {Button::kUpdate, false}}));
-  EXPECT_EQ(view.timerInterval, kDeviceWatchInterval) << "the device watch starts at launch";
+  EXPECT_EQ(view.watchFd, emulator_->ChangeDescriptor()) << "the device watch starts at launch";
   EXPECT_TRUE(delegate.applicationShouldHandleReopen(false));
   EXPECT_EQ(script.events, "front ");
 }

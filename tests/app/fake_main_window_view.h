@@ -1,8 +1,10 @@
 #pragma once
 // A recording MainWindowView for the window and delegate tests. The "update thread" runs only
 // when the test calls RunThread, and posted progress reaches the window only when the test
-// pumps it, as the main thread's event loop would; the repeating timer fires only as the test
+// pumps it, as the main thread's event loop would; the device watch runs only as the test
 // advances virtual time.
+#include <poll.h>
+
 #include <chrono>
 #include <functional>
 #include <map>
@@ -47,15 +49,23 @@ class FakeMainWindowView : public MainWindowView {
   }
   void PostProgress(int32_t value) override { posted.push_back(value); }
   void StartUpdateThread(std::function<void()> body) override { thread = std::move(body); }
-  void StartRepeatingTimer(std::chrono::milliseconds interval,
-                           std::function<void()> tick) override {
-    timerInterval = interval;
+  void StartDeviceWatch(int fd, std::chrono::milliseconds interval,
+                        std::function<void()> tick) override {
+    watchFd = fd;
+    timerInterval = fd < 0 ? interval : std::chrono::milliseconds(0);
     timerDue = ProcessClock().Now() + interval;
     timer = std::move(tick);
   }
-  // Moves `clock` on by `by`, firing the timer at each interval that passes.
+  // Moves `clock` on by `by`: a watched descriptor that is readable calls the watch once, as the
+  // event loop would; without one the timer fires at each interval that passes.
   void Advance(VirtualClock& clock, std::chrono::milliseconds by) {
     const std::chrono::milliseconds end = clock.Now() + by;
+    if (watchFd >= 0) {
+      pollfd watched = {watchFd, POLLIN, 0};
+      if (timer && ::poll(&watched, 1, 0) > 0) timer();
+      clock.Sleep(by);
+      return;
+    }
     while (timer && timerDue <= end) {
       clock.Sleep(timerDue - clock.Now());
       timerDue += timerInterval;
@@ -88,6 +98,7 @@ class FakeMainWindowView : public MainWindowView {
   OpenPanelResult panelAnswer;
   std::function<void()> thread;
   std::function<void()> timer;
+  int watchFd = -1;
   std::chrono::milliseconds timerInterval{0};
   std::chrono::milliseconds timerDue{0};
   std::vector<int32_t> posted;

@@ -1,13 +1,18 @@
 // The device link over the real hidapi and libudev, against emulated hidraw keyboards.
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
+#include <poll.h>
 
 #include <chrono>
 #include <thread>
 
+#include "app/fake_main_window_view.h"
+#include "app/user_texts.h"
 #include "emulator/ram_model.h"
 #include "emulator/umockdev/hidraw_testbed.h"
 #include "link/hid_device.h"
+#include "support/package_fixtures.h"
+#include "support/temp_dir.h"
 #include "updaters/ax_update.h"
 #include "util/device_lock.h"
 
@@ -139,6 +144,30 @@ TEST_F(HidrawLinkTest, AnUnplugDuringAWaitingReadFailsItAtOnce) {
   unplug.join();
   EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5));
   EXPECT_EQ(link.CountDevices(), 0);
+}
+
+// The window hears a keyboard plugged into and pulled from the test bed within 0.2 s of its
+// uevent, through the backend's udev monitor, and counts it without opening it.
+TEST_F(HidrawLinkTest, TheWindowNoticesAKeyboardComingAndGoingByItsUevent) {
+  testing::TempDir dir;
+  testing::FakeMainWindowView view;
+  MainWindow window(view, dir.path().string());
+  window.InitButton();
+  window.StartDeviceWatch();
+  ASSERT_GE(view.watchFd, 0) << "no udev monitor";
+  ASSERT_TRUE(window.OpenPath(testing::WritePackage(dir, "a.dat", testing::OnePackPackage())));
+  const std::string none = window.DatFile().GetNoDeviceText();
+  EXPECT_EQ(view.Text(TextField::kDeviceStatus), none);
+  const int index = Plug();
+  for (const bool plugged : {true, false}) {
+    if (!plugged) bed.Unplug(index);
+    pollfd watched = {view.watchFd, POLLIN, 0};
+    EXPECT_EQ(::poll(&watched, 1, 200), 1) << plugged;
+    view.timer();  // as the event loop calls the watch
+    EXPECT_EQ(::poll(&watched, 1, 0), 0) << "drained";
+    EXPECT_EQ(view.Text(TextField::kDeviceStatus), plugged ? kTextDeviceConnected : none);
+  }
+  EXPECT_EQ(bed.OpenCount(index), 0);
 }
 
 }  // namespace

@@ -22,6 +22,7 @@ namespace {
 using ::testing::HasSubstr;
 using ::testing::Not;
 using Strings = std::vector<std::string>;
+using namespace std::chrono_literals;
 
 constexpr uint16_t kVid = 0x3151;
 constexpr uint16_t kPid = 0x4002;
@@ -173,12 +174,18 @@ TEST_F(HidrawProgramsTest, DevicesNamesWhyAKeyboardCannotBeOpened) {
   }
 }
 
-// --wait goes on when a keyboard is plugged in late.
+// --wait goes on when a keyboard is plugged in late, at its uevent: guards against a wait that
+// counts once a second (it would open the node 0.6 s after the plug).
 TEST_F(HidrawProgramsTest, WaitUpdatesAKeyboardPluggedInLate) {
   const std::string package = Package(testing::PackageOf({testing::C1Pack(0x1000)}));
   testing::RunningProgram waiting = Start({"flash", package, "--wait=30"});
-  std::this_thread::sleep_for(std::chrono::milliseconds(700));
+  std::this_thread::sleep_for(std::chrono::milliseconds(400));
   const int index = Plug(package);
+  const auto plugged = std::chrono::steady_clock::now();
+  while (bed.OpenCount(index) == 0 && std::chrono::steady_clock::now() - plugged < 2s) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
+  EXPECT_LT(std::chrono::steady_clock::now() - plugged, 250ms);
   const testing::ProgramResult run = waiting.Wait();
   EXPECT_EQ(run.exitCode, 0) << run.err;
   EXPECT_EQ(Count(index, "finish"), 1);

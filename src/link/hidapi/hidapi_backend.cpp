@@ -8,6 +8,7 @@
 #include <cwchar>
 
 #include "link/hid_backend.h"
+#include "link/hidapi/hidraw_monitor.h"
 
 namespace vortan {
 namespace {
@@ -123,6 +124,10 @@ class HidapiBackend final : public HidBackend {
 
   void Exit() override { hid_exit(); }
 
+  // hidapi enumerates what udev lists, so udev's events on hidraw nodes are the changes.
+  int ChangeDescriptor() override { return monitor_.Descriptor(); }
+  void DrainChanges() override { monitor_.Drain(); }
+
   std::string OpenError() override { return openError_; }
   bool OpenDeniedPermission() override { return denied_; }
 
@@ -166,6 +171,7 @@ class HidapiBackend final : public HidBackend {
   bool denied_ = false;
   DeviceLock lock_;
   std::string lockedPath_;  // the node lock_ was last asked to lock
+  HidrawMonitor monitor_;
 };
 
 }  // namespace
