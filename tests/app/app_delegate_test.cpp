@@ -221,7 +221,7 @@ TEST_F(AppDelegateTest, SaveActionLogsARefusedCommitAndPresentsAFailedSave) {
   EXPECT_EQ(fakes.presented.back().description, "disk full");
 }
 
-TEST(ApplicationFilesDirectory, FollowsXdgDataHomeElseHome) {
+TEST(ApplicationFilesDirectoryTest, FollowsXdgDataHomeElseHome) {
   const auto set = [](const char* name, const char* value) {
     value ? setenv(name, value, 1) : unsetenv(name);
   };

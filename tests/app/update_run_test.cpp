@@ -31,7 +31,7 @@ class FakeSteps : public UpdateSteps {
   int throwAt_;
 };
 
-TEST(UpdateRun, ProgressFinishAndPauses) {
+TEST(UpdateRunTest, ProgressFinishAndPauses) {
   struct Case {
     const char* name;
     int32_t total;

@@ -142,7 +142,7 @@ TEST(TraceFileTest, OnlyOwnSingleLinkedFilesNewFilesAndTheNullAndFullDevicesAreW
 
 // Guards against a run starting after a stop was asked for, against losing that stop or leaving
 // a wait deaf to it, and against a stop after the run's end replacing the run's outcome.
-TEST(StopRequests, AStopBeforeARunIsKeptAndWakesAWaitAndOneAfterItChangesNothing) {
+TEST(StopRequestsTest, AStopBeforeARunIsKeptAndWakesAWaitAndOneAfterItChangesNothing) {
   cli::StopRequests stops;
   ASSERT_TRUE(stops.Ready());
   pollfd wait = {stops.StopFd(), POLLIN, 0};

@@ -31,7 +31,7 @@ Applied SettingsFrom(const testing::TempDir& dir, std::string_view text) {
   return SettingsAt(dir.File("Config.ini"));
 }
 
-TEST(IniConfig, FileLinesTakeEffectAsTheSettingsTableSays) {
+TEST(IniConfigTest, FileLinesTakeEffectAsTheSettingsTableSays) {
   const std::pair<const char*, uint32_t> cases[] = {
       {"IDC_PID = 0x5678 ; board B", 0x5678},
       {"IDC_PID=5678", 0x5678},
@@ -58,7 +58,7 @@ TEST(IniConfig, FileLinesTakeEffectAsTheSettingsTableSays) {
   EXPECT_EQ(SettingsFrom(dir, "IDS_STRING_CAPTION=A=B\n").caption, "A=B");
 }
 
-TEST(IniConfig, MissingOrUnreadableFileGivesTheDefaults) {
+TEST(IniConfigTest, MissingOrUnreadableFileGivesTheDefaults) {
   testing::TempDir dir;
   std::filesystem::create_directory(dir.path() / "folder");
   for (const std::string& path : {dir.File("absent.ini"), dir.File("folder")}) {
@@ -69,7 +69,7 @@ TEST(IniConfig, MissingOrUnreadableFileGivesTheDefaults) {
   }
 }
 
-TEST(IniConfig, HexValuesReadAsStrtoulBase16) {
+TEST(IniConfigTest, HexValuesReadAsStrtoulBase16) {
   const std::pair<const char*, uint32_t> cases[] = {
       {"0x5678", 0x5678}, {"0X5678", 0x5678}, {" \t0x1a", 0x1A}, {"12G4", 0x12}, {"", 0},
       {"0x", 0},          {"G", 0},           {"F1A5", 0xF1A5},
@@ -77,14 +77,14 @@ TEST(IniConfig, HexValuesReadAsStrtoulBase16) {
   for (const auto& [text, value] : cases) EXPECT_EQ(HexSettingValue(text), value) << text;
 }
 
-TEST(IniConfig, DefaultFileLiesBesideTheRunningProgram) {
+TEST(IniConfigTest, DefaultFileLiesBesideTheRunningProgram) {
   const std::filesystem::path path = IniConfig::DefaultPath();
   EXPECT_EQ(path.filename(), "Config.ini");
   EXPECT_TRUE(std::filesystem::exists(path.parent_path() / program_invocation_short_name));
 }
 
 // The one test that makes the process-wide instance: UsePath must be honoured on first use.
-TEST(IniConfig, LoadSettingsReadsTheChosenFileOnceAndAppliesIt) {
+TEST(IniConfigTest, LoadSettingsReadsTheChosenFileOnceAndAppliesIt) {
   testing::TempDir dir;
   const std::string path = dir.File("Config.ini");
   ASSERT_TRUE(testing::WriteText(path, "IDC_VID=0x0483\nIDC_PID=0x5750\nIDS_STRING_CAPTION=KB\n"));

@@ -153,7 +153,7 @@ bool Drop(QWidget& view, const std::string& path) {
 // Guards against a stop signal cutting a running update off: each is refused as a close is, the
 // run goes on to its end, and then the window closes and its work files go; also when the user
 // leaves the refusal alert open (which must close itself when the run ends).
-TEST(UpdaterWindow, OpensByPanelOrDropUpdatesAndStopSignalsDuringTheRunAwaitItsEnd) {
+TEST(UpdaterWindowTest, OpensByPanelOrDropUpdatesAndStopSignalsDuringTheRunAwaitItsEnd) {
   testing::TempDir dir;
   GatedClock clock;  // no real pauses; its gate held, it holds the run in its first pause
   ScopedProcessClock useClock(&clock);
@@ -205,7 +205,7 @@ TEST(UpdaterWindow, OpensByPanelOrDropUpdatesAndStopSignalsDuringTheRunAwaitItsE
 
 // Guards against a rehearsal that cannot rehearse what goes wrong, or that looks like the real
 // window: the window takes vortan-flash's simulation options and says inside that it rehearses.
-TEST(UpdaterWindow, RehearsesWhatGoesWrongAndSaysSo) {
+TEST(UpdaterWindowTest, RehearsesWhatGoesWrongAndSaysSo) {
   testing::TempDir dir;
   GatedClock clock;
   ScopedProcessClock useClock(&clock);
@@ -267,7 +267,7 @@ TEST(UpdaterWindow, RehearsesWhatGoesWrongAndSaysSo) {
   }
 }
 
-TEST(UpdaterWindow, ALaterLaunchHandsOverItsPackageUnlessAnUpdateRuns) {
+TEST(UpdaterWindowTest, ALaterLaunchHandsOverItsPackageUnlessAnUpdateRuns) {
   testing::TempDir dir;
   std::filesystem::permissions(dir.path(), std::filesystem::perms::owner_all);
   GatedClock clock;
@@ -312,7 +312,7 @@ TEST(UpdaterWindow, ALaterLaunchHandsOverItsPackageUnlessAnUpdateRuns) {
   EXPECT_EQ(alerts.back(), "Information / Update Success!");
 }
 
-TEST(UpdaterWindow, KeyboardReachesEveryControlInVisualOrder) {
+TEST(UpdaterWindowTest, KeyboardReachesEveryControlInVisualOrder) {
   testing::TempDir dir;
   const std::string package = testing::WritePackage(dir, "kb25.dat", testing::OnePackPackage());
   GuiOptions options;
@@ -376,7 +376,7 @@ TEST(UpdaterWindow, KeyboardReachesEveryControlInVisualOrder) {
 // "to open" stay whole in the wrapped status, and a long path keeps its file name, at the size the
 // window opens with and at its smallest. CTest runs it again at twice the scale
 // (VORTAN_TEST_SCALE=2, tests/gui/CMakeLists.txt).
-TEST(UpdaterWindow, EveryControlIsNamedLinkedAndShownWhole) {
+TEST(UpdaterWindowTest, EveryControlIsNamedLinkedAndShownWhole) {
   testing::TempDir dir;
   pack::PackageContents contents = testing::OnePackPackage();
   contents.keys = {"LeftCtrl", "RightSft", "ScrollLk"};  // each as long as a package allows
@@ -464,7 +464,7 @@ class NotificationServer final : public QDBusVirtualObject {
 
 // Guards against an update that ends unseen while the user works in another window: the
 // desktop is told, and only then.
-TEST(UpdaterWindow, AnUpdateEndingWhileTheWindowIsInactiveIsToldToTheDesktop) {
+TEST(UpdaterWindowTest, AnUpdateEndingWhileTheWindowIsInactiveIsToldToTheDesktop) {
   if (QStandardPaths::findExecutable("dbus-daemon").isEmpty()) GTEST_SKIP() << "no dbus-daemon";
   QProcess daemon;
   daemon.start("dbus-daemon", {"--session", "--nofork", "--print-address=1"});

@@ -42,7 +42,7 @@ QStringList WindowTitles(const QString& display) {
   return titles;
 }
 
-TEST(WindowTitleOnX11, IsTheCaptionAloneForTheWindowAndItsAlerts) {
+TEST(WindowTitleOnX11Test, IsTheCaptionAloneForTheWindowAndItsAlerts) {
   if (QStandardPaths::findExecutable("Xvfb").isEmpty()) GTEST_SKIP() << "Xvfb is not installed";
   QProcess xvfb;  // should a check end the test early, its destructor kills the server
   // -displayfd picks a free display and tells its number on stdout once it accepts clients.

@@ -9,7 +9,7 @@
 namespace vortan {
 namespace {
 
-TEST(XmlStore, SavesAtomicallyAndReadsBack) {
+TEST(XmlStoreTest, SavesAtomicallyAndReadsBack) {
   testing::TempDir dir;
   const std::filesystem::path file = dir.path() / "Quenrix.storedata";
   XmlStoreProvider provider;
@@ -33,7 +33,7 @@ TEST(XmlStore, SavesAtomicallyAndReadsBack) {
   EXPECT_EQ(values, (StoreValues{{"last <folder>", "/home/u/firmware & more"}}));
 }
 
-TEST(XmlStore, RefusesWhatIsNotAStoreAndReportsAFailedWrite) {
+TEST(XmlStoreTest, RefusesWhatIsNotAStoreAndReportsAFailedWrite) {
   testing::TempDir dir;
   struct Case {
     const char* text;

@@ -10,7 +10,7 @@ namespace {
 
 // Guards the vectorised sums against the plain definitions at every length around the vector
 // widths and at unaligned starts.
-TEST(Checksums, VectorisedSumsEqualThePlainDefinitions) {
+TEST(ChecksumsTest, VectorisedSumsEqualThePlainDefinitions) {
   std::vector<uint8_t> bytes(600);
   uint32_t state = 0x2545F491;
   for (uint8_t& b : bytes) {
@@ -32,7 +32,7 @@ TEST(Checksums, VectorisedSumsEqualThePlainDefinitions) {
   }
 }
 
-TEST(Checksums, ByteSumWrapsModulo2To32) {
+TEST(ChecksumsTest, ByteSumWrapsModulo2To32) {
   // 255 x (2^24 + 2^17) needs 33 bits; the 64-bit lanes must not leak into the result.
   const std::vector<uint8_t> ones((size_t{1} << 24) + (size_t{1} << 17) + 3, 0xFF);
   EXPECT_EQ(ByteSum32(ones.data(), ones.size()),

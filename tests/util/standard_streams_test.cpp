@@ -28,7 +28,7 @@ namespace {
 }
 
 // Guards against a trace or device node opened on a descriptor a closed stream left free.
-TEST(StandardStreams, ClosedOnesAreTakenByDevNullBeforeAnythingElse) {
+TEST(StandardStreamsTest, ClosedOnesAreTakenByDevNullBeforeAnythingElse) {
   for (const int closed : {0, 1, 2, 4, 6, 7}) {
     const pid_t child = ::fork();
     ASSERT_GE(child, 0);

@@ -8,7 +8,7 @@ namespace {
 constexpr char kFffd[] = "\xEF\xBF\xBD";
 
 // Valid text comes back unchanged; each maximal ill-formed subpart becomes one U+FFFD.
-TEST(Utf8Text, ValidityAndRepairFollowTheWellFormedByteTable) {
+TEST(Utf8TextTest, ValidityAndRepairFollowTheWellFormedByteTable) {
   const std::string r = kFffd;
   const std::pair<std::string, std::string> cases[] = {
       {"", ""},
@@ -34,13 +34,13 @@ TEST(Utf8Text, ValidityAndRepairFollowTheWellFormedByteTable) {
   }
 }
 
-TEST(Utf8Text, FieldTextStopsAtTheFirstNulOrTakesTheWholeField) {
+TEST(Utf8TextTest, FieldTextStopsAtTheFirstNulOrTakesTheWholeField) {
   EXPECT_EQ(FieldText(std::string("Fn\0\0\0\0\0\0", 8)), "Fn");
   EXPECT_EQ(FieldText("VORTAN KB 25 PRO"), "VORTAN KB 25 PRO");
   EXPECT_EQ(FieldText(std::string("\xFFx\0y", 4)), std::string(kFffd) + "x");
 }
 
-TEST(Utf8Text, TrimSpaceRemovesAsciiAndUnicodeSpaceAtBothEndsOnly) {
+TEST(Utf8TextTest, TrimSpaceRemovesAsciiAndUnicodeSpaceAtBothEndsOnly) {
   const std::pair<std::string, std::string> cases[] = {
       {"  key = value \r", "key = value"},
       {"\t\n\v\f\r", ""},
