@@ -18,10 +18,10 @@
 #include "emulator/a2_model.h"
 #include "emulator/c1_model.h"
 #include "emulator/emulator.h"
-#include "link/clock.h"
 #include "link/hid_device.h"
 #include "package_builder/description_pieces.h"
 #include "package_builder/package_builder.h"
+#include "util/clock.h"
 #include "util/diag_log.h"
 
 namespace vortan::bench {

@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-#include "link/byte_order.h"
+#include "util/byte_order.h"
 #include "util/checksums.h"
 
 namespace vortan::emu {

@@ -10,8 +10,8 @@
 #include <cstdio>
 #include <cstring>
 
-#include "link/clock.h"
 #include "link/tracing_backend.h"
+#include "util/clock.h"
 
 namespace vortan::emu {
 

@@ -6,7 +6,7 @@
 #include <iterator>
 #include <utility>
 
-#include "link/byte_order.h"
+#include "util/byte_order.h"
 
 namespace vortan::emu {
 namespace {

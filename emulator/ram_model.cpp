@@ -1,6 +1,6 @@
 #include "emulator/ram_model.h"
 
-#include "link/byte_order.h"
+#include "util/byte_order.h"
 
 namespace vortan::emu {
 

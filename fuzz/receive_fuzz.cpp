@@ -10,9 +10,9 @@
 #include <memory>
 #include <vector>
 
-#include "link/clock.h"
 #include "link/hid_backend.h"
 #include "link/hid_device.h"
+#include "util/clock.h"
 
 namespace {
 

@@ -27,11 +27,11 @@
 #include "emulator/emulator.h"
 #include "emulator/simulation/simulated_device.h"
 #include "fuzz/private_folder.h"
-#include "link/clock.h"
 #include "link/hid_device.h"
 #include "package/dat_file_examine.h"
 #include "package_builder/description_pieces.h"
 #include "package_builder/package_builder.h"
+#include "util/clock.h"
 #include "util/diag_log.h"
 
 namespace {

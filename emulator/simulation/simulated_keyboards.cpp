@@ -5,10 +5,10 @@
 #include <string_view>
 
 #include "emulator/simulation/simulated_device.h"
-#include "link/clock.h"
 #include "updaters/a1_update.h"
 #include "updaters/a2_update.h"
 #include "updaters/c1_update.h"
+#include "util/clock.h"
 #include "util/regular_file.h"
 
 namespace vortan::emu {

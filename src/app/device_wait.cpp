@@ -1,8 +1,8 @@
 #include "app/device_wait.h"
 
 #include "app/main_window.h"
-#include "link/clock.h"
 #include "link/hid_device.h"
+#include "util/clock.h"
 
 namespace vortan {
 

@@ -6,7 +6,7 @@
 #include "app/run_line.h"
 #include "app/update_run.h"
 #include "app/user_texts.h"
-#include "link/clock.h"
+#include "util/clock.h"
 #include "util/marker_text.h"
 
 namespace vortan {

@@ -3,7 +3,7 @@
 #include <chrono>
 #include <string>
 
-#include "link/clock.h"
+#include "util/clock.h"
 #include "util/diag_log.h"
 #include "util/exception_text.h"
 

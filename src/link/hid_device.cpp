@@ -4,7 +4,7 @@
 #include <atomic>
 #include <cstring>
 
-#include "link/byte_order.h"
+#include "util/byte_order.h"
 
 namespace vortan {
 namespace {

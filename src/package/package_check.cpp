@@ -1,7 +1,7 @@
 #include "package/package_check.h"
 
-#include "link/byte_order.h"
 #include "package/package_layout.h"
+#include "util/byte_order.h"
 #include "util/checksums.h"
 
 namespace vortan {

@@ -2,7 +2,7 @@
 
 #include <initializer_list>
 
-#include "link/byte_order.h"
+#include "util/byte_order.h"
 
 namespace vortan {
 namespace {

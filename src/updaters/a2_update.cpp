@@ -4,11 +4,11 @@
 #include <array>
 #include <chrono>
 
-#include "link/clock.h"
 #include "updaters/a2_commands.h"
 #include "updaters/loader_commands.h"
 #include "util/byte_text.h"
 #include "util/checksums.h"
+#include "util/clock.h"
 
 namespace vortan {
 namespace {

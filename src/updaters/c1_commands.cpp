@@ -2,8 +2,8 @@
 
 #include <algorithm>
 
-#include "link/byte_order.h"
 #include "updaters/loader_commands.h"
+#include "util/byte_order.h"
 
 namespace vortan {
 

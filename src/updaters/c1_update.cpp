@@ -4,10 +4,10 @@
 #include <chrono>
 #include <limits>
 
-#include "link/clock.h"
 #include "updaters/c1_commands.h"
 #include "updaters/chip_description_reader.h"
 #include "util/byte_text.h"
+#include "util/clock.h"
 
 namespace vortan {
 namespace {

@@ -1,6 +1,6 @@
 #include "updaters/loader_commands.h"
 
-#include "link/byte_order.h"
+#include "util/byte_order.h"
 
 namespace vortan {
 

@@ -15,7 +15,7 @@
 
 #include "app/main_window.h"
 #include "app/main_window_view.h"
-#include "link/clock.h"
+#include "util/clock.h"
 
 namespace vortan::testing {
 

@@ -25,10 +25,10 @@
 #include "app/user_texts.h"
 #include "emulator/emulator.h"
 #include "emulator/simulation/simulated_device.h"
-#include "link/clock.h"
 #include "link/hid_device.h"
 #include "support/package_fixtures.h"
 #include "support/temp_dir.h"
+#include "util/clock.h"
 #include "util/device_lock.h"
 #include "util/diag_log.h"
 

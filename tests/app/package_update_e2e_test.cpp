@@ -11,12 +11,12 @@
 #include "emulator/a2_model.h"
 #include "emulator/c1_model.h"
 #include "emulator/simulation/simulated_device.h"
-#include "link/clock.h"
 #include "link/hid_device.h"
 #include "package/dat_file_examine.h"
 #include "support/package_fixtures.h"
 #include "support/simulated_link.h"
 #include "support/temp_dir.h"
+#include "util/clock.h"
 #include "util/diag_log.h"
 
 namespace vortan {

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "link/clock.h"
+#include "util/clock.h"
 #include "util/diag_log.h"
 
 namespace vortan {

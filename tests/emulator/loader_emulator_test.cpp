@@ -6,11 +6,11 @@
 
 #include "emulator/emulator.h"
 #include "emulator/ram_model.h"
-#include "link/byte_order.h"
-#include "link/clock.h"
 #include "link/hid_device.h"
 #include "support/simulated_link.h"
 #include "updaters/ax_update.h"
+#include "util/byte_order.h"
+#include "util/clock.h"
 
 namespace vortan::emu {
 namespace {

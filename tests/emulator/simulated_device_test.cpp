@@ -11,11 +11,11 @@
 
 #include "app/package_steps.h"
 #include "emulator/c1_model.h"
-#include "link/clock.h"
 #include "link/hid_device.h"
 #include "support/package_fixtures.h"
 #include "support/simulated_link.h"
 #include "support/temp_dir.h"
+#include "util/clock.h"
 #include "util/diag_log.h"
 
 namespace vortan::emu {

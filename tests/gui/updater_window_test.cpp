@@ -37,9 +37,9 @@
 #include "gui/modal.h"
 #include "gui/read_only_field.h"
 #include "gui/updater_app.h"
-#include "link/clock.h"
 #include "support/package_fixtures.h"
 #include "support/temp_dir.h"
+#include "util/clock.h"
 
 namespace vortan {
 namespace {

@@ -13,10 +13,10 @@
 
 #include "emulator/ram_model.h"
 #include "fake_hidapi.h"
-#include "link/clock.h"
 #include "link/hid_device.h"
 #include "support/temp_dir.h"
 #include "updaters/ax_update.h"
+#include "util/clock.h"
 #include "util/stop_signals.h"
 
 namespace vortan {

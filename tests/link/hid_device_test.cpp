@@ -6,8 +6,8 @@
 
 #include <memory>
 
-#include "link/clock.h"
 #include "link/scripted_backend.h"
+#include "util/clock.h"
 
 namespace vortan {
 namespace {

@@ -10,9 +10,9 @@
 #include <string>
 #include <vector>
 
-#include "link/byte_order.h"
-#include "link/clock.h"
 #include "link/hid_backend.h"
+#include "util/byte_order.h"
+#include "util/clock.h"
 
 namespace vortan::testing {
 

@@ -7,8 +7,8 @@
 #include <memory>
 
 #include "emulator/emulator.h"
-#include "link/clock.h"
 #include "updaters/ax_update.h"
+#include "util/clock.h"
 
 namespace vortan::testing {
 

@@ -10,9 +10,9 @@
 #include <fstream>
 #include <memory>
 
-#include "link/clock.h"
 #include "link/scripted_backend.h"
 #include "support/temp_dir.h"
+#include "util/clock.h"
 
 namespace vortan {
 namespace {

@@ -10,10 +10,10 @@
 
 #include "emulator/c1_model.h"
 #include "emulator/emulator.h"
-#include "link/clock.h"
 #include "link/hid_device.h"
 #include "support/simulated_link.h"
 #include "support/temp_dir.h"
+#include "util/clock.h"
 
 namespace vortan {
 namespace {

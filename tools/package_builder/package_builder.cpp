@@ -4,8 +4,8 @@
 #include <fstream>
 #include <span>
 
-#include "link/byte_order.h"
 #include "package/package_layout.h"
+#include "util/byte_order.h"
 #include "util/byte_text.h"
 #include "util/checksums.h"
 

@@ -1,4 +1,4 @@
-#include "link/clock.h"
+#include "util/clock.h"
 
 #include <poll.h>
 
