@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The program's operator new and delete, counting allocations so the update benchmarks can show
 // whether the host allocates per report. Alone in this file so nothing inlines them.
 #include <atomic>

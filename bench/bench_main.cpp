@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Runs every benchmark, then the memory measurement of `vortan-flash inspect`, and prints one
 // table of the results against the project's targets. Progress goes to standard error, the
 // table to standard output. Benchmark flags (--benchmark_filter=...) pass through.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 // What the benchmark files share: a private scratch folder, package files of a given size, and
 // the names under which each measurement is registered so the table can find it.

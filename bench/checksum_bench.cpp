@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The sums over 64 MiB, each beside a plain read of the same memory in the same run: the sums
 // must keep up with memory, so a whole-image checksum never costs more than reading the image.
 #include <benchmark/benchmark.h>

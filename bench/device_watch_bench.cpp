@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #include "bench/device_watch_bench.h"
 
 #include <poll.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 // The idle window's device watch: how often the real vortan-updater wakes while no keyboard
 // comes or goes, and how soon a keyboard plugged into (or pulled from) a umockdev test bed makes

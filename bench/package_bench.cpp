@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Opening a 64 MiB package as the window does (ReadFile, then Examine with its work files in
 // /tmp) beside a plain read/write copy of the same file into /tmp, and beside the floor the work
 // files impose on any reader that checks them: read the package, sum it, write the section, read

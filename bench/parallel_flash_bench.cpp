@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // `vortan-flash flash --all` on several simulated keyboards, with the real half-second pauses:
 // each keyboard's update runs in a child process of its own, so with the pauses dominating,
 // eight keyboards should take hardly longer than one, and the work per report should not grow.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // A whole update through the system's hidapi and libudev and a hidraw node, against the same
 // update through the emulator backend. The node is an emulated keyboard in a umockdev test bed,
 // so the measuring runs in a helper process under umockdev's preload library.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // A whole update of a 4 MiB image of each chip family, run as the update thread runs it
 // (RunUpdate over the package's steps) on the virtual clock, so only CPU work is left. Two
 // measurements per family: against the emulated device, and against a replay of the replies that

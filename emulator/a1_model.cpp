@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #include "emulator/a1_model.h"
 
 #include <algorithm>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 // The A1 part of the emulated loader: a flash written in blocks. A write command announces a
 // block at an offset from the start address; its bytes follow in 64-byte pieces with no reply,

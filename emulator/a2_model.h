@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 // The A2 family's part of the emulated loader: a NOR flash of 16-bit words over the sector
 // geometry of a chip description. Protocol (addresses in words, fields little-endian):

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #include "emulator/c1_model.h"
 
 #include <algorithm>

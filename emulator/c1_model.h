@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 // The C1 part of the emulated loader: an SPI flash of equal sectors. The flash setup command
 // configures the sector size and is answered with the configured capacity; a sector erase

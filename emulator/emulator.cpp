@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #include "emulator/emulator.h"
 
 #include <sys/epoll.h>

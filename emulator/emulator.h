@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 // The USB HID host service with emulated loader devices attached, behind the same backend
 // interface as hidapi. Tests, `vortan-flash --simulate` and the window's --simulate install it

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 // A chip family's part of the emulated loader. The loader itself reassembles host reports into
 // messages, answers the commands every family shares (update mode, region check, finish), and

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 // One emulated device: the loader firmware behind a USB HID interface. It reassembles the host's
 // 64-byte reports into messages, answers the commands every family shares, hands the rest to the

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 // A minimal family model over plain memory, for exercising the loader's common commands and the
 // data path without a chip family's rules. Protocol:

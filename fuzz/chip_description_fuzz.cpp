@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Feeds arbitrary chip description text to a family's Load, with a small image beside it.
 // Input: byte 0 picks the family (its selector character, else modulo the table), byte 1 sets
 // the image length (16 × its value), the rest is the description file.

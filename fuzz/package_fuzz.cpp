@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Feeds arbitrary bytes to the package reader as the window does: the bytes become a package
 // file, then ReadFile, Examine and, for an accepted package, every text and fact a caller reads.
 // The work files go to a private folder removed at exit.

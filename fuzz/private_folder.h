@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 // A private folder under $TMPDIR for a fuzz target's files, named after the program, made on
 // first use and removed at exit.

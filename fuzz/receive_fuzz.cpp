@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Drives HidDevice::ReceiveMessage with arbitrary reply report sequences and capacities.
 // Input: capacity (3 bytes, little-endian, below 2^18), then reads: a control byte c, where
 // 0xFF is a read failure, 0xFE a time-out, and otherwise c % 65 bytes of the input follow as

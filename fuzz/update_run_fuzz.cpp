@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Runs whole updates of small packages against the emulated device while the device's replies
 // are disturbed as the input says: every reply path of every family's steps meets flipped,
 // cut, lost, repeated, late and failed reports, failed writes and an unplugged device.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // vortan-pack: makes an update package from a package description, optionally with one field
 // deliberately broken, for tests, samples and fuzz seeds.
 //

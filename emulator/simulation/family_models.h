@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 // The emulator's chip families by family code, as the host finds its updaters: one row per
 // family, making a flash model shaped to the geometry an updater asks for.

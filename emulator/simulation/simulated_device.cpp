@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #include "emulator/simulation/simulated_device.h"
 
 #include <algorithm>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 // A simulated keyboard for rehearsing an update without hardware: one emulated loader device
 // with the link's configured IDs, fitted with flash models whose geometry follows a ready

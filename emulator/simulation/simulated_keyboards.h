@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 // The simulated keyboards of a rehearsal, as vortan-flash's and the window's simulation options
 // describe them: how many, their fault script, a refused open, a late arrival. Both programs

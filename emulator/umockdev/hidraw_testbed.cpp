@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #include "emulator/umockdev/hidraw_testbed.h"
 
 #include <fcntl.h>

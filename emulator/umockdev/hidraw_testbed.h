@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 // Emulated hidraw keyboards for the real hidapi and libudev: a umockdev test bed whose sysfs
 // holds, per keyboard, a USB device, its interface, the HID device and its hidraw node, each node

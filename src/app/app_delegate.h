@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 // The application delegate: starts the main window at launch, brings it back on reopen, and on
 // quit deletes the work files and settles the local store. Free of any toolkit: the store, the

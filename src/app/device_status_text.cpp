@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #include "app/device_status_text.h"
 
 #include "app/user_texts.h"

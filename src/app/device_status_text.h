@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 // The device status text: what the window's status field and every vortan-flash command say of
 // the number of attached devices with the configured IDs.

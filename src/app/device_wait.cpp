@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #include "app/device_wait.h"
 
 #include "app/main_window.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 // Waiting for the keyboard: the attached devices are counted at the start and again whenever the
 // link's backend tells of a change (HidDevice::ChangeDescriptor: for hidraw, a udev event), or,

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 // Why something failed and what the user can do next, in the words both the window and
 // vortan-flash use: the open refusal with the udev rule, the step that failed and what it was

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 // The launch-time settings: vendor and product ID for the device link and the window caption,
 // read once through IniConfig.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #include "app/main_window.h"
 
 #include "app/device_status_text.h"

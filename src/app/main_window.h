@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 // The main window's logic: open a package, show its model, version and the device state, and
 // run the update on a background thread while the progress bar follows it. Written against the

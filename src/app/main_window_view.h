@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 // The passive view of the main window: exactly the toolkit operations the window logic needs.
 // The Qt window implements it for the program; tests implement it with a recording fake, so

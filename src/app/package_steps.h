@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 // The update run's view of the package object: RunUpdate(PackageSteps(datFile), sink) runs the
 // package's whole update. A package that is not ready has no steps, so such a run reports a

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 // The line the window shows beside the progress bar while a run goes on: which step runs and
 // how long the rest will take. It never replaces the status text.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 // The update run, free of any window toolkit: performs every step of the ready package in
 // order, pauses half a second after each through the process clock, and reports progress.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 // Texts the window and the command line both show, so that both speak alike. "%@" stands for
 // the package path (ReplaceMarkers).

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 // Starting this program again as a child whose output the parent reads: `flash --all` runs one
 // child per keyboard, so that each keeps the link's one-keyboard-per-process state.

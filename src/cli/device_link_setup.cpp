@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #include "cli/device_link_setup.h"
 
 #include <iostream>

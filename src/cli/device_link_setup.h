@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 // How the commands that reach the device (devices, flash) get their link: the real USB HID
 // backend, or an emulator with simulated devices (--simulate and its companions), optionally

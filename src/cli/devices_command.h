@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 // `vortan-flash devices`: counts the attached devices with the configured IDs and prints the
 // status text the window would show without a package. When exactly one is attached it opens

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 // Exit status of vortan-flash; scripts rely on these values.
 namespace vortan::cli {

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 // `vortan-flash flash PACKAGE`: opens the package as the window does, requires exactly one
 // attached device (otherwise prints the window's status text and exits kExitNoSingleDevice),

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 // Options every vortan-flash command takes, before or after the command name.
 #include <string>

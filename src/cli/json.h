@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 // The one writer of JSON text in vortan-flash. Paths and a device's strings are the system's
 // and the device's bytes and need not be UTF-8: ill-formed bytes are replaced by U+FFFD rather

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 // What `flash --all` shows of each keyboard: on a terminal one table row per keyboard, redrawn in
 // place as the runs advance; at the end one summary line per keyboard.

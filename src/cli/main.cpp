@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // vortan-flash: the command-line face of the updater. Exit status: see exit_codes.h.
 #include <sys/stat.h>
 #include <unistd.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 // Opening a package as the window does (ReadFile, then Examine), shared by every command that
 // takes one, so that each refuses a package with the window's own message.

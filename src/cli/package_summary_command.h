@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 // `vortan-flash inspect PACKAGE [--json]`: opens the package as the window does (ReadFile, then
 // Examine) and prints its product model, firmware version, key names and, per data pack, chip

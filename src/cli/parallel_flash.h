@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 // `flash --all`: one child process per keyboard, each a `flash --device PATH --json` of this
 // program, all running at once. The parent reads the children's events (run_events.h) and

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 // Shows the progress values of an update run (app/update_run.h): on a terminal one bar redrawn
 // in place, otherwise one plain line per completed step, so logs and pipes stay readable.

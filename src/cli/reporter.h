@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 // What the commands report of their work, apart from how it is written: one interface with a
 // human implementation (reporter_human.h) and a JSON one (reporter_json.h), chosen once per

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 // The reporter for people: inspect's and devices --list's lines and flash's texts on stdout,
 // the progress (a bar on a terminal, otherwise one line per step), the unfired faults, failures

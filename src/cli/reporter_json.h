@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 // The reporter for scripts: inspect's one JSON object, devices --list's JSON Lines, and flash's
 // events as JSON Lines on stdout (run_events.h); every text the human reporter shows beside

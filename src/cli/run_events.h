@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 // The JSON Lines that `flash --json` writes on stdout for scripts and dashboards: one object per
 // line, "start" (the package's facts), "step" (a completed step), "fault_unfired" (a rehearsal's

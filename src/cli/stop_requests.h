@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 // What vortan-flash does with a stop signal (SIGINT, SIGTERM, SIGHUP, SIGQUIT), taken on the
 // signal thread. Before a run the request is kept: nothing starts after it, a wait ends at once

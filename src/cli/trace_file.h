@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 // The --trace file. Only a regular file of this user with one link (or a new one), opened never
 // through a symbolic link, or the null or full device: a link planted in /tmp, a hard link or

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 // `--wait[=SECONDS]` of the devices and flash commands: before going on, wait for exactly one
 // matching keyboard (for ever, or at most SECONDS), so the user can open the keyboard's loader

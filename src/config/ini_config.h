@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 // The settings file "Config.ini": key = value lines read once into a dictionary. There are no
 // sections; ";" starts a comment; a later line replaces an earlier value of the same key; keys

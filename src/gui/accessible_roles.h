@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 // Roles assistive technology needs beyond Qt's defaults: the main window is a frame (a plain
 // top-level widget is exposed as a filler), a wrapped field is a read-only text field (named by

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 // Tells the desktop that something ended while the user looked elsewhere: one notification
 // through org.freedesktop.Notifications on the session bus, sent without waiting for an answer.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // vortan-updater: the desktop window that puts new firmware on a VORTAN keyboard.
 #include <QApplication>
 #include <QFileInfo>

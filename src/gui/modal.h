@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 // Every modal dialog of the program runs through ExecModal, so a test of the real window can
 // answer alerts and the file panel in place of a user. Production never sets the hook.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 // The application delegate's alerts and error presentation as Qt message boxes.
 #include <QWidget>

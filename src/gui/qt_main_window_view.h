@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 // The Qt window of vortan-updater: package path, product model, firmware version and device
 // status fields, the progress bar, and the Open, Refresh and Update buttons. It is the passive

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #include "gui/read_only_field.h"
 
 #include <QFileInfo>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 // Read-only text fields that never hide what matters. Both take focus by Tab (so keyboard and
 // screen-reader users reach them) and are exposed as read-only text fields named by the name

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 // One vortan-updater per user session: a launch first offers its package to a running window
 // over a local socket in $XDG_RUNTIME_DIR, and only becomes the window itself when no window

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 // Holds off sleep and shutdown while a firmware update runs, through the login manager's
 // inhibitor lock (org.freedesktop.login1.Manager.Inhibit on the system bus). The lock lasts as

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #include "gui/updater_app.h"
 
 #include <unistd.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 // The program vortan-updater put together: the Qt window, the window logic, the application
 // delegate with its local store, and the device backend (hidapi, or the loader emulator with

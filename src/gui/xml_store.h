@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 // The local store as an XML file: a flat set of named values under a versioned root element,
 // read with QXmlStreamReader and written atomically (QSaveFile writes a temporary file and

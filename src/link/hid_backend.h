@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 // The OS seam of the device link: the handful of hidapi calls the system makes, behind an
 // interface so that the loader emulator can stand in for the USB host service. The production

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 // The one device link. Frames byte messages into 64-byte HID reports and back, and keeps the
 // open/close discipline of the single device handle. All state is process-wide; the instance

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #include "link/tracing_backend.h"
 
 #include <algorithm>

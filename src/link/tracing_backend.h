@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 // A HidBackend that forwards every call to another one (hidapi or the emulator) and hands each
 // report that crosses the link to a sink as one hex line: "H>D 51 04 00 ..." for a report the

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #include "package/dat_file_examine.h"
 
 #include <unistd.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 // The package object: reads an update package whole, checks its sums, texts and section bounds,
 // and writes its sections to the work files "TEMP1.INI", "TEMP1.BIN" (and "TEMP2.INI",

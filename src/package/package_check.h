@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 // The format checks of an update package, apart from the package object: pure functions over the
 // package's bytes that read nothing else, write nothing and never throw. They check the blocks

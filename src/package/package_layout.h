@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 // Byte layout of an update package: a 128-byte header, one 128-byte descriptor per data pack
 // (one or two), then the sections wherever the descriptors point. Numbers are u32

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 // Where a global step of a run lands: which data pack's updater, and which of its operations.
 // Each updater contributes StepCount steps: local step 0 enters update mode, the last local step

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 // Writing the work files. They have fixed names in a folder every local user can write, so the
 // write must not let another user redirect or read the bytes: a symbolic link is never followed,

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #include "package/work_folder.h"
 
 #include <dirent.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 // The folder of this process for its work files. The names "TEMP1.INI" .. "TEMP2.BIN" are fixed,
 // so in a folder every local user can write, such as /tmp, another process or user could block,

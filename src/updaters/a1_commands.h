@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 // Sizes and status bytes of the A1 loader commands (a flash written in blocks from a start
 // address).

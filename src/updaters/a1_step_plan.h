@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 // The A1 step plan: the blocks an image is sent in and the 64-byte messages of each block. A pure
 // function of the chip size, start address, block size and image length.

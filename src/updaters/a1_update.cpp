@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #include "updaters/a1_update.h"
 
 #include <algorithm>

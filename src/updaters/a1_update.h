@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 // The A1 family: a flash written in blocks from a start address. The chip description gives the
 // chip size and the transfer plan (start address, block size "Data Length"); each block goes out

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 // Encoders of the A2 family's loader commands. Addresses count 16-bit flash words; multi-byte
 // fields are little-endian. The loader echoes commands 2 and 4-6 whole and command 7 in its

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 // The settings an A2 chip description gives, with their defaults. Numbers are unsigned 32-bit;
 // flash addresses (sectors, reserved sectors, bus cycles) count 16-bit words.

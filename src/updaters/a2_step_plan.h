@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 // The A2 step plan: which sectors the programmed part of the image occupies, what each step
 // writes where, and what the final step verifies. A pure function of the settings and the image

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 // The updater of the A2 chip family: a flash of 16-bit words behind the loader, organised in the
 // sectors a chip description lists and driven by the bus cycles it supplies. Each middle step

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 // Base of the chip-family updaters: the work-file paths, the image, the step count, the family
 // code, the virtual step interface the package object and the update run drive, and the loader

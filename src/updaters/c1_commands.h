@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 // Encoders and reply checks of the C1 loader commands (SPI flash behind the loader). Every
 // multi-byte field is little-endian. Each encoder returns the exact request bytes; the constants

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 // The C1 step plan: which sector takes which block of the image, and the write commands of each
 // block. A pure function of the sector size, the reserved sectors and the image length.

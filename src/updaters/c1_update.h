@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 // The C1 family: an SPI flash of equal sectors behind the loader. Reserved sectors are never
 // erased or written; the image is cut into sector-sized blocks and block b is laid into the

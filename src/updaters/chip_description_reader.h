@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 // The line and number syntax of chip description files, shared by every chip family. A family
 // describes its sections (name, kind, line handler) and the reader drives them over the file's

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #include "updaters/loader_commands.h"
 
 #include "util/byte_order.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 // Encoders of the loader commands every chip family shares. Each returns the exact request
 // bytes; replies are checked by the callers in ax_update.cpp.

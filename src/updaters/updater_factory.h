@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 // Which updater serves a data pack: the chip family word of its descriptor (the two family
 // characters, low 16 bits; the upper bytes take no part) chooses the class.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #include "util/bulk_buffer.h"
 
 #include <sys/mman.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 // Buffers for whole-file reads of packages and images, which run to tens of MiB.
 #include <cstddef>

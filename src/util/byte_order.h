@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 // Little-endian field access: every multi-byte number of the package format and of the device
 // protocol is little-endian.

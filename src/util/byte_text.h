@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 // The one crossing between raw bytes (uint8_t) and text (char). Bytes read from files and
 // packages stay uint8_t so that a comparison or sum against char text does not compile; text

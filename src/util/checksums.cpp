@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #include "util/checksums.h"
 
 #if defined(__x86_64__)

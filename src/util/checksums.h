@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 // The sums over image and package bytes. Kept in one place so the hot loops can be tuned once.
 #include <cstddef>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 // The time seam. Every pause of an update (the half second after each step, the erase waits)
 // goes through the process clock, so tests and the emulator can run a whole update on a

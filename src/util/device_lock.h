@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 // An exclusive lock (flock) on a file, for "one update per keyboard": the file is the keyboard's
 // device node, or a stand-in file for a simulated keyboard. The lock belongs to the open file,

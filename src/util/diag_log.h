@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 // The diagnostic log: single lines such as a completed step index ("%d") or a skipped line of a
 // chip description file ("Unknown:%@"). Lines go to one sink, standard error by default, so that

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 // Exceptions end at subsystem boundaries; what reaches the user there is their reason in words:
 // lack of memory as the system says it ("Cannot allocate memory"), a system error as the

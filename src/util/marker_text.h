@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 // The one "%@" substitution of user-visible texts.
 #include <initializer_list>

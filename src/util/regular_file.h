@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 // Whole-file reading of user-named files that must never hang or exhaust memory: only regular
 // files are read (a FIFO or device answers at once with a failure), the size is capped, and the

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 // A program started with a standard stream closed (2>&-, >&-) would hand that descriptor to the
 // next file it opens, and its output would go there: into a trace, or into a device node.

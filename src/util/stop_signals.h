@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 // The signals that ask the program to stop (SIGINT, SIGTERM, SIGHUP, SIGQUIT) are taken on one
 // thread of their own, never by a handler that interrupts whatever thread the kernel picks: a

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 // Byte texts that are meant to be UTF-8: a strict validity test, a decoding that never fails
 // (ill-formed bytes become U+FFFD), and trimming of the platform's white-space and line-break

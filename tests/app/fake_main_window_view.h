@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 // A recording MainWindowView for the window and delegate tests. The "update thread" runs only
 // when the test calls RunThread, and posted progress reaches the window only when the test

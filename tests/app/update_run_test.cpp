@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #include "app/update_run.h"
 
 #include <gtest/gtest.h>

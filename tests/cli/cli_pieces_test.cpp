@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Pieces of vortan-flash checked in-process: the progress bar, the keyboard table, the run's
 // events, the udev rule text and the report trace.
 #include <gtest/gtest.h>

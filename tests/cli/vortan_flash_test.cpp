@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The real vortan-flash binary: inspect, devices and flash against simulated devices (real
 // pauses: packages here stay at a few steps) and, for "no device", real hidapi.
 #include <gmock/gmock.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Preloaded into vortan-flash by a test: the first time the program opens the work file named by
 // VORTAN_TAMPER_FILE for reading, one byte of it is changed first, as another process could
 // between the package writing its work files and the updater reading them back.

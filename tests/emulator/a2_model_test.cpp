@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The emulated A2 flash on its own: the NOR rules that make a host's mistakes show (erase and
 // busy polling are exercised end to end in the A2 updater tests).
 #include "emulator/a2_model.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The emulated loader end to end through the real link: common commands, data path, faults,
 // enumeration and the traffic record.
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The simulated device: attached with the link's IDs, fitted to a package so its update
 // succeeds, refitted for another, and shared flash for packs of one family code.
 #include "emulator/simulation/simulated_device.h"

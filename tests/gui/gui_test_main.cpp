@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The Qt tests need one QApplication for the whole program; without a display they run on the
 // offscreen platform.
 #include <gtest/gtest.h>

@@ -1,4 +1,5 @@
 #!/usr/bin/env python3
+# SPDX-License-Identifier: Apache-2.0
 """The window as a screen reader meets it.
 
 Starts a private X server (Xvfb), a private D-Bus session bus, the AT-SPI bus and its registry,

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The real program on an X server: the titles the window system receives (_NET_WM_NAME, what
 // title bars and task bars show), not only the widget property. Needs Xvfb, xwininfo and xprop;
 // skipped only where Xvfb is not installed.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // hidapi's C functions over the loader emulator, declared by the real hidapi.h.
 #include "fake_hidapi.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 // Control side of the hidapi stand-in: the emulator behind its hid_* functions and the log of
 // the calls they received.

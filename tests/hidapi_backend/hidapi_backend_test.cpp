@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The production backend's own hidapi calls, made against the stand-in library: the exact call
 // sequence of a run, how it reads hidapi's results, and what the emulated hidraw keyboards of
 // tests/hidraw cannot show (umockdev holds signals during the calls it intercepts).

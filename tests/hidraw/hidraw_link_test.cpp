@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The device link over the real hidapi and libudev, against emulated hidraw keyboards.
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The real vortan-flash, its production backend and the system's hidapi and libudev, against
 // emulated hidraw keyboards. Every run pays the real pauses: packages stay small.
 #include <gmock/gmock.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The link's framing in both directions, its reply checks and its open/close discipline, pinned
 // against hand-written report bytes.
 #include "link/hid_device.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 // A HID backend that plays back scripted read results and records every call, so link tests can
 // pin exact report bytes without the emulator's own framing code.

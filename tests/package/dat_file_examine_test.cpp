@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The package object: reading, examining into work files, its updaters made by chip family,
 // replaced on every package, counted, stepped only when ready, and refused when what they read
 // back is not the package's own bytes; its texts and the removal of its work files.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The format checks over a package's bytes: every rule refuses on its own and names the data
 // pack it concerns, and an accepted package yields exactly the fields its descriptors hold.
 #include "package/package_check.h"

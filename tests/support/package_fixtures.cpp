@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #include "support/package_fixtures.h"
 
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 // Well-formed packages for tests: one data pack per chip family with a chip description its
 // updater accepts and a generated image, and helpers that build a package into a test's own

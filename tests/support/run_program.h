@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 // Runs a program of the build (vortan-flash, vortan-pack) as a child process and collects its
 // exit status and output, for tests of the real binaries.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 // Helpers for whole updates against emulated devices: the link routed to a fresh emulator for
 // the life of a test, and a check that a device's flash model holds what an updater planned to

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 // A private temporary folder per test, removed with everything in it when the test ends, so
 // tests running in parallel (and several builds at once) never share a file.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Golden bytes of the A2 loader commands.
 #include "updaters/a2_commands.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // A2 data packs: loading (the description's sections, the refusals of settings the device cannot
 // honour, the step plan), then every step against the emulated loader's A2 flash on the virtual
 // clock, with the retries of erasing and programming.

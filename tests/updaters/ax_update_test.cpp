@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The updater base: the shared loader commands against scripted replies, the short-reply rule,
 // the checksums and the work-file reads.
 #include "updaters/ax_update.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #include "updaters/c1_update.h"
 
 #include <gmock/gmock.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #include "updaters/chip_description_reader.h"
 
 #include <gmock/gmock.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #include "util/utf8_text.h"
 
 #include <gtest/gtest.h>

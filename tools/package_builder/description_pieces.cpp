@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #include "package_builder/description_pieces.h"
 
 namespace vortan::pack {

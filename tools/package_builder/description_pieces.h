@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 // Chip descriptions for every family, shared by tests, benchmarks and fuzz targets: one home for
 // each fixture text.

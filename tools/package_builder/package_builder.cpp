@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #include "package_builder/package_builder.h"
 
 #include <charconv>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 // Makes update packages for tests, samples and fuzz seeds: a header, one descriptor per data
 // pack and the sections (chip description 1, image 1, then those of pack 2) right after the

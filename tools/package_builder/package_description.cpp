@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #include "package_builder/package_description.h"
 
 #include <nlohmann/json.hpp>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 // The package description file vortan-pack reads: JSON naming the texts and, per data pack, the
 // chip family, the chip description (a file or inline text) and the image (a file or generated

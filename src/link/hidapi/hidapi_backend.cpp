@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The only file that calls hidapi (hidraw backend).
 #include <hidapi.h>
 #include <linux/hidraw.h>

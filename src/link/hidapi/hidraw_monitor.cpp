@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #include "link/hidapi/hidraw_monitor.h"
 
 #include <libudev.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 // Hears hidraw nodes come and go: a libudev monitor on the hidraw subsystem, fed by the udev
 // daemon after it has applied its rules, so a node announced here already has the permissions
