@@ -52,17 +52,29 @@ struct Outcome {
   double cpuSeconds = 0;
 };
 Outcome RunFlash(const std::vector<std::string>& args);
+// `copies` runs of vortan-flash with `args`, started at once, each with a work folder of its own
+// (so simulated keyboards do not lock each other out): the wall time until the last ends, the CPU
+// time of all, ok when every one exited with 0.
+Outcome RunFlashesAtOnce(const std::vector<std::string>& args, int copies);
 double Median(std::vector<double> values);
 
 // A whole update of one package through the real hidapi, libudev and hidraw node (an emulated
 // keyboard under umockdev) beside the same update through the emulator backend, with the real
-// pauses, in interleaved rounds: medians of each, and the reports one update exchanges.
+// pauses, in interleaved rounds: medians of each, and the reports one update exchanges; with
+// the test bed's CPU and the cost of one umockdev round trip, which separate the emulation's
+// share from the real stack's.
 struct RealStackTimes {
   bool ok = false;
   std::string error;
   double reports = 0;
-  Outcome real;
-  Outcome emulated;
+  Outcome real;                  // the program's own CPU: the test bed runs in another process
+  Outcome emulated;              // the emulated device's work included
+  double testbedCpuSeconds = 0;  // the test bed's CPU during the real stack's update
+  // One call on the emulated node that its handler answers at once (an ioctl): wall time, CPU in
+  // the calling process (umockdev's preload) and in the test bed.
+  double tripWallSeconds = 0;
+  double tripClientCpuSeconds = 0;
+  double tripTestbedCpuSeconds = 0;
 };
 RealStackTimes MeasureRealStack(int rounds);
 // `vortan_bench --real-stack ROUNDS`, run under umockdev-wrapper by MeasureRealStack, measures
@@ -71,13 +83,16 @@ inline constexpr char kRealStackHelperFlag[] = "--real-stack";
 int RealStackHelper(int rounds);
 
 // `flash --all` of one small package on 1, 4 and 8 simulated keyboards, with the real pauses, in
-// interleaved rounds with a plain `flash --simulate` of the same package: the median wall time
-// and CPU time (the program and all its children) of each, and the reports one keyboard's update
-// exchanges.
+// interleaved rounds with a plain `flash --simulate` of the same package and with as many plain
+// runs started at once: the median wall time and CPU time (the program and all its children) of
+// each, and the reports one keyboard's update exchanges.
 struct ScalePoint {
   int keyboards = 0;
   double wallSeconds = 0;
   double cpuSeconds = 0;
+  // As many plain `flash --simulate` runs started at once as there are keyboards (not for 1):
+  // what running that many updates at once costs on this machine without --all.
+  double atOnceCpuSeconds = 0;
 };
 struct ParallelScale {
   bool ok = false;

@@ -5,6 +5,7 @@
 #include <fcntl.h>
 #include <spawn.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -26,10 +27,10 @@ namespace {
 // check; a few seconds of pauses per run.
 constexpr size_t kPackageSize = 3 * 64 * 1024 + 1024;
 
-}  // namespace
-
-Outcome RunFlash(const std::vector<std::string>& args) {
-  std::vector<std::string> text = {VORTAN_FLASH_PROGRAM, "--work-dir", ScratchFolder()};
+// Starts vortan-flash with `args` after --work-dir `workDir`, output discarded; -1 when it
+// could not be started.
+pid_t StartFlash(const std::string& workDir, const std::vector<std::string>& args) {
+  std::vector<std::string> text = {VORTAN_FLASH_PROGRAM, "--work-dir", workDir};
   text.insert(text.end(), args.begin(), args.end());
   std::vector<char*> argv;
   for (std::string& a : text) argv.push_back(a.data());
@@ -38,20 +39,48 @@ Outcome RunFlash(const std::vector<std::string>& args) {
   posix_spawn_file_actions_init(&actions);
   posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
   posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, "/dev/null", O_WRONLY, 0);
-  Outcome outcome;
   pid_t pid = 0;
-  const auto start = std::chrono::steady_clock::now();
   const int spawned = posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ);
   posix_spawn_file_actions_destroy(&actions);
-  if (spawned != 0) return outcome;
+  return spawned == 0 ? pid : -1;
+}
+
+// Waits for `pid`, adding its CPU time (its children's included) to `outcome`; false unless it
+// exited with 0.
+bool WaitFlash(pid_t pid, Outcome& outcome) {
   int status = 0;
   struct rusage usage {};
-  if (::wait4(pid, &status, 0, &usage) != pid) return outcome;
+  if (pid < 0 || ::wait4(pid, &status, 0, &usage) != pid) return false;
+  const auto seconds = [](const timeval& t) { return t.tv_sec + t.tv_usec / 1e6; };
+  outcome.cpuSeconds += seconds(usage.ru_utime) + seconds(usage.ru_stime);
+  return WIFEXITED(status) && WEXITSTATUS(status) == 0;
+}
+
+}  // namespace
+
+Outcome RunFlash(const std::vector<std::string>& args) {
+  return RunFlashesAtOnce(args, 1);
+}
+
+Outcome RunFlashesAtOnce(const std::vector<std::string>& args, int copies) {
+  Outcome outcome;
+  std::vector<pid_t> pids;
+  const auto start = std::chrono::steady_clock::now();
+  for (int k = 0; k < copies; ++k) {
+    // A work folder each: it holds the lock of the simulated keyboard, which copies sharing it
+    // would refuse each other.
+    std::string folder = ScratchFolder();
+    if (k > 0) {
+      folder += "/copy" + std::to_string(k);
+      ::mkdir(folder.c_str(), 0700);
+    }
+    pids.push_back(StartFlash(folder, args));
+  }
+  bool ok = true;
+  for (const pid_t pid : pids) ok = WaitFlash(pid, outcome) && ok;
   outcome.wallSeconds =
       std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-  const auto seconds = [](const timeval& t) { return t.tv_sec + t.tv_usec / 1e6; };
-  outcome.cpuSeconds = seconds(usage.ru_utime) + seconds(usage.ru_stime);
-  outcome.ok = WIFEXITED(status) && WEXITSTATUS(status) == 0;
+  outcome.ok = ok;
   return outcome;
 }
 
@@ -85,6 +114,7 @@ ParallelScale MeasureParallelScale(const std::vector<int>& keyboardCounts, int r
 
   std::map<int, std::vector<double>> walls;
   std::map<int, std::vector<double>> cpus;
+  std::map<int, std::vector<double>> atOnceCpus;
   std::vector<double> singleWalls;
   std::vector<double> singleCpus;
   for (int r = 0; r < rounds; ++r) {
@@ -108,10 +138,21 @@ ParallelScale MeasureParallelScale(const std::vector<int>& keyboardCounts, int r
       }
       walls[n].push_back(o.wallSeconds);
       cpus[n].push_back(o.cpuSeconds);
+      if (n == 1) continue;
+      const Outcome plain = RunFlashesAtOnce({"flash", package, "--simulate"}, n);
+      std::fprintf(stderr, "  %d plain flashes at once, round %d: %.3f s wall, %.3f s cpu\n", n,
+                   r + 1, plain.wallSeconds, plain.cpuSeconds);
+      if (!plain.ok) {
+        scale.error = std::to_string(n) + " plain updates at once failed";
+        return scale;
+      }
+      atOnceCpus[n].push_back(plain.cpuSeconds);
     }
   }
   scale.single = {1, Median(singleWalls), Median(singleCpus)};
-  for (const int n : keyboardCounts) scale.points.push_back({n, Median(walls[n]), Median(cpus[n])});
+  for (const int n : keyboardCounts) {
+    scale.points.push_back({n, Median(walls[n]), Median(cpus[n]), Median(atOnceCpus[n])});
+  }
   scale.ok = true;
   return scale;
 }

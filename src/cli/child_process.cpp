@@ -11,7 +11,7 @@
 namespace vortan::cli {
 
 bool StartSelf(const std::vector<std::string>& args, ChildProcess& child) {
-  // Everything the child needs is prepared before fork: after it only async-signal-safe calls.
+  // Everything the child needs is prepared before vfork: after it only system calls.
   std::vector<std::string> argvText = {"vortan-flash"};
   argvText.insert(argvText.end(), args.begin(), args.end());
   std::vector<char*> argv;
@@ -26,7 +26,11 @@ bool StartSelf(const std::vector<std::string>& args, ChildProcess& child) {
     return false;
   }
   const pid_t parent = ::getpid();
-  const pid_t pid = ::fork();
+  // vfork: the child borrows this process's memory until exec instead of copying its page
+  // tables, which fork would do once per keyboard, with copy-on-write faults on both sides after.
+  // Safe here: the child only makes system calls on its own stack (no handlers are installed,
+  // no allocation) and this thread waits until it execs or exits.
+  const pid_t pid = ::vfork();
   if (pid == 0) {
     ::setpgid(0, 0);
     ::prctl(PR_SET_PDEATHSIG, SIGTERM);

@@ -2,8 +2,8 @@
 #include "cli/parallel_flash.h"
 
 #include <fcntl.h>
-#include <poll.h>
 #include <signal.h>
+#include <sys/epoll.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -85,7 +85,18 @@ class Runner {
     children_.resize(plan.keyboards.size());
   }
 
+  ~Runner() {
+    if (epoll_ >= 0) ::close(epoll_);
+  }
+
   int Run() {
+    // epoll rather than poll(): a wake costs what is ready, not every stream of every keyboard,
+    // and the children wake the parent a few times per step each.
+    epoll_ = ::epoll_create1(EPOLL_CLOEXEC);
+    if (epoll_ < 0) {
+      std::cerr << "Cannot watch the updates' output: " << std::strerror(errno) << '\n';
+      return kExitCannotStart;
+    }
     SignalQueue signals;
     if (!signals.Begin(plan_.stops)) {
       if (!signals.Error().empty()) {
@@ -93,6 +104,10 @@ class Runner {
         return kExitCannotStart;
       }
       return ExitStatusOfSignal(plan_.stops->StopSignal());
+    }
+    if (!Watch(signals.Fd(), kSignalTag)) {
+      std::cerr << "Cannot pass stop signals on to the updates: " << std::strerror(errno) << '\n';
+      return kExitCannotStart;
     }
     for (size_t i = 0; i < children_.size(); ++i) Start(i);
     Redraw();
@@ -114,6 +129,16 @@ class Runner {
   }
 
  private:
+  static constexpr uint64_t kSignalTag = ~uint64_t{0};
+
+  // Registers `fd` for reading under `tag` (child * 2 + stream, or kSignalTag).
+  bool Watch(int fd, uint64_t tag) {
+    epoll_event event = {};
+    event.events = EPOLLIN;
+    event.data.u64 = tag;
+    return ::epoll_ctl(epoll_, EPOLL_CTL_ADD, fd, &event) == 0;
+  }
+
   void Start(size_t i) {
     Child& child = children_[i];
     if (!StartSelf(plan_.keyboards[i].args, child.process)) {
@@ -122,29 +147,40 @@ class Runner {
       return;
     }
     child.fds = {child.process.out, child.process.err};
+    if (Watch(child.fds[0], 2 * i) && Watch(child.fds[1], 2 * i + 1)) {
+      watched_ += 2;
+      return;
+    }
+    // Output nobody reads would stall the child once a pipe fills: it goes before it begins.
+    const std::string why = std::strerror(errno);
+    ::kill(child.process.pid, SIGKILL);
+    for (int& fd : child.fds) Close(fd);
+    while (::waitpid(child.process.pid, nullptr, 0) < 0 && errno == EINTR) {
+    }
+    child.reaped = true;
+    Finish(i, "The update could not be started: " + why);
+  }
+
+  void Close(int& fd) {
+    if (fd < 0) return;
+    ::epoll_ctl(epoll_, EPOLL_CTL_DEL, fd, nullptr);
+    ::close(fd);
+    fd = -1;
   }
 
   // One round of waiting; false once every child has ended.
   bool Loop(int signalFd) {
-    std::vector<pollfd> polled;
-    std::vector<std::pair<size_t, int>> owners;  // child, stream
-    if (signalFd >= 0) polled.push_back({signalFd, POLLIN, 0});
-    for (size_t i = 0; i < children_.size(); ++i) {
-      for (int s = 0; s < 2; ++s) {
-        if (children_[i].fds[s] < 0) continue;
-        polled.push_back({children_[i].fds[s], POLLIN, 0});
-        owners.emplace_back(i, s);
+    if (watched_ == 0) return false;
+    epoll_event ready[16];
+    const int n = ::epoll_wait(epoll_, ready, 16, -1);
+    if (n < 0) return errno == EINTR;
+    for (int k = 0; k < n; ++k) {
+      const uint64_t tag = ready[k].data.u64;
+      if (tag == kSignalTag) {
+        PassOnSignals(signalFd);
+      } else {
+        Read(static_cast<size_t>(tag / 2), static_cast<int>(tag % 2));
       }
-    }
-    if (owners.empty()) return false;
-    if (::poll(polled.data(), polled.size(), -1) < 0) return errno == EINTR;
-    size_t at = 0;
-    if (signalFd >= 0) {
-      if (polled[0].revents & POLLIN) PassOnSignals(signalFd);
-      at = 1;
-    }
-    for (size_t k = 0; k < owners.size(); ++k) {
-      if (polled[at + k].revents) Read(owners[k].first, owners[k].second);
     }
     return true;
   }
@@ -174,8 +210,8 @@ class Runner {
       return;
     }
     if (!child.pending[stream].empty()) Line(i, stream, std::exchange(child.pending[stream], ""));
-    ::close(child.fds[stream]);
-    child.fds[stream] = -1;
+    Close(child.fds[stream]);
+    --watched_;
     if (child.fds[0] < 0 && child.fds[1] < 0) Reap(i);
   }
 
@@ -247,6 +283,8 @@ class Runner {
   std::vector<KeyboardRow> rows_;
   std::vector<Child> children_;
   Reporter& reporter_;
+  int epoll_ = -1;
+  int watched_ = 0;  // children's streams still open
 };
 
 }  // namespace
