@@ -91,20 +91,23 @@ std::string KeysToOpen(const DatFileExamine& package) {
   return keys;
 }
 
+std::string RunFailureLine(const HidDevice& link, const DatFileExamine& package, int32_t lastDone,
+                           const std::string& thrown) {
+  if (OpenFailed(link)) return RunFailureReason(link, lastDone, package.TotalStepCount());
+  std::string line = RunFailureReason(link, lastDone, package.TotalStepCount());
+  const std::string activity = StepActivity(package, static_cast<uint32_t>(lastDone + 1));
+  if (!activity.empty()) line += " while " + activity;
+  return line + (thrown.empty() ? "" : ": " + thrown) + ".";
+}
+
 std::string RunFailureDetails(const HidDevice& link, const DatFileExamine& package,
-                              int32_t lastDone) {
-  const int32_t total = package.TotalStepCount();
-  std::string details;
-  if (OpenFailed(link)) {
-    details = OpenFailureText(link.LastOpenError(), link.LastOpenDeniedPermission(),
-                              HidDevice::Vid(), HidDevice::Pid());
-  } else {
-    details = RunFailureReason(link, lastDone, total);
-    const std::string activity = StepActivity(package, static_cast<uint32_t>(lastDone + 1));
-    if (!activity.empty()) details += " while " + activity;
-    details += ".\n";
-  }
-  return details + RunFailureNextStep(package, lastDone) + "\n";
+                              int32_t lastDone, const std::string& thrown,
+                              const std::string& retry) {
+  const std::string reason =
+      OpenFailed(link) ? OpenFailureText(link.LastOpenError(), link.LastOpenDeniedPermission(),
+                                         HidDevice::Vid(), HidDevice::Pid())
+                       : RunFailureLine(link, package, lastDone, thrown) + "\n";
+  return reason + RunFailureNextStep(package, lastDone, retry) + "\n";
 }
 
 std::string RunFailureNextStep(const DatFileExamine& package, int32_t lastDone,

@@ -175,19 +175,11 @@ int FlashCommand::Report(const DatFileExamine& datFile, const KeyboardName& keyb
   if (!outcome.success) {
     const HidDevice& link = HidDevice::Instance();
     end.reason = RunFailureReason(link, outcome.lastDone, outcome.total, outcome.thrown);
-    if (!outcome.thrown.empty()) end.details = end.reason + "\n";
-    // Once a step has completed, the keyboard may be left in its loader: the window's advice.
-    if (outcome.lastDone >= 0) {
-      end.details += RunFailureNextStep(datFile, outcome.lastDone, kRetryOnCommandLine) + "\n";
-    }
+    // Scripts and repair desks read stderr alone: the window's details, step and advice included.
+    end.details =
+        RunFailureDetails(link, datFile, outcome.lastDone, outcome.thrown, kRetryOnCommandLine);
     const int cutOff = options.stops ? options.stops->CutOffSignal() : 0;
     status = cutOff ? ExitStatusOfSignal(cutOff) : kExitUpdateFailed;
-    // The run opens the link itself; when that is what failed, the user needs the reason more
-    // than the bare outcome.
-    if (!cutOff && (!link.LastOpenError().empty() || link.LastOpenDeniedPermission())) {
-      end.details += OpenFailureText(link.LastOpenError(), link.LastOpenDeniedPermission(),
-                                     HidDevice::Vid(), HidDevice::Pid());
-    }
   }
   reporter.RunEnded(keyboard, end);
   return status;

@@ -278,12 +278,13 @@ TEST_F(VortanFlashTest, DevicesCountsAndListsKeyboardsAndWaitFindsOnePluggedInLa
        0,
        one,
        "Waiting for one matching device (VID 0xF1A5, PID 0x1234): 0 attached"},
-      // Guards a write that failed midway without the window's advice on the loader.
+      // Guards a write that failed midway without its step or the window's advice on the loader.
       {{"flash", package, "--simulate-faults", faults},
        5,
        " in 6 steps\n",
        "Step 1 of 6 done",
-       "Step 4 of 6 done\nUpdate Error!\nThe keyboard may stay in its loader until an update "
+       "Step 4 of 6 done\nUpdate Error!\nStep 5 of 6 failed while writing block 1 of data pack "
+       "2.\nThe keyboard may stay in its loader until an update "
        "succeeds. Keep it connected (if it is not found, open its loader by pressing \"Fn\" + "
        "\"Esc\"), then run the same vortan-flash command again.\n"},
   };
