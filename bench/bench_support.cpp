@@ -115,4 +115,22 @@ std::string names::UpdateHostOnly(const std::string& family) {
   return "update/" + family + "/host_only";
 }
 
+std::string RunUnderTestbed(const char* flag, int rounds, std::string& error) {
+  std::error_code noPath;
+  const std::string self = std::filesystem::read_symlink("/proc/self/exe", noPath).string();
+  const std::string command =
+      "umockdev-wrapper '" + self + "' " + flag + " " + std::to_string(rounds);
+  FILE* helper = ::popen(command.c_str(), "r");
+  if (!helper) {
+    error = "umockdev-wrapper cannot be run";
+    return "";
+  }
+  char line[512] = {};
+  const bool read = std::fgets(line, sizeof line, helper) != nullptr;
+  const int status = ::pclose(helper);
+  if (!read) error = "the helper printed nothing";
+  if (read && status != 0) error = line;
+  return error.empty() ? std::string(line) : "";
+}
+
 }  // namespace vortan::bench

@@ -77,6 +77,10 @@ struct RealStackTimes {
   double tripTestbedCpuSeconds = 0;
 };
 RealStackTimes MeasureRealStack(int rounds);
+// Runs this bench program again as `umockdev-wrapper SELF flag rounds` (so its test bed's
+// uevents reach libudev) and returns the one line it prints, or "" with `error` set when it
+// cannot be run, prints nothing or fails (then `error` is its line).
+std::string RunUnderTestbed(const char* flag, int rounds, std::string& error);
 // `vortan_bench --real-stack ROUNDS`, run under umockdev-wrapper by MeasureRealStack, measures
 // in the test bed and prints the numbers on one line.
 inline constexpr char kRealStackHelperFlag[] = "--real-stack";

@@ -65,11 +65,6 @@ bool ReadableWithin(int fd, int ms) {
   return ::poll(&watched, 1, ms) > 0;
 }
 
-std::string SelfPath() {
-  std::error_code error;
-  return std::filesystem::read_symlink("/proc/self/exe", error).string();
-}
-
 }  // namespace
 
 IdleWakeups MeasureIdleWakeups(const std::string& program, int seconds) {
@@ -137,19 +132,10 @@ int NoticeHelper(int rounds) {
 
 NoticeLatency MeasureNoticeLatency(int rounds) {
   NoticeLatency result;
-  const std::string command =
-      "umockdev-wrapper '" + SelfPath() + "' " + kNoticeHelperFlag + " " + std::to_string(rounds);
-  FILE* helper = ::popen(command.c_str(), "r");
-  if (!helper) {
-    result.error = "umockdev-wrapper cannot be run";
-    return result;
-  }
-  char line[512] = {};
-  const bool read = std::fgets(line, sizeof line, helper) != nullptr;
-  const int status = ::pclose(helper);
-  const int fields = read ? std::sscanf(line, "ok %lf %lf", &result.plugMs, &result.unplugMs) : 0;
-  result.ok = status == 0 && fields == 2;
-  if (!result.ok) result.error = read ? std::string(line) : "the helper printed nothing";
+  const std::string line = RunUnderTestbed(kNoticeHelperFlag, rounds, result.error);
+  if (!result.error.empty()) return result;
+  result.ok = std::sscanf(line.c_str(), "ok %lf %lf", &result.plugMs, &result.unplugMs) == 2;
+  if (!result.ok) result.error = line;
   return result;
 }
 

@@ -27,12 +27,6 @@ constexpr size_t kPackageSize = 8 * 64 * 1024 + 1024;
 constexpr uint16_t kVid = 0x3151;
 constexpr uint16_t kPid = 0x4002;
 
-std::string SelfPath() {
-  char path[4096];
-  const ssize_t n = ::readlink("/proc/self/exe", path, sizeof path - 1);
-  return n > 0 ? std::string(path, static_cast<size_t>(n)) : "";
-}
-
 double ProcessCpuSeconds() {
   struct rusage usage {};
   ::getrusage(RUSAGE_SELF, &usage);
@@ -141,26 +135,15 @@ int RealStackHelper(int rounds) {
 
 RealStackTimes MeasureRealStack(int rounds) {
   RealStackTimes times;
-  const std::string command = "umockdev-wrapper '" + SelfPath() + "' " + kRealStackHelperFlag +
-                              " " + std::to_string(rounds);
-  FILE* helper = ::popen(command.c_str(), "r");
-  if (!helper) {
-    times.error = "umockdev-wrapper cannot be run";
-    return times;
-  }
-  char line[512] = {};
-  const bool read = std::fgets(line, sizeof line, helper) != nullptr;
-  const int status = ::pclose(helper);
-  int fields = 0;
-  if (read) {
-    fields =
-        std::sscanf(line, "ok %lf %lf %lf %lf %lf %lf %lf %lf %lf", &times.reports,
-                    &times.real.wallSeconds, &times.real.cpuSeconds, &times.emulated.wallSeconds,
-                    &times.emulated.cpuSeconds, &times.testbedCpuSeconds, &times.tripWallSeconds,
-                    &times.tripClientCpuSeconds, &times.tripTestbedCpuSeconds);
-  }
-  times.ok = status == 0 && fields == 9;
-  if (!times.ok) times.error = read ? std::string(line) : "the helper printed nothing";
+  const std::string line = RunUnderTestbed(kRealStackHelperFlag, rounds, times.error);
+  if (!times.error.empty()) return times;
+  const int fields =
+      std::sscanf(line.c_str(), "ok %lf %lf %lf %lf %lf %lf %lf %lf %lf", &times.reports,
+                  &times.real.wallSeconds, &times.real.cpuSeconds, &times.emulated.wallSeconds,
+                  &times.emulated.cpuSeconds, &times.testbedCpuSeconds, &times.tripWallSeconds,
+                  &times.tripClientCpuSeconds, &times.tripTestbedCpuSeconds);
+  times.ok = fields == 9;
+  if (!times.ok) times.error = line;
   return times;
 }
 
