@@ -20,6 +20,15 @@ bool OpenFailed(const HidDevice& link) {
   return !link.LastOpenError().empty() || link.LastOpenDeniedPermission();
 }
 
+// "Step 9 of 13 failed while writing block 3 of data pack 1[: <thrown>].\n"
+std::string StepFailureLine(const HidDevice& link, const DatFileExamine& package, int32_t lastDone,
+                            const std::string& thrown) {
+  std::string line = RunFailureReason(link, lastDone, package.TotalStepCount());
+  const std::string activity = StepActivity(package, static_cast<uint32_t>(lastDone + 1));
+  if (!activity.empty()) line += " while " + activity;
+  return line + (thrown.empty() ? "" : ": " + thrown) + ".\n";
+}
+
 }  // namespace
 
 std::string UdevRuleLine(uint32_t vid, uint32_t pid) {
@@ -91,22 +100,13 @@ std::string KeysToOpen(const DatFileExamine& package) {
   return keys;
 }
 
-std::string RunFailureLine(const HidDevice& link, const DatFileExamine& package, int32_t lastDone,
-                           const std::string& thrown) {
-  if (OpenFailed(link)) return RunFailureReason(link, lastDone, package.TotalStepCount());
-  std::string line = RunFailureReason(link, lastDone, package.TotalStepCount());
-  const std::string activity = StepActivity(package, static_cast<uint32_t>(lastDone + 1));
-  if (!activity.empty()) line += " while " + activity;
-  return line + (thrown.empty() ? "" : ": " + thrown) + ".";
-}
-
 std::string RunFailureDetails(const HidDevice& link, const DatFileExamine& package,
                               int32_t lastDone, const std::string& thrown,
                               const std::string& retry) {
   const std::string reason =
       OpenFailed(link) ? OpenFailureText(link.LastOpenError(), link.LastOpenDeniedPermission(),
                                          HidDevice::Vid(), HidDevice::Pid())
-                       : RunFailureLine(link, package, lastDone, thrown) + "\n";
+                       : StepFailureLine(link, package, lastDone, thrown);
   return reason + RunFailureNextStep(package, lastDone, retry) + "\n";
 }
 

@@ -39,12 +39,6 @@ std::string StepActivity(const DatFileExamine& package, uint32_t index);
 // text's rules; empty when the package names no key.
 std::string KeysToOpen(const DatFileExamine& package);
 
-// The reason line of a failed run with what the failed step was doing and, when an exception
-// ended it, that exception's text: "Step 9 of 13 failed while writing block 3 of data pack 1."
-// When the link's last open failed, the first line of OpenFailureText instead.
-std::string RunFailureLine(const HidDevice& link, const DatFileExamine& package, int32_t lastDone,
-                           const std::string& thrown = {});
-
 // How the user tries again, ending the next-step line: the window's button, or vortan-flash.
 inline constexpr char kRetryInWindow[] = "press Update to try again";
 inline constexpr char kRetryOnCommandLine[] = "run the same vortan-flash command again";
@@ -54,9 +48,10 @@ inline constexpr char kRetryOnCommandLine[] = "run the same vortan-flash command
 std::string RunFailureNextStep(const DatFileExamine& package, int32_t lastDone,
                                const std::string& retry = kRetryInWindow);
 
-// The details of a failed run, lines ending in '\n': RunFailureLine (or, when the open was
-// refused, the whole OpenFailureText with the udev rule), then RunFailureNextStep. The run must
-// have ended, so the link is no longer in use. One text for the window and vortan-flash.
+// The details of a failed run, lines ending in '\n': the step that failed, what it was doing
+// and, when an exception ended the run, its text (or, when the open was refused, the whole
+// OpenFailureText with the udev rule), then RunFailureNextStep. The run must have ended, so the
+// link is no longer in use. One text for the window and vortan-flash.
 std::string RunFailureDetails(const HidDevice& link, const DatFileExamine& package,
                               int32_t lastDone, const std::string& thrown = {},
                               const std::string& retry = kRetryInWindow);
