@@ -239,22 +239,23 @@ int HidrawTestbed::Plug(std::unique_ptr<LoaderDevice> device, const HidrawKeyboa
     std::lock_guard<std::mutex> hold(mutex_);
     nodes_.push_back(std::move(node));
   }
-  // The handler is attached before the device exists: umockdev sends the "add" uevent as the
-  // device is added, and a program that opens the node on hearing of it must find it answered.
+  // The handler is attached, and the node's PTY made ready under the lock the handlers take,
+  // before anything can open the node: umockdev sends the "add" uevent as the node is added, and
+  // a program that opens it on hearing of it must find it answered.
   raw->handler = umockdev_ioctl_base_new();
   g_signal_connect(raw->handler, "handle-ioctl", G_CALLBACK(OnIoctl), raw);
   g_signal_connect(raw->handler, "handle-read", G_CALLBACK(OnRead), raw);
   g_signal_connect(raw->handler, "handle-write", G_CALLBACK(OnWrite), raw);
   g_signal_connect(raw->handler, "client-connected", G_CALLBACK(OnConnected), raw);
   g_signal_connect(raw->handler, "client-vanished", G_CALLBACK(OnVanished), raw);
-  const std::string rawPath = AddSysfs(index, keyboard);
-  if (rawPath.empty()) return -1;
   GError* error = nullptr;
   if (!umockdev_testbed_attach_ioctl(testbed_, raw->devnode.c_str(), raw->handler, &error)) {
     error_ = std::string("attaching the handler of ") + raw->devnode + ": " + error->message;
     g_clear_error(&error);
     return -1;
   }
+  std::lock_guard<std::mutex> hold(mutex_);
+  if (AddSysfs(index, keyboard).empty()) return -1;
   raw->masterFd = umockdev_testbed_get_dev_fd(testbed_, raw->devnode.c_str());
   const char* reader = raw->masterFd >= 0 ? ::ptsname(raw->masterFd) : nullptr;
   raw->readerFd = reader ? ::open(reader, O_RDWR | O_NONBLOCK | O_NOCTTY | O_CLOEXEC) : -1;
