@@ -57,6 +57,12 @@ std::string SummaryLine(const KeyboardRow& row) {
   return row.reason.empty() ? line : line + " " + row.reason;
 }
 
+size_t UpdatedCount(const std::vector<KeyboardRow>& rows) {
+  return static_cast<size_t>(std::count_if(rows.begin(), rows.end(), [](const KeyboardRow& row) {
+    return row.state == KeyboardRow::State::kSucceeded;
+  }));
+}
+
 void LiveTable::Draw(const std::vector<KeyboardRow>& rows) {
   // Up to the first line of the previous table, then each line cleared and written anew.
   if (drawnLines_ > 0) out_ << "\033[" << drawnLines_ << 'A';

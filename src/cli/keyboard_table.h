@@ -2,6 +2,7 @@
 #pragma once
 // What `flash --all` shows of each keyboard: on a terminal one table row per keyboard, redrawn in
 // place as the runs advance; at the end one summary line per keyboard.
+#include <cstddef>
 #include <cstdint>
 #include <ostream>
 #include <string>
@@ -26,6 +27,9 @@ std::vector<std::string> TableLines(const std::vector<KeyboardRow>& rows);
 
 // "PATH (serial S): Update Success!" or "...: Update Error! REASON".
 std::string SummaryLine(const KeyboardRow& row);
+
+// How many of `rows` were updated: the summary's count and what the exit status is judged by.
+size_t UpdatedCount(const std::vector<KeyboardRow>& rows);
 
 // Draws the table on a terminal; each later Draw moves the cursor back up over the previous
 // table and overwrites it, so the table stays in one place.

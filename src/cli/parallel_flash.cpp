@@ -7,6 +7,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <array>
 #include <cerrno>
 #include <cstring>
@@ -116,13 +117,11 @@ class Runner {
     // Every child has ended: the outcome is theirs, whatever signal comes now.
     signals.End();
     reporter_.Summary(rows_);
-    size_t updated = 0;
-    bool outputFailed = false;
-    for (size_t i = 0; i < rows_.size(); ++i) {
-      updated += rows_[i].state == KeyboardRow::State::kSucceeded;
-      outputFailed = outputFailed || children_[i].outputFailed;
+    const bool outputFailed = std::any_of(children_.begin(), children_.end(),
+                                          [](const Child& child) { return child.outputFailed; });
+    if (UpdatedCount(rows_) == rows_.size()) {
+      return outputFailed ? kExitOutputFailed : kExitSuccess;
     }
-    if (updated == rows_.size()) return outputFailed ? kExitOutputFailed : kExitSuccess;
     // As for a single flash: the user's second Ctrl-C, not the keyboards, ended the updates.
     const int cutOff = plan_.stops ? plan_.stops->CutOffSignal() : 0;
     return cutOff ? ExitStatusOfSignal(cutOff) : kExitUpdateFailed;

@@ -89,12 +89,8 @@ void HumanReporter::KeyboardRows(const std::vector<KeyboardRow>& rows) {
 }
 
 void HumanReporter::Summary(const std::vector<KeyboardRow>& rows) {
-  size_t updated = 0;
-  for (const KeyboardRow& row : rows) {
-    out_ << SummaryLine(row) << '\n';
-    updated += row.state == KeyboardRow::State::kSucceeded;
-  }
-  out_ << updated << " of " << rows.size() << " keyboards updated" << std::endl;
+  for (const KeyboardRow& row : rows) out_ << SummaryLine(row) << '\n';
+  out_ << UpdatedCount(rows) << " of " << rows.size() << " keyboards updated" << std::endl;
 }
 
 }  // namespace vortan::cli
